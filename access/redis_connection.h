@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/settings_records.h"
+
+#include <QByteArray>
+#include <QList>
+#include <stdexcept>
+#include <string>
+
+struct redisContext;
+struct redisReply;
+
+namespace RedisClient {
+
+// A reply, converted out of hiredis so callers never hold library memory.
+struct Reply {
+    enum Type { Nil, Integer, String, Status, Error, Array } type = Nil;
+    long long integer = 0;
+    QByteArray str; // String, Status and Error replies
+    QList<Reply> elements;
+};
+
+// A synchronous Redis connection on hiredis. Blocking is by design: the access store
+// waits for its replies on the event-loop thread, bounded by the execution time-out.
+class Connection {
+public:
+    // Raised for a connection that cannot be made, a command that times out or fails;
+    // the request road answers it 400 "Redis exception: %1".
+    class Exception : public std::runtime_error {
+    public:
+        explicit Exception(const std::string& what)
+            : std::runtime_error(what)
+        {
+        }
+    };
+
+    explicit Connection(const redis_settings& settings, int execution_timeout_ms = 60000);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool isConnected() const;
+    // Connects (AUTH when a password is set); throws Exception on failure.
+    void connect();
+    // Runs one command on database `db` (SELECT as needed); throws Exception on any failure,
+    // including error replies.
+    Reply command(const QList<QByteArray>& args, int db);
+
+private:
+    void drop();
+    redis_settings settings_;
+    int timeout_ms_;
+    redisContext* ctx_ = nullptr;
+    int selected_db_ = -1;
+};
+
+} // namespace RedisClient

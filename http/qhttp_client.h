@@ -1,0 +1,89 @@
+#pragma once
+
+#include "http/qhttp_types.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+#include <functional>
+
+namespace qhttp {
+namespace client {
+
+class QHttpClient;
+
+// The request being written to the target.
+class QHttpRequest : public QObject {
+    Q_OBJECT
+public:
+    // Headers are written as given; the layer adds Host and Content-Length only when absent.
+    void addHeader(const QByteArray& field, const QByteArray& value) { headers_.add(field, value); }
+    THeaderList& headers() { return headers_; }
+    // Writes the request line, headers and body and sends them.
+    void end(const QByteArray& data = QByteArray());
+
+private:
+    friend class QHttpClient;
+    explicit QHttpRequest(QHttpClient* client);
+    QHttpClient* client_;
+    THeaderList headers_;
+    bool done_ = false;
+};
+
+// The target's answer; handed to the response callback when its head has arrived.
+class QHttpResponse : public QObject {
+    Q_OBJECT
+public:
+    int status() const { return status_; }
+    // Headers in arrival order, names as sent by the target.
+    const THeaderList& headers() const { return headers_; }
+    void collectData(int atMost = -1);
+    const QByteArray& collectedData() const { return body_; }
+
+signals:
+    // The whole answer has arrived.
+    void end();
+
+private:
+    friend class QHttpClient;
+    explicit QHttpResponse(QObject* parent);
+    int status_ = 0;
+    THeaderList headers_;
+    QByteArray body_;
+    bool collect_ = false;
+};
+
+using TRequstHandler = std::function<void(QHttpRequest*)>;
+using TResponseHandler = std::function<void(QHttpResponse*)>;
+
+// One request to one HTTP target, over a connection of its own.
+class QHttpClient : public QObject {
+    Q_OBJECT
+public:
+    explicit QHttpClient(QObject* parent = nullptr);
+    ~QHttpClient() override;
+    void setConnectingTimeOut(quint32 ms) { connect_timeout_ms_ = ms; }
+    // Connects to url's host and port; when connected, calls reqHandler with the request to
+    // fill in; when the answer's head arrives (interim 1xx answers skipped), calls resHandler.
+    // The target is written in encoded form, so a decoded path can never inject CR/LF.
+    bool request(THttpMethod method, const QUrl& url, const TRequstHandler& reqHandler,
+                 const TResponseHandler& resHandler);
+
+signals:
+    // Not connected within the connecting time-out.
+    void connectingTimeOut();
+    // The connection was refused, failed, or dropped before the answer was complete.
+    void connectionError();
+
+private:
+    friend class QHttpRequest;
+    void write_request(const QByteArray& data);
+    struct impl;
+    impl* d_ = nullptr;
+    quint32 connect_timeout_ms_ = 0;
+};
+
+} // namespace client
+} // namespace qhttp

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "http/qhttp_types.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QUrl>
+#include <functional>
+
+namespace qhttp {
+
+// Limits that keep one client from exhausting the process.
+struct server_limits {
+    qint64 max_body_bytes = 64LL * 1024 * 1024; // larger bodies are answered 413
+    int idle_timeout_ms = 60000;                // connections idle this long are closed
+};
+
+namespace server {
+
+class QHttpConnection;
+class QHttpResponse;
+
+// One incoming request. Created when its headers are complete, destroyed (deleteLater) after
+// its answer has been written or when the client goes away; its `destroyed` signal comes
+// before its children are deleted.
+class QHttpRequest : public QObject {
+    Q_OBJECT
+public:
+    THttpMethod method() const { return method_; }
+    QByteArray methodString() const { return method_name(method_); }
+    // The raw request target (path and query) as a URL.
+    const QUrl& url() const { return url_; }
+    const THeaderHash& headers() const { return headers_; }
+    QString remoteAddress() const { return remote_address_; }
+    quint16 remotePort() const { return remote_port_; }
+    // Collects the body; -1: no limit of the caller's own (the server's cap still applies).
+    void collectData(int atMost = -1);
+    const QByteArray& collectedData() const { return body_; }
+    bool isComplete() const { return complete_; }
+
+signals:
+    // The whole request, body included, has arrived. Emitted once.
+    void end();
+
+private:
+    friend class QHttpConnection;
+    explicit QHttpRequest(QObject* parent);
+    THttpMethod method_ = EHTTP_GET;
+    QUrl url_;
+    THeaderHash headers_;
+    QString remote_address_;
+    quint16 remote_port_ = 0;
+    QByteArray body_;
+    bool complete_ = false;
+};
+
+// The answer to one request. Headers keep the order they were added in.
+class QHttpResponse : public QObject {
+    Q_OBJECT
+public:
+    void setStatusCode(int code) { status_ = code; }
+    int statusCode() const { return status_; }
+    // A later header of the same name (case-insensitive) replaces the earlier one.
+    void addHeader(const QByteArray& field, const QByteArray& value) { headers_.set(field, value); }
+    THeaderList& headers() { return headers_; }
+    // Writes the status line, the headers (Content-Length set by the layer), the body, and
+    // completes the answer. A second end() is ignored.
+    void end(const QByteArray& data = QByteArray());
+    bool isDone() const { return done_; }
+
+private:
+    friend class QHttpConnection;
+    explicit QHttpResponse(QHttpConnection* connection, QObject* parent);
+    QPointer<QHttpConnection> connection_;
+    int status_ = 200;
+    THeaderList headers_;
+    bool done_ = false;
+    bool head_ = false;
+};
+
+using TServerHandler = std::function<void(QHttpRequest*, QHttpResponse*)>;
+
+// HTTP/1.1 server: keep-alive, one request at a time per connection, pipelined requests
+// answered in order.
+class QHttpServer : public QObject {
+    Q_OBJECT
+public:
+    explicit QHttpServer(QObject* parent = nullptr);
+    ~QHttpServer() override;
+    bool listen(const QHostAddress& address, quint16 port, const TServerHandler& handler);
+    bool isListening() const;
+    quint16 serverPort() const;
+    QString errorString() const;
+    void stopListening();
+    void setLimits(const server_limits& limits) { limits_ = limits; }
+    const server_limits& limits() const { return limits_; }
+
+private:
+    QTcpServer* tcp_ = nullptr;
+    TServerHandler handler_;
+    server_limits limits_;
+};
+
+} // namespace server
+} // namespace qhttp

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPair>
+
+namespace qhttp {
+
+// Method numbers are libhttp-parser's own: DELETE 0, GET 1, HEAD 2, POST 3, PUT 4, ...
+enum THttpMethod : int {
+    EHTTP_DELETE = 0,
+    EHTTP_GET = 1,
+    EHTTP_HEAD = 2,
+    EHTTP_POST = 3,
+    EHTTP_PUT = 4,
+};
+
+// Request header table: keyed by lower-case names.
+using THeaderHash = QHash<QByteArray, QByteArray>;
+
+// Headers in the order they were added (answers) or arrived (client responses), letter case
+// of the names kept. Setting a name already present (case-insensitive) replaces its value
+// in place.
+class THeaderList {
+public:
+    void set(const QByteArray& name, const QByteArray& value);
+    void add(const QByteArray& name, const QByteArray& value); // keeps duplicates
+    // Value of the first header of that name, compared without regard to letter case;
+    // empty when absent.
+    QByteArray value(const QByteArray& name) const;
+    bool has(const QByteArray& name) const;
+    void remove(const QByteArray& name);
+    const QList<QPair<QByteArray, QByteArray>>& items() const { return items_; }
+    bool isEmpty() const { return items_.isEmpty(); }
+
+private:
+    QList<QPair<QByteArray, QByteArray>> items_;
+};
+
+// Name of a method number as the parser spells it ("GET", "POST", ...).
+QByteArray method_name(int method);
+
+} // namespace qhttp

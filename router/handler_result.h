@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <variant>
+
+// A ready answer, optionally preceded by a fire-and-forget AMQP command.
+struct HttpSyncResult {
+    quint32 status = 200;
+    QMap<QString, QString> headers;
+    QByteArray body;
+    QString msg_type;
+    QJsonObject data;
+    QString routing_key;
+};
+
+inline bool accept_reply(QJsonDocument&) { return true; }
+
+// An AMQP command whose reply becomes the answer.
+struct AsyncRabbitResult {
+    QString command;
+    QJsonObject data;
+    QString routing_key;
+    std::function<bool(QJsonDocument&)> _postProcess = accept_reply;
+};
+
+// A forward of the request to a local HTTP service.
+struct HttpForwardAsycResult {
+    int method = 1; // the HTTP layer's numbering: DELETE 0, GET 1, HEAD 2, POST 3, PUT 4
+    QUrl url;
+    QHash<QByteArray, QByteArray> headers;
+    QByteArray body;
+};
+
+using HandlerResult = std::variant<HttpSyncResult, AsyncRabbitResult, HttpForwardAsycResult>;

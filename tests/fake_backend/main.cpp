@@ -1,0 +1,2 @@
+// Placeholder until the scripted back-end lands.
+int main() { return 0; }
