@@ -7,14 +7,24 @@
 
 #include <QDateTime>
 #include <QString>
+#include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 
 // Turns groups of the ini file into records, and keeps the log targets by name.
-class config_factory {
+class config_factory
+{
 public:
-    explicit config_factory(const QString& ini_path);
+    // Within `racy_window` after the file's last change its stamp is not trusted, since a second
+    // change in that window may leave the stamp unchanged on file systems with coarse
+    // timestamps; the file's content is compared instead. Two seconds covers the coarsest
+    // common ones.
+    static constexpr std::chrono::milliseconds default_racy_window { 2000 };
+
+    explicit config_factory(
+        const QString& ini_path, std::chrono::milliseconds racy_window = default_racy_window);
     ~config_factory();
 
     global_conf read_global_conf() const;
@@ -29,13 +39,17 @@ public:
     const QDateTime& start_time() const { return start_time_; }
     // False when the ini file exists but cannot be read (the defaults are used then).
     bool readable() const;
+    // How often the records read per request (global_conf and the two AMQP link settings) were
+    // parsed; while the file's content stays the same they are served from memory.
+    std::uint64_t parse_count() const;
 
 private:
     std::map<QString, std::unique_ptr<logger>> loggers_;
     QString path_;
     QDateTime start_time_;
     std::mutex mutex_;
-    // global_conf is re-read only when the file's identity or modification time changes.
+    // global_conf and the AMQP link settings are read per request, so they are re-parsed only
+    // when the file's content changes, which is looked for only when its stamp changes.
     struct conf_cache;
     std::unique_ptr<conf_cache> cache_;
 };

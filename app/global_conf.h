@@ -5,7 +5,8 @@
 #include <QStringList>
 
 // The GENERAL_SETTINGS record; periods are kept in milliseconds.
-struct global_conf {
+struct global_conf
+{
     bool CHECK_TOKEN_VALID = true;
     bool CHECK_TOKEN_EXP_TIME = true;
     bool CHECK_TOKEN_API_KEY = true;

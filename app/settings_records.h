@@ -2,12 +2,14 @@
 
 #include <QString>
 
-struct qhttp_settings {
+struct qhttp_settings
+{
     quint32 PORT = 8001;
     QString HOST;
 };
 
-struct redis_settings {
+struct redis_settings
+{
     QString HOST;
     QString AUTH;
     QString NAME;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts or stops a private Redis and a private RabbitMQ on loopback for the tests.
-#   scripts/test-services.sh start DIR   -> writes DIR/env (source it), services run from DIR
-#   scripts/test-services.sh stop DIR    -> stops them by their pids
+#   scripts/test-services.sh start DIR              -> both; writes DIR/env (source it)
+#   scripts/test-services.sh start-rabbit DIR PORT  -> only a broker, on PORT
+#   scripts/test-services.sh ctl DIR ARGS...        -> rabbitmqctl against that broker
+#   scripts/test-services.sh stop DIR               -> stops what DIR holds, by pid
 set -euo pipefail
 
 cmd=${1:?start|stop}
@@ -53,8 +55,9 @@ start_redis() {
   echo "redis did not start" >&2; return 1
 }
 
-start_rabbit() {
-  free_port > "$dir/amqp.port"; free_port > "$dir/dist.port"; free_port > "$dir/epmd.port"
+start_rabbit() { # [amqp port]
+  if [ -n "${1:-}" ]; then echo "$1" > "$dir/amqp.port"; else free_port > "$dir/amqp.port"; fi
+  free_port > "$dir/dist.port"; free_port > "$dir/epmd.port"
   mkdir -p "$dir/rabbit-home" "$dir/rabbit-mnesia" "$dir/rabbit-log"
   [ -f "$dir/rabbit-home/.erlang.cookie" ] || {
     head -c 20 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$dir/rabbit-home/.erlang.cookie"
@@ -80,6 +83,8 @@ export GORVEX_TEST_AMQP_PORT=$(cat "$dir/amqp.port")
 export GORVEX_TEST_RABBITMQCTL="$self ctl $dir"
 EOF
     ;;
+  start-rabbit)
+    start_rabbit "${3:-}" ;;
   ctl)
     shift 2; ctl "$@" ;;
   stop)
@@ -94,5 +99,5 @@ EOF
       ERL_EPMD_PORT=$(cat "$dir/epmd.port") ERL_EPMD_ADDRESS=127.0.0.1 epmd -kill >/dev/null 2>&1 || true
     fi
     ;;
-  *) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+  *) echo "usage: $0 start|start-rabbit|ctl|stop DIR" >&2; exit 2 ;;
 esac

@@ -23,7 +23,7 @@ int test_services::rabbitmqctl(const QStringList& args, QString* output)
         return -1;
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start("/bin/sh", { "-c", prefix + " \"$@\"", "rabbitmqctl" } + args);
+    p.start("/bin/sh", QStringList { "-c", prefix + " \"$@\"", "rabbitmqctl" } + args);
     p.waitForFinished(60000);
     if (output)
         *output = QString::fromLocal8Bit(p.readAll());

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "app/file_stamp.h"
+
+#include <QByteArray>
+#include <QString>
+#include <chrono>
+#include <cstdint>
+
+// A private, unchanging copy of the ini file that the Qt settings class reads instead of the
+// file itself. Qt keeps parsed ini files in a process-wide cache and re-reads a file only when
+// its size or its modification time in milliseconds differs, so two edits of the same size in
+// one millisecond would go unseen; every new copy gets a time stamp of its own, so Qt parses
+// each copy afresh.
+class ini_snapshot
+{
+public:
+    ini_snapshot(const QString& path, std::chrono::milliseconds racy_window);
+    ~ini_snapshot();
+    ini_snapshot(const ini_snapshot&) = delete;
+    ini_snapshot& operator=(const ini_snapshot&) = delete;
+
+    // Brings the copy up to date with the file and returns its version, which changes exactly
+    // when the file's content does. Cheap while the file keeps its stamp: one stat().
+    std::uint64_t refresh();
+    // The path to hand to QSettings for the current version.
+    const QString& settings_path() const { return settings_path_; }
+
+private:
+    void publish(const QByteArray& content);
+
+    const QString path_;
+    const QByteArray native_path_;
+    const std::chrono::milliseconds racy_window_;
+    file_stamp stamp_;
+    bool trusted_ = false;
+    QByteArray content_;
+    std::uint64_t version_ = 0;
+    int fd_ = -1;
+    QString settings_path_;
+};

@@ -1,0 +1,151 @@
+#include "router/query_params.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QStringList>
+
+namespace {
+
+// The value tests below are hand-written rather than regular expressions: a backtracking
+// matcher recurses per character and overflows the stack on megabyte-long values.
+
+bool is_word(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_';
+}
+
+// White space and line terminators as ECMAScript's \s knows them.
+bool is_space(QChar c)
+{
+    switch (c.unicode()) {
+    case 0x0009:
+    case 0x000A:
+    case 0x000B:
+    case 0x000C:
+    case 0x000D:
+    case 0x0020:
+    case 0x00A0:
+    case 0x2028:
+    case 0x2029:
+    case 0xFEFF:
+        return true;
+    default:
+        return c.category() == QChar::Separator_Space;
+    }
+}
+
+bool is_line_terminator(QChar c)
+{
+    const ushort u = c.unicode();
+    return u == 0x000A || u == 0x000D || u == 0x2028 || u == 0x2029;
+}
+
+int skip_words(const QString& s, int i)
+{
+    while (i < s.size() && is_word(s.at(i)))
+        ++i;
+    return i;
+}
+
+// The whole value is  \w+ ( , \s* \w+ )+
+bool is_word_list(const QString& s)
+{
+    int i = skip_words(s, 0);
+    if (i == 0)
+        return false;
+    int groups = 0;
+    while (i < s.size()) {
+        if (s.at(i) != QLatin1Char(','))
+            return false;
+        ++i;
+        while (i < s.size() && is_space(s.at(i)))
+            ++i;
+        const int end = skip_words(s, i);
+        if (end == i)
+            return false;
+        i = end;
+        ++groups;
+    }
+    return groups > 0;
+}
+
+// The whole value is  \{ .+ \}  with no line terminator inside.
+bool is_brace_group(const QString& s)
+{
+    if (s.size() < 3 || s.front() != QLatin1Char('{') || s.back() != QLatin1Char('}'))
+        return false;
+    for (int i = 1; i < s.size() - 1; ++i) {
+        if (is_line_terminator(s.at(i)))
+            return false;
+    }
+    return true;
+}
+
+bool is_plain_text(const QString& s)
+{
+    for (QChar c : s) {
+        switch (c.unicode()) {
+        case '"':
+        case '^':
+        case '\'':
+        case ',':
+        case '.':
+        case '*':
+            return false;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
+QJsonValue parse_or_null(const QString& text, bool want_array)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return QJsonValue(QJsonValue::Null);
+    if (want_array)
+        return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(QJsonValue::Null);
+    return doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(QJsonValue::Null);
+}
+
+} // namespace
+
+std::map<QString, QString> parse_query_map(const QString& text)
+{
+    std::map<QString, QString> items;
+    const QStringList pieces = text.split(QLatin1Char('&'));
+    for (const QString& piece : pieces) {
+        const QStringList parts = piece.split(QLatin1Char('='));
+        if (parts.size() == 2)
+            items[parts.at(0)] = parts.at(1);
+    }
+    return items;
+}
+
+QJsonObject query_to_json(const QUrl& url)
+{
+    QJsonObject result;
+    const auto items = parse_query_map(url.query(QUrl::FullyDecoded));
+    for (const auto& [key, value] : items) {
+        if (is_word_list(value))
+            result.insert(key, parse_or_null(QLatin1Char('[') + value + QLatin1Char(']'), true));
+        else if (is_brace_group(value))
+            result.insert(key, parse_or_null(value, false));
+        else if (is_plain_text(value))
+            result.insert(key, value);
+    }
+    return result;
+}
+
+QJsonObject request_params(const QUrl& url, const QByteArray& body)
+{
+    QJsonObject result = QJsonDocument::fromJson(body).object();
+    const QJsonObject query = query_to_json(url);
+    for (auto it = query.begin(); it != query.end(); ++it)
+        result.insert(it.key(), it.value());
+    return result;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "http/qhttp_server.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QUrl>
+#include <map>
+
+// key=value items joined by "&", used as they stand (no percent-decoding). Items without
+// exactly one "=" are skipped; a repeated key keeps its last value.
+std::map<QString, QString> parse_query_map(const QString& text);
+
+// The URL query, fully decoded, as a JSON object: "1,2,3" becomes an array, "{...}" an
+// object (null when either is not valid JSON), plain text a string; a value holding any of
+// the characters " ^ ' , . * otherwise is left out.
+QJsonObject query_to_json(const QUrl& url);
+
+// The body as a JSON object (anything else counts as empty) with the query laid over it.
+QJsonObject request_params(const QUrl& url, const QByteArray& body);
+
+inline QJsonObject query_to_json(const qhttp::server::QHttpRequest* request)
+{
+    return query_to_json(request->url());
+}
+
+inline QJsonObject request_params(const qhttp::server::QHttpRequest* request)
+{
+    return request_params(request->url(), request->collectedData());
+}

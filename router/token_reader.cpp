@@ -1,0 +1,173 @@
+#include "router/token_reader.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QMessageAuthenticationCode>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QByteArray cookie_marker = QByteArrayLiteral("VORNIX_JWT=");
+
+// Percent escapes become bytes read as UTF-8; a "+" is left alone. The verifier works on
+// bytes again, so the text goes back through Latin-1.
+QList<QByteArray> split_token_text(const QByteArray& raw)
+{
+    const QString text = QString::fromUtf8(QByteArray::fromPercentEncoding(raw));
+    return text.toLatin1().split('.');
+}
+
+// Characters outside the standard alphabet ("=", "-", "_", blanks) are skipped, so
+// decoding never fails.
+QByteArray lenient_base64(const QByteArray& text)
+{
+    return QByteArray::fromBase64(text, QByteArray::Base64Encoding);
+}
+
+// Walks the whole input whatever the first difference, so the time taken does not tell an
+// attacker how much of a forged signature was right.
+bool equal_constant_time(const QByteArray& a, const QByteArray& b)
+{
+    const int n = qMax(a.size(), b.size());
+    unsigned diff = a.size() == b.size() ? 0u : 1u;
+    for (int i = 0; i < n; ++i) {
+        const unsigned char x = i < a.size() ? static_cast<unsigned char>(a.at(i)) : 0u;
+        const unsigned char y = i < b.size() ? static_cast<unsigned char>(b.at(i)) : 0u;
+        diff |= static_cast<unsigned>(x ^ y);
+    }
+    return diff == 0;
+}
+
+QDateTime read_expiry(const QJsonValue& value)
+{
+    qint64 secs = 0;
+    if (value.isDouble()) {
+        const double d = value.toDouble();
+        if (std::isfinite(d) && std::floor(d) == d
+            && d >= static_cast<double>(std::numeric_limits<qint32>::min())
+            && d <= static_cast<double>(std::numeric_limits<qint32>::max()))
+            secs = static_cast<qint64>(d);
+    }
+    return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC);
+}
+
+void read_group(const QJsonObject& group, QMap<QString, QString>& target)
+{
+    for (auto it = group.begin(); it != group.end(); ++it)
+        target[it.key()] = it.value().toString();
+}
+
+void read_claims(const QJsonObject& payload, HttpContext& ctx)
+{
+    if (payload.contains(QLatin1String("apiKeys"))) {
+        const QJsonArray keys = payload.value(QLatin1String("apiKeys")).toArray();
+        for (const QJsonValue& key : keys)
+            ctx.api_keys.append(key.toString());
+    } else {
+        ctx.api_keys.append(payload.value(QLatin1String("apiKey")).toString());
+    }
+
+    ctx.exp = read_expiry(payload.value(QLatin1String("exp")));
+
+    ctx.user_id = payload.value(QLatin1String("account_id")).toString();
+    if (payload.contains(QLatin1String("userId")))
+        ctx.user_id = payload.value(QLatin1String("userId")).toString();
+
+    ctx.email = payload.value(QLatin1String("headEmail")).toString();
+    if (payload.contains(QLatin1String("email")))
+        ctx.email = payload.value(QLatin1String("email")).toString();
+
+    const QJsonValue claims_value = payload.value(QLatin1String("claims"));
+    if (!claims_value.isObject())
+        return;
+    const QJsonObject claims = claims_value.toObject();
+    ctx.ver = payload.value(QLatin1String("ver")).toString();
+    const QString roles_group = QStringLiteral("b");
+
+    if (ctx.ver == QLatin1String("2.0")) {
+        for (auto g = claims.begin(); g != claims.end(); ++g) {
+            const QJsonObject group = g.value().toObject();
+            if (!group.isEmpty())
+                read_group(group, ctx.rights[QString()][g.key()]);
+            if (g.key() == roles_group)
+                ctx.roles = group.keys();
+        }
+    } else if (ctx.ver == QLatin1String("3.0")) {
+        // Version 3 scopes rights per API key; the keys of the claims are the caller's keys.
+        ctx.api_keys.clear();
+        for (auto a = claims.begin(); a != claims.end(); ++a) {
+            ctx.api_keys.append(a.key());
+            const QJsonObject groups = a.value().toObject();
+            for (auto g = groups.begin(); g != groups.end(); ++g) {
+                const QJsonObject group = g.value().toObject();
+                if (!group.isEmpty())
+                    read_group(group, ctx.rights[a.key()][g.key()]);
+                if (g.key() == roles_group)
+                    ctx.roles = group.keys();
+            }
+        }
+    } else {
+        const QJsonValue roles = claims.value(roles_group);
+        if (roles.isObject())
+            ctx.roles = roles.toObject().keys();
+    }
+}
+
+} // namespace
+
+QList<QByteArray> token_candidate(const qhttp::THeaderHash& headers)
+{
+    QList<QByteArray> candidate;
+
+    const auto cookie = headers.constFind(QByteArrayLiteral("cookie"));
+    if (cookie != headers.constEnd()) {
+        const QList<QByteArray> items = cookie.value().split(';');
+        for (const QByteArray& item : items) {
+            if (!item.contains(cookie_marker))
+                continue;
+            QByteArray value = item;
+            value.replace(cookie_marker, QByteArray());
+            candidate = split_token_text(value.trimmed());
+            break;
+        }
+    }
+
+    const auto authorization = headers.constFind(QByteArrayLiteral("authorization"));
+    if (authorization != headers.constEnd()) {
+        const QList<QByteArray> words = authorization.value().split(' ');
+        if (words.size() == 2 && words.at(0).toLower() == "bearer")
+            candidate = split_token_text(words.at(1));
+    }
+    return candidate;
+}
+
+void verify_token(const QList<QByteArray>& parts, HttpContext& ctx)
+{
+    if (parts.size() != 3)
+        return;
+
+    for (const QByteArray& part : parts)
+        ctx.token_parts.append(QJsonDocument::fromJson(lenient_base64(part)));
+
+    const QByteArray message = parts.at(0) + '.' + parts.at(1);
+    const QByteArray expected
+        = QMessageAuthenticationCode::hash(message, ctx.sign_key.toUtf8(), QCryptographicHash::Md5)
+              .toHex();
+    ctx.token_valid = equal_constant_time(lenient_base64(parts.at(2)), expected);
+    if (!ctx.token_valid)
+        return;
+
+    read_claims(ctx.token_parts.at(1).object(), ctx);
+}
+
+HttpContext read_token(const qhttp::THeaderHash& headers, const QString& sign_key)
+{
+    HttpContext ctx;
+    ctx.sign_key = sign_key;
+    verify_token(token_candidate(headers), ctx);
+    return ctx;
+}

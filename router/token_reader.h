@@ -1,0 +1,19 @@
+#pragma once
+
+#include "http/qhttp_types.h"
+#include "router/http_context.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// The token candidate of a request, already split at "."; empty when the request carries
+// none. A bearer "authorization" header wins over the "VORNIX_JWT" cookie.
+QList<QByteArray> token_candidate(const qhttp::THeaderHash& headers);
+
+// Reads the request's token into a fresh context. Never throws: anything malformed simply
+// leaves the context without a valid token. `sign_key` is stored in the context either way.
+HttpContext read_token(const qhttp::THeaderHash& headers, const QString& sign_key);
+
+// Verifies a three-part token and, when its signature holds, reads its claims into `ctx`.
+void verify_token(const QList<QByteArray>& parts, HttpContext& ctx);

@@ -1,0 +1,131 @@
+#include "router/query_params.h"
+
+#include "qt_print.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString compact(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QUrl url_with_query(const QByteArray& encoded_query)
+{
+    return QUrl::fromEncoded("http://127.0.0.1/telecom/api/messages?" + encoded_query);
+}
+
+struct MapCase
+{
+    const char* text;
+    std::map<QString, QString> expected;
+};
+
+class ParseQueryMap : public ::testing::TestWithParam<MapCase>
+{ };
+
+TEST_P(ParseQueryMap, SplitsKeyValueItems)
+{
+    EXPECT_EQ(parse_query_map(GetParam().text), GetParam().expected) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ParseQueryMap,
+    ::testing::Values(MapCase { "a=1&b=2", { { "a", "1" }, { "b", "2" } } },
+        MapCase { "a=1&a=2", { { "a", "2" } } }, MapCase { "a=", { { "a", "" } } },
+        MapCase { "=1", { { "", "1" } } }, MapCase { "a", {} }, MapCase { "a=b=c", {} },
+        MapCase { "", {} }, MapCase { "&&a=1&", { { "a", "1" } } },
+        MapCase { "a=%41+b", { { "a", "%41+b" } } }));
+
+struct JsonCase
+{
+    const char* name;
+    QByteArray query; // percent-encoded as on the wire
+    const char* expected;
+};
+
+class QueryToJson : public ::testing::TestWithParam<JsonCase>
+{ };
+
+TEST_P(QueryToJson, TypesEachValueByItsShape)
+{
+    const JsonCase& c = GetParam();
+    EXPECT_EQ(compact(query_to_json(url_with_query(c.query))), QString(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, QueryToJson,
+    ::testing::Values(JsonCase { "number_list_becomes_array", "ids=1,2,3", R"({"ids":[1,2,3]})" },
+        JsonCase { "blank_after_comma_allowed", "ids=1,%202", R"({"ids":[1,2]})" },
+        JsonCase { "line_break_counts_as_blank", "ids=1,%0A2", R"({"ids":[1,2]})" },
+        JsonCase { "word_list_not_json_is_null", "names=ab,cd", R"({"names":null})" },
+        JsonCase { "no_break_space_matches_but_is_not_json", "ids=1,%C2%A02", R"({"ids":null})" },
+        JsonCase { "trailing_comma_left_out", "v=1,2,", "{}" },
+        JsonCase { "leading_comma_left_out", "v=,1", "{}" },
+        JsonCase { "object_text_becomes_object", "o=%7B%22a%22:1%7D", R"({"o":{"a":1}})" },
+        JsonCase { "brace_letter_brace_is_null", "o=%7Bx%7D", R"({"o":null})" },
+        JsonCase { "two_objects_is_null", "o=%7B%22a%22:1%7D%7B%22b%22:2%7D", R"({"o":null})" },
+        JsonCase { "empty_braces_are_text", "o=%7B%7D", R"({"o":"{}"})" },
+        JsonCase { "brace_with_line_break_is_text", "o=%7Ba%0Ab%7D", R"({"o":"{a\nb}"})" },
+        JsonCase { "number_stays_text", "n=5", R"({"n":"5"})" },
+        JsonCase { "empty_value_is_empty_text", "x=", R"({"x":""})" },
+        JsonCase { "plus_stays_plus", "p=a+b", R"({"p":"a+b"})" },
+        JsonCase { "non_ascii_text_kept", "w=%C3%A9t%C3%A9", R"({"w":"été"})" },
+        JsonCase { "full_stop_left_out", "v=1.5&w=a.b", "{}" },
+        JsonCase { "quote_caret_apostrophe_star_left_out", "a=x%22&b=x%5E&c=x'&d=x*", "{}" },
+        JsonCase { "encoded_ampersand_splits_value", "a=1%262", R"({"a":"1"})" },
+        JsonCase { "keys_in_order", "b=2&a=1", R"({"a":"1","b":"2"})" },
+        JsonCase { "no_query", "", "{}" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(QueryToJson, MegabyteValuesDoNotExhaustTheStack)
+{
+    const int size = 1 << 20;
+    QByteArray numbers = "1";
+    while (numbers.size() < size)
+        numbers += ",1";
+
+    const QJsonObject plain = query_to_json(url_with_query("v=" + QByteArray(size, 'a')));
+    EXPECT_EQ(plain.value("v").toString().size(), size);
+
+    const QJsonObject list = query_to_json(url_with_query("v=" + numbers));
+    EXPECT_EQ(list.value("v").toArray().size(), numbers.count(',') + 1);
+
+    const QJsonObject braces
+        = query_to_json(url_with_query("v=%7B" + QByteArray(size, 'x') + "%7D"));
+    EXPECT_TRUE(braces.value("v").isNull());
+    EXPECT_TRUE(braces.contains("v"));
+
+    const QJsonObject words = query_to_json(url_with_query("v=" + QByteArray(size, 'w') + ",x"));
+    EXPECT_TRUE(words.value("v").isNull());
+}
+
+struct ParamsCase
+{
+    const char* name;
+    QByteArray query;
+    QByteArray body;
+    const char* expected;
+};
+
+class RequestParams : public ::testing::TestWithParam<ParamsCase>
+{ };
+
+TEST_P(RequestParams, LaysTheQueryOverTheBody)
+{
+    const ParamsCase& c = GetParam();
+    EXPECT_EQ(compact(request_params(url_with_query(c.query), c.body)), QString(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, RequestParams,
+    ::testing::Values(
+        ParamsCase { "query_replaces_body_key", "a=x", R"({"a":1,"b":2})", R"({"a":"x","b":2})" },
+        ParamsCase { "array_body_ignored", "a=x", "[1,2]", R"({"a":"x"})" },
+        ParamsCase { "invalid_body_ignored", "a=x", "{nope", R"({"a":"x"})" },
+        ParamsCase { "empty_body", "a=x", "", R"({"a":"x"})" },
+        ParamsCase { "body_alone", "", R"({"k":[true]})", R"({"k":[true]})" },
+        ParamsCase { "left_out_query_value_keeps_body", "a=1.5", R"({"a":1})", R"({"a":1})" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
