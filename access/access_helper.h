@@ -7,8 +7,9 @@
 #include <QStringList>
 
 // Which modems and base stations an API key owns. "Not found" is a null string, a false
-// entry or an empty set; only the Redis store raises (redis_exception).
-class access_helper {
+// entry or an empty set; only the Redis store raises (RedisClient::Connection::Exception).
+class access_helper
+{
 public:
     virtual ~access_helper() = default;
     virtual void get_client_devices(QStringList clients, QStringList& out) = 0;
@@ -20,7 +21,8 @@ public:
     virtual QMap<QString, bool> client_station_access(QStringList stations, QString client) = 0;
     virtual QHash<QString, QSet<int>> stations_by_client(QStringList clients) = 0;
     virtual QHash<QString, QSet<int>> devices_by_client(QStringList clients) = 0;
-    virtual QHash<QString, QHash<QString, QSet<int>>> hw_type_devices_by_client(QStringList clients) = 0;
+    virtual QHash<QString, QHash<QString, QSet<int>>> hw_type_devices_by_client(QStringList clients)
+        = 0;
     virtual int register_dl_index(QString db_id) = 0;
     virtual int dl_index_of(QString db_id) = 0;
     virtual QString dl_db_id_of(int index) = 0;

@@ -8,12 +8,12 @@
 #include <string>
 
 struct redisContext;
-struct redisReply;
 
 namespace RedisClient {
 
 // A reply, converted out of hiredis so callers never hold library memory.
-struct Reply {
+struct Reply
+{
     enum Type { Nil, Integer, String, Status, Error, Array } type = Nil;
     long long integer = 0;
     QByteArray str; // String, Status and Error replies
@@ -22,18 +22,20 @@ struct Reply {
 
 // A synchronous Redis connection on hiredis. Blocking is by design: the access store
 // waits for its replies on the event-loop thread, bounded by the execution time-out.
-class Connection {
+class Connection
+{
 public:
     // Raised for a connection that cannot be made, a command that times out or fails;
     // the request road answers it 400 "Redis exception: %1".
-    class Exception : public std::runtime_error {
+    class Exception : public std::runtime_error
+    {
     public:
         explicit Exception(const std::string& what)
             : std::runtime_error(what)
-        {
-        }
+        { }
     };
 
+    // execution_timeout_ms bounds both the connect and every single command.
     explicit Connection(const redis_settings& settings, int execution_timeout_ms = 60000);
     ~Connection();
     Connection(const Connection&) = delete;
@@ -43,11 +45,16 @@ public:
     // Connects (AUTH when a password is set); throws Exception on failure.
     void connect();
     // Runs one command on database `db` (SELECT as needed); throws Exception on any failure,
-    // including error replies.
+    // including error replies. A connection left dead by an earlier failure is made again
+    // first.
     Reply command(const QList<QByteArray>& args, int db);
 
 private:
+    Reply run(const QList<QByteArray>& args);
+    [[noreturn]] void fail_dead_context(const QByteArray& command_name, int call_errno);
+    std::string endpoint() const;
     void drop();
+
     redis_settings settings_;
     int timeout_ms_;
     redisContext* ctx_ = nullptr;

@@ -1,0 +1,165 @@
+#include "access/redis_connection.h"
+
+#include <cerrno>
+#include <hiredis/hiredis.h>
+#include <vector>
+
+namespace RedisClient {
+
+namespace {
+
+timeval to_timeval(int ms)
+{
+    timeval tv;
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = (ms % 1000) * 1000;
+    return tv;
+}
+
+Reply convert(const redisReply* r)
+{
+    Reply out;
+    switch (r->type) {
+    case REDIS_REPLY_INTEGER:
+        out.type = Reply::Integer;
+        out.integer = r->integer;
+        break;
+    case REDIS_REPLY_STRING:
+        out.type = Reply::String;
+        out.str = QByteArray(r->str, static_cast<int>(r->len));
+        break;
+    case REDIS_REPLY_STATUS:
+        out.type = Reply::Status;
+        out.str = QByteArray(r->str, static_cast<int>(r->len));
+        break;
+    case REDIS_REPLY_ERROR:
+        out.type = Reply::Error;
+        out.str = QByteArray(r->str, static_cast<int>(r->len));
+        break;
+    case REDIS_REPLY_ARRAY:
+        out.type = Reply::Array;
+        out.elements.reserve(static_cast<int>(r->elements));
+        for (size_t i = 0; i < r->elements; ++i)
+            out.elements.append(convert(r->element[i]));
+        break;
+    default:
+        out.type = Reply::Nil;
+        break;
+    }
+    return out;
+}
+
+} // namespace
+
+Connection::Connection(const redis_settings& settings, int execution_timeout_ms)
+    : settings_(settings)
+    , timeout_ms_(execution_timeout_ms)
+{
+    if (settings_.HOST.isEmpty())
+        settings_.HOST = QStringLiteral("127.0.0.1");
+}
+
+Connection::~Connection()
+{
+    drop();
+}
+
+bool Connection::isConnected() const
+{
+    return ctx_ != nullptr && ctx_->err == 0;
+}
+
+std::string Connection::endpoint() const
+{
+    return settings_.HOST.toStdString() + ":" + std::to_string(settings_.PORT);
+}
+
+void Connection::drop()
+{
+    if (ctx_)
+        redisFree(ctx_);
+    ctx_ = nullptr;
+    selected_db_ = -1;
+}
+
+void Connection::connect()
+{
+    drop();
+    const QByteArray host = settings_.HOST.toLatin1();
+    ctx_ = redisConnectWithTimeout(
+        host.constData(), static_cast<int>(settings_.PORT), to_timeval(timeout_ms_));
+    if (ctx_ == nullptr)
+        throw Exception("Cannot connect to Redis at " + endpoint() + ": out of memory");
+    if (ctx_->err) {
+        const std::string reason = ctx_->errstr;
+        drop();
+        throw Exception("Cannot connect to Redis at " + endpoint() + ": " + reason);
+    }
+    if (redisSetTimeout(ctx_, to_timeval(timeout_ms_)) != REDIS_OK) {
+        drop();
+        throw Exception("Cannot set the Redis command time-out for " + endpoint());
+    }
+    selected_db_ = 0;
+    if (!settings_.AUTH.isEmpty()) {
+        try {
+            run({ "AUTH", settings_.AUTH.toLatin1() });
+        } catch (const Exception& e) {
+            drop();
+            throw Exception(std::string("Redis authentication failed: ") + e.what());
+        }
+    }
+}
+
+void Connection::fail_dead_context(const QByteArray& command_name, int call_errno)
+{
+    std::string reason;
+    if (ctx_ && ctx_->err == REDIS_ERR_IO && (call_errno == EAGAIN || call_errno == EWOULDBLOCK))
+        reason = "timed out after " + std::to_string(timeout_ms_) + " ms";
+    else if (ctx_ && ctx_->err)
+        reason = ctx_->errstr;
+    else
+        reason = "no reply";
+    // hiredis leaves a context unusable after any I/O error or time-out; the next command
+    // connects again.
+    drop();
+    throw Exception(
+        "Redis " + command_name.toStdString() + " at " + endpoint() + " failed: " + reason);
+}
+
+Reply Connection::run(const QList<QByteArray>& args)
+{
+    std::vector<const char*> argv;
+    std::vector<size_t> argvlen;
+    argv.reserve(static_cast<size_t>(args.size()));
+    argvlen.reserve(static_cast<size_t>(args.size()));
+    for (const QByteArray& a : args) {
+        argv.push_back(a.constData());
+        argvlen.push_back(static_cast<size_t>(a.size()));
+    }
+    const QByteArray name = args.isEmpty() ? QByteArray() : args.first();
+    errno = 0;
+    void* raw = redisCommandArgv(ctx_, static_cast<int>(argv.size()), argv.data(), argvlen.data());
+    if (raw == nullptr)
+        fail_dead_context(name, errno);
+    redisReply* r = static_cast<redisReply*>(raw);
+    Reply reply = convert(r);
+    freeReplyObject(r);
+    if (reply.type == Reply::Error)
+        throw Exception(name.toStdString() + ": " + reply.str.toStdString());
+    return reply;
+}
+
+Reply Connection::command(const QList<QByteArray>& args, int db)
+{
+    if (args.isEmpty())
+        throw Exception("empty Redis command");
+    if (!isConnected())
+        connect();
+    if (db != selected_db_) {
+        run({ "SELECT", QByteArray::number(db) });
+        selected_db_ = db;
+    }
+    return run(args);
+}
+
+} // namespace RedisClient

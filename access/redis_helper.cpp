@@ -1,0 +1,273 @@
+#include "access/redis_helper.h"
+
+#include "access/dl_index_identity.h"
+
+#include <limits>
+
+namespace {
+
+const int ownership_db = 2;
+const int dl_map_db = 5;
+
+const QString devices_prefix = QStringLiteral("client:devices:");
+const QString stations_prefix = QStringLiteral("client:bs:");
+const QByteArray properties_prefix = QByteArrayLiteral("dev:properties:");
+const QString total_client = QStringLiteral("total");
+const QByteArray dl_index_key = QByteArrayLiteral("tornel_dl:index");
+const QByteArray dl_db_id_key = QByteArrayLiteral("tornel_dl:db_id");
+const QByteArray scan_count = QByteArrayLiteral("100000");
+
+QByteArray latin1(const QString& text)
+{
+    return text.toLatin1();
+}
+
+int decimal(const QByteArray& text)
+{
+    return text.toInt(nullptr, 10);
+}
+
+// The text of a bulk reply; a missing field (nil) reads as an empty string.
+QString text_of(const RedisClient::Reply& reply)
+{
+    return reply.type == RedisClient::Reply::String ? QString::fromLatin1(reply.str) : QString("");
+}
+
+} // namespace
+
+redis_helper::redis_helper(
+    const redis_settings& settings, int execution_timeout_ms, const QString& cpu_architecture)
+    : connection(std::make_shared<RedisClient::Connection>(settings, execution_timeout_ms))
+    , keeps_dl_map_(cpu_architecture == QLatin1String("x86_64"))
+{ }
+
+redis_helper::~redis_helper() = default;
+
+void redis_helper::check_connection()
+{
+    if (!connection->isConnected())
+        connection->connect();
+}
+
+QList<QByteArray> redis_helper::scan_loop(
+    const QList<QByteArray>& head, const QList<QByteArray>& tail)
+{
+    QList<QByteArray> result;
+    // The cursor is opaque to the client: it goes back exactly as the server wrote it.
+    QByteArray cursor("0");
+    do {
+        const RedisClient::Reply reply
+            = connection->command(head + QList<QByteArray> { cursor } + tail, ownership_db);
+        if (reply.type != RedisClient::Reply::Array || reply.elements.size() != 2
+            || reply.elements[0].type != RedisClient::Reply::String
+            || reply.elements[1].type != RedisClient::Reply::Array)
+            throw RedisClient::Connection::Exception(
+                head.first().toStdString() + ": unexpected reply shape");
+        cursor = reply.elements[0].str;
+        for (const RedisClient::Reply& member : reply.elements[1].elements)
+            result.append(member.str);
+    } while (cursor != "0");
+    return result;
+}
+
+QList<QByteArray> redis_helper::sscan_all(const QString& key)
+{
+    return scan_loop({ "SSCAN", latin1(key) }, { "COUNT", scan_count });
+}
+
+QList<QByteArray> redis_helper::scan_match(const QString& pattern)
+{
+    return scan_loop({ "SCAN" }, { "MATCH", latin1(pattern), "COUNT", scan_count });
+}
+
+bool redis_helper::is_member(const QString& key, const QString& member)
+{
+    const RedisClient::Reply reply
+        = connection->command({ "SISMEMBER", latin1(key), latin1(member) }, ownership_db);
+    return reply.type == RedisClient::Reply::Integer && reply.integer != 0;
+}
+
+QString redis_helper::first_not_owned(const QStringList& ids, const QString& key)
+{
+    check_connection();
+    for (const QString& id : ids) {
+        if (!is_member(key, id))
+            return id;
+    }
+    return QString();
+}
+
+QMap<QString, bool> redis_helper::owned_map(const QStringList& ids, const QString& key)
+{
+    check_connection();
+    QMap<QString, bool> result;
+    for (const QString& id : ids)
+        result.insert(id, is_member(key, id));
+    return result;
+}
+
+void redis_helper::get_client_devices(QStringList clients, QStringList& out)
+{
+    for (const QString& client : clients) {
+        for (const QByteArray& member : sscan_all(devices_prefix + client))
+            out.append(QString::fromLatin1(member));
+    }
+}
+
+QString redis_helper::filter_client_devices(QStringList devices, QString client)
+{
+    return first_not_owned(devices, devices_prefix + client);
+}
+
+QString redis_helper::first_foreign_device(QStringList devices, QStringList clients)
+{
+    check_connection();
+    for (const QString& id : devices) {
+        bool owned = false;
+        for (const QString& client : clients) {
+            if (is_member(devices_prefix + client, id)) {
+                owned = true;
+                break;
+            }
+        }
+        if (!owned)
+            return id;
+    }
+    return QString();
+}
+
+QString redis_helper::filter_client_stations(QStringList stations, QString client)
+{
+    return first_not_owned(stations, stations_prefix + client);
+}
+
+QMap<QString, bool> redis_helper::client_device_access(QStringList devices, QString client)
+{
+    return owned_map(devices, devices_prefix + client);
+}
+
+QMap<QString, bool> redis_helper::clients_device_access(QStringList devices, QStringList clients)
+{
+    check_connection();
+    QMap<QString, bool> result;
+    for (const QString& id : devices) {
+        bool owned = false;
+        for (const QString& client : clients) {
+            if (is_member(devices_prefix + client, id)) {
+                owned = true;
+                break;
+            }
+        }
+        result.insert(id, owned);
+    }
+    return result;
+}
+
+QMap<QString, bool> redis_helper::client_station_access(QStringList stations, QString client)
+{
+    return owned_map(stations, stations_prefix + client);
+}
+
+QHash<QString, QSet<int>> redis_helper::ids_by_client(QStringList clients, const QString& prefix)
+{
+    check_connection();
+    if (clients.isEmpty())
+        clients.append(total_client);
+    QHash<QString, QSet<int>> result;
+    for (const QString& client : clients) {
+        QSet<int> ids;
+        for (const QByteArray& member : sscan_all(prefix + client))
+            ids.insert(decimal(member));
+        if (client == total_client) {
+            // The stored union: reported only when it holds something.
+            if (!ids.isEmpty())
+                result[total_client] += ids;
+            continue;
+        }
+        result[client] += ids;
+        result[total_client] += ids;
+    }
+    return result;
+}
+
+QHash<QString, QSet<int>> redis_helper::stations_by_client(QStringList clients)
+{
+    return ids_by_client(clients, stations_prefix);
+}
+
+QHash<QString, QSet<int>> redis_helper::devices_by_client(QStringList clients)
+{
+    return ids_by_client(clients, devices_prefix);
+}
+
+QString redis_helper::hw_type_of(const QByteArray& properties_key)
+{
+    return text_of(connection->command({ "HGET", properties_key, "hw_type" }, ownership_db));
+}
+
+QHash<QString, QHash<QString, QSet<int>>> redis_helper::hw_type_devices_by_client(
+    QStringList clients)
+{
+    check_connection();
+    QHash<QString, QHash<QString, QSet<int>>> result;
+    if (clients.isEmpty()) {
+        const QString pattern = QString::fromLatin1(properties_prefix) + "*";
+        for (const QByteArray& key : scan_match(pattern)) {
+            const int id = decimal(key.mid(properties_prefix.size()));
+            result[total_client][hw_type_of(key)].insert(id);
+        }
+        return result;
+    }
+    for (const QString& client : clients) {
+        QHash<QString, QSet<int>> by_type;
+        for (const QByteArray& member : sscan_all(devices_prefix + client))
+            by_type[hw_type_of(properties_prefix + member)].insert(decimal(member));
+        QHash<QString, QSet<int>>& own = result[client];
+        for (auto it = by_type.cbegin(); it != by_type.cend(); ++it)
+            own[it.key()] += it.value();
+        QHash<QString, QSet<int>>& total = result[total_client];
+        for (auto it = by_type.cbegin(); it != by_type.cend(); ++it)
+            total[it.key()] += it.value();
+    }
+    return result;
+}
+
+int redis_helper::register_dl_index(QString db_id)
+{
+    if (!keeps_dl_map_)
+        return dl_index_from_db_id(db_id);
+    check_connection();
+    // Any error reply raises before the index is handed out, so a caller never gets an
+    // index whose mapping was not stored.
+    const RedisClient::Reply counter
+        = connection->command({ "HINCRBY", dl_index_key, "last", "1" }, dl_map_db);
+    if (counter.type != RedisClient::Reply::Integer)
+        throw RedisClient::Connection::Exception("HINCRBY: unexpected reply shape");
+    if (counter.integer < std::numeric_limits<int>::min()
+        || counter.integer > std::numeric_limits<int>::max())
+        throw RedisClient::Connection::Exception("HINCRBY: downlink index out of range");
+    const int index = static_cast<int>(counter.integer);
+    const QByteArray index_text = QByteArray::number(index);
+    connection->command({ "HSET", dl_db_id_key, latin1(db_id), index_text }, dl_map_db);
+    connection->command({ "HSET", dl_index_key, index_text, latin1(db_id) }, dl_map_db);
+    return index;
+}
+
+int redis_helper::dl_index_of(QString db_id)
+{
+    if (!keeps_dl_map_)
+        return dl_index_from_db_id(db_id);
+    check_connection();
+    const RedisClient::Reply reply
+        = connection->command({ "HGET", dl_db_id_key, latin1(db_id) }, dl_map_db);
+    return reply.type == RedisClient::Reply::String ? decimal(reply.str) : 0;
+}
+
+QString redis_helper::dl_db_id_of(int index)
+{
+    if (!keeps_dl_map_)
+        return db_id_from_dl_index(index);
+    check_connection();
+    return text_of(
+        connection->command({ "HGET", dl_index_key, QByteArray::number(index) }, dl_map_db));
+}

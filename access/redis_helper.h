@@ -1,0 +1,55 @@
+#pragma once
+
+#include "access/access_helper.h"
+#include "access/redis_connection.h"
+#include "app/settings_records.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSysInfo>
+#include <memory>
+
+// The access store kept in Redis: ownership sets and modem properties in database 2 (written
+// by other services), the downlink-index map in database 5. Every call waits for its replies;
+// failures leave as RedisClient::Connection::Exception.
+class redis_helper : public access_helper
+{
+public:
+    // execution_timeout_ms and cpu_architecture are there for tests; production keeps the
+    // defaults.
+    explicit redis_helper(const redis_settings& settings, int execution_timeout_ms = 60000,
+        const QString& cpu_architecture = QSysInfo::currentCpuArchitecture());
+    ~redis_helper() override;
+
+    void get_client_devices(QStringList clients, QStringList& out) override;
+    QString filter_client_devices(QStringList devices, QString client) override;
+    QString first_foreign_device(QStringList devices, QStringList clients) override;
+    QString filter_client_stations(QStringList stations, QString client) override;
+    QMap<QString, bool> client_device_access(QStringList devices, QString client) override;
+    QMap<QString, bool> clients_device_access(QStringList devices, QStringList clients) override;
+    QMap<QString, bool> client_station_access(QStringList stations, QString client) override;
+    QHash<QString, QSet<int>> stations_by_client(QStringList clients) override;
+    QHash<QString, QSet<int>> devices_by_client(QStringList clients) override;
+    QHash<QString, QHash<QString, QSet<int>>> hw_type_devices_by_client(
+        QStringList clients) override;
+    int register_dl_index(QString db_id) override;
+    int dl_index_of(QString db_id) override;
+    QString dl_db_id_of(int index) override;
+
+    // Every member of a set in database 2, in the order the server hands them out.
+    QList<QByteArray> sscan_all(const QString& key);
+    // Every key of database 2 matching a pattern.
+    QList<QByteArray> scan_match(const QString& pattern);
+
+private:
+    void check_connection();
+    QList<QByteArray> scan_loop(const QList<QByteArray>& head, const QList<QByteArray>& tail);
+    bool is_member(const QString& key, const QString& member);
+    QString first_not_owned(const QStringList& ids, const QString& key);
+    QMap<QString, bool> owned_map(const QStringList& ids, const QString& key);
+    QHash<QString, QSet<int>> ids_by_client(QStringList clients, const QString& prefix);
+    QString hw_type_of(const QByteArray& device_id);
+
+    std::shared_ptr<RedisClient::Connection> connection;
+    bool keeps_dl_map_;
+};

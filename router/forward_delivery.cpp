@@ -1,0 +1,142 @@
+#include "router/forward_delivery.h"
+
+#include "app/logger.h"
+#include "http/qhttp_client.h"
+#include "http/qhttp_server.h"
+#include "router/statistics.h"
+
+#include <QSet>
+
+namespace {
+
+// One forward in flight, shared by the client's callbacks.
+struct forward_call
+{
+    forward_context context;
+    QPointer<qhttp::client::QHttpClient> client;
+    bool finished = false;
+
+    bool can_answer() const
+    {
+        return !context.request_gone->load() && context.response && !context.response->isDone();
+    }
+
+    // Deferred: this runs inside the client's own signals.
+    void release()
+    {
+        finished = true;
+        if (client)
+            client->deleteLater();
+    }
+
+    void fail()
+    {
+        if (finished)
+            return;
+        if (can_answer()) {
+            context.response->setStatusCode(408);
+            context.response->end();
+        }
+        release();
+    }
+
+    void relay(qhttp::client::QHttpResponse* answer)
+    {
+        if (finished)
+            return;
+        if (can_answer()) {
+            qhttp::server::QHttpResponse* response = context.response;
+            // The gateway frames the body itself; a name the target repeats (Set-Cookie) keeps
+            // every value, while the first one replaces a header the gateway set before.
+            QSet<QByteArray> relayed;
+            for (const auto& header : answer->headers().items()) {
+                if (header.first == "Date" || header.first == "Connection")
+                    continue;
+                const QByteArray lower = header.first.toLower();
+                if (lower == "content-length" || lower == "transfer-encoding")
+                    continue;
+                if (relayed.contains(lower))
+                    response->headers().add(header.first, header.second);
+                else
+                    response->addHeader(header.first, header.second);
+                relayed.insert(lower);
+            }
+            response->setStatusCode(answer->status());
+            response->end(answer->collectedData());
+        }
+        release();
+    }
+};
+
+// The request the target receives: the headers as given, with the client's agent prefixed
+// "gorvex: ", and the body whole with its own length instead of the client's framing.
+void write_forward_request(
+    qhttp::client::QHttpRequest* request, const HttpForwardAsycResult& forward)
+{
+    bool framed = !forward.body.isEmpty();
+    for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it) {
+        const QByteArray lower = it.key().toLower();
+        if (lower == "content-length" || lower == "transfer-encoding") {
+            framed = true;
+            continue;
+        }
+        // The body is sent whole, so the target has nothing to confirm.
+        if (lower == "expect")
+            continue;
+        if (lower == "user-agent") {
+            const QString agent = QString::fromUtf8(it.value().constData());
+            request->addHeader(it.key(), QStringLiteral("gorvex: %1").arg(agent).toLatin1());
+        } else {
+            request->addHeader(it.key(), it.value());
+        }
+    }
+    if (framed)
+        request->addHeader("content-length", QByteArray::number(forward.body.size()));
+    request->end(forward.body);
+}
+
+} // namespace
+
+void start_forward(const HttpForwardAsycResult& forward, const forward_context& context)
+{
+    auto* client = new qhttp::client::QHttpClient(context.parent);
+    client->setConnectingTimeOut(1000);
+    auto call = std::make_shared<forward_call>();
+    call->context = context;
+    call->client = client;
+
+    QObject::connect(
+        client, &qhttp::client::QHttpClient::connectingTimeOut, client, [call] { call->fail(); },
+        Qt::DirectConnection);
+    QObject::connect(
+        client, &qhttp::client::QHttpClient::connectionError, client, [call] { call->fail(); },
+        Qt::DirectConnection);
+    // A target that never answers must not keep its client once nobody waits for the answer.
+    if (context.request) {
+        QObject::connect(
+            context.request, &QObject::destroyed, client,
+            [call] {
+                if (!call->finished)
+                    call->release();
+            },
+            Qt::DirectConnection);
+    }
+
+    QUrl url = forward.url;
+    if (url.scheme().isEmpty())
+        url.setScheme(QStringLiteral("http"));
+    const bool started = client->request(
+        qhttp::THttpMethod(forward.method), url,
+        [forward](
+            qhttp::client::QHttpRequest* request) { write_forward_request(request, forward); },
+        [call](qhttp::client::QHttpResponse* answer) {
+            const forward_context& c = call->context;
+            request_done(c.email, c.uuid, *c.statistics, *c.log);
+            answer->collectData(-1);
+            QObject::connect(
+                answer, &qhttp::client::QHttpResponse::end, answer,
+                [call, answer] { call->relay(answer); }, Qt::DirectConnection);
+        });
+    if (!started)
+        call->fail();
+}

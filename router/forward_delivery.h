@@ -1,0 +1,37 @@
+#pragma once
+
+#include "router/handler_result.h"
+#include "router/statistic.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <memory>
+
+class logger;
+
+namespace qhttp {
+namespace server {
+class QHttpResponse;
+}
+} // namespace qhttp
+
+// What a forward needs of the request it answers.
+struct forward_context
+{
+    QPointer<qhttp::server::QHttpResponse> response;
+    std::shared_ptr<std::atomic<bool>> request_gone;
+    QPointer<QObject> request;
+    QObject* parent = nullptr;
+    logger* log = nullptr;
+    statistic_map* statistics = nullptr;
+    QString email;
+    QString uuid;
+};
+
+// Sends the request to its target and relays the answer. A target that cannot be connected to
+// within 1000 ms, refuses, or drops the connection before its answer is complete is answered
+// 408 with an empty body. The client is released after the relay, after a failure, or as soon
+// as the incoming request goes away, whichever comes first.
+void start_forward(const HttpForwardAsycResult& forward, const forward_context& context);

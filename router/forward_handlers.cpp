@@ -1,0 +1,153 @@
+#include "router/forward_handlers.h"
+
+#include "http/qhttp_server.h"
+#include "router/http_exception.h"
+#include "router/method_not_found.h"
+
+namespace {
+
+forward_rules app_forward()
+{
+    return forward_rules {};
+}
+
+forward_rules sessions_forward()
+{
+    forward_rules rules;
+    rules.to = forward_rules::target::sessions;
+    return rules;
+}
+
+forward_rules auth_forward(bool scheme_from_request)
+{
+    forward_rules rules;
+    rules.to = forward_rules::target::auth;
+    rules.authorisation = true;
+    rules.forwards_delete = true;
+    rules.scheme_from_request = scheme_from_request;
+    return rules;
+}
+
+// Every user agent becomes "<address>: <agent>", or "<address>:" when the client sent none.
+void put_client_address(QHash<QByteArray, QByteArray>& headers, const QString& address)
+{
+    bool found = false;
+    for (auto it = headers.begin(); it != headers.end(); ++it) {
+        if (it.key().toLower() != "user-agent")
+            continue;
+        it.value()
+            = QStringLiteral("%1: %2").arg(address, QString::fromUtf8(it.value())).toLatin1();
+        found = true;
+    }
+    if (!found)
+        headers.insert("user-agent", (address + QLatin1Char(':')).toLatin1());
+}
+
+} // namespace
+
+forward_handler::forward_handler(const request_container& container, forward_rules rules)
+    : context_(container.context)
+    , conf_(container.conf)
+    , rules_(rules)
+{ }
+
+HandlerResult forward_handler::process(qhttp::server::QHttpRequest* request)
+{
+    const int method = request->method();
+    switch (method) {
+    case qhttp::EHTTP_GET:
+    case qhttp::EHTTP_POST:
+        break;
+    case qhttp::EHTTP_PUT:
+        if (!rules_.authorisation)
+            throw http_exception(QString(), 404);
+        break;
+    case qhttp::EHTTP_DELETE:
+        if (!rules_.forwards_delete)
+            throw_method_not_found(method);
+        break;
+    default:
+        throw_method_not_found(method);
+    }
+    HttpForwardAsycResult forward = forward_url_builder(request);
+    forward.method = method;
+    return forward;
+}
+
+HttpForwardAsycResult forward_handler::forward_url_builder(
+    qhttp::server::QHttpRequest* request) const
+{
+    QString host;
+    int port = 0;
+    switch (rules_.to) {
+    case forward_rules::target::app:
+        host = conf_.APP_IP;
+        port = conf_.APP_PORT;
+        break;
+    case forward_rules::target::sessions:
+        host = conf_.SESSIONS_IP;
+        port = conf_.SESSIONS_PORT;
+        break;
+    case forward_rules::target::auth:
+        host = conf_.AUTH_IP;
+        port = conf_.AUTH_PORT;
+        break;
+    }
+
+    const QUrl& incoming = request->url();
+    HttpForwardAsycResult forward;
+    forward.url.setPath(incoming.path(QUrl::FullyDecoded), QUrl::DecodedMode);
+    if (incoming.hasQuery()) {
+        // The authorisation services see encoded delimiters as the client wrote them.
+        const auto form = rules_.authorisation ? QUrl::PrettyDecoded : QUrl::FullyDecoded;
+        forward.url.setQuery(incoming.query(form), QUrl::TolerantMode);
+    }
+    forward.url.setScheme(rules_.scheme_from_request ? incoming.scheme() : QStringLiteral("http"));
+    forward.url.setPort(port);
+    forward.url.setHost(host, QUrl::DecodedMode);
+    forward.headers = request->headers();
+    forward.body = request->collectedData();
+    if (rules_.authorisation)
+        put_client_address(forward.headers, request->remoteAddress());
+    return forward;
+}
+
+ApiForwardHandler::ApiForwardHandler(const request_container& container)
+    : forward_handler(container, app_forward())
+{ }
+
+ApiTornelDriverForwardHandler::ApiTornelDriverForwardHandler(const request_container& container)
+    : forward_handler(container, app_forward())
+{ }
+
+QOBIsenderForwardHandler::QOBIsenderForwardHandler(const request_container& container)
+    : forward_handler(container, app_forward())
+{ }
+
+IEC104ForwardHandler::IEC104ForwardHandler(const request_container& container)
+    : forward_handler(container, app_forward())
+{ }
+
+RezavovarForwardHandler::RezavovarForwardHandler(const request_container& container)
+    : forward_handler(container, app_forward())
+{ }
+
+SesssionssenderForwardHandler::SesssionssenderForwardHandler(const request_container& container)
+    : forward_handler(container, sessions_forward())
+{ }
+
+SpodesToTornelForwardHandler::SpodesToTornelForwardHandler(const request_container& container)
+    : forward_handler(container, [] {
+        forward_rules rules = app_forward();
+        rules.forwards_delete = true;
+        return rules;
+    }())
+{ }
+
+AuthForwardHandler::AuthForwardHandler(const request_container& container)
+    : forward_handler(container, auth_forward(false))
+{ }
+
+AuthNewForwardHandler::AuthNewForwardHandler(const request_container& container)
+    : forward_handler(container, auth_forward(true))
+{ }

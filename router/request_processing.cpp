@@ -1,0 +1,99 @@
+#include "router/request_processing.h"
+
+#include "app/logger.h"
+#include "http/qhttp_server.h"
+#include "router/error_answer.h"
+#include "router/statistics.h"
+#include "router/sync_async_visitor.h"
+#include "router/token_rules.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QThread>
+#include <QUuid>
+#include <variant>
+
+request_processing::request_processing(qhttp::server::QHttpRequest* request,
+    qhttp::server::QHttpResponse* response, HttpContext context, const global_conf& conf,
+    logger& log, statistic_map& statistics, command_client& api_man, QObject* forward_parent)
+    : request_(request)
+    , response_(response)
+    , context_(std::move(context))
+    , conf_(conf)
+    , log_(log)
+    , statistics_(statistics)
+    , api_man_(api_man)
+    , forward_parent_(forward_parent)
+    , url_(request->url())
+    , gone_(std::make_shared<std::atomic<bool>>(false))
+    , uuid_(QUuid::createUuid().toString())
+{ }
+
+void request_processing::open()
+{
+    const QString url_text = url_.toString();
+    open_request_record(statistics_, context_.email, uuid_, url_text,
+        QDateTime::currentDateTimeUtc(), conf_.STATISTIC_HISTORY_LENGTH);
+
+    // One multi-argument arg(): a "%5" inside the URL must not be taken for a placeholder.
+    log_line(log_, LOG_DEBUG) << QStringLiteral("%6 From %1:%2 method: %3 url: %4 handled by: %5")
+                                     .arg(request_->remoteAddress(),
+                                         QString::number(request_->remotePort()),
+                                         QString::fromLatin1(request_->methodString()), url_text,
+                                         QString::number(quintptr(QThread::currentThreadId())),
+                                         uuid_);
+
+    // The flag outlives the request: callbacks still pending then find it set.
+    const auto gone = gone_;
+    logger* log = &log_;
+    QObject::connect(
+        request_, &QObject::destroyed, request_,
+        [gone, log] {
+            gone->store(true);
+            log_line(*log, LOG_DEBUG) << "Request destroyed and response canceled";
+        },
+        Qt::DirectConnection);
+
+    if (context_.token_valid) {
+        const QByteArray claims = context_.token_parts.value(1).toJson(QJsonDocument::Compact);
+        log_line(log_, LOG_DEBUG)
+            << QStringLiteral("%1 Token: %2").arg(uuid_, QString::fromUtf8(claims));
+    } else {
+        log_line(log_, LOG_DEBUG) << "Token is invalid";
+    }
+}
+
+void request_processing::enforce_token_rules(const QString& handler_path)
+{
+    token_rule_request request;
+    request.handler_path = handler_path;
+    request.method = request_ ? QString::fromLatin1(request_->methodString()) : QString();
+    request.url = url_.toString();
+    request.uuid = uuid_;
+    request.now = QDateTime::currentDateTimeUtc();
+    ::enforce_token_rules(context_, conf_, statistics_, request);
+}
+
+void request_processing::deliver(const HandlerResult& result)
+{
+    if (request_gone() || !response_)
+        return;
+    sync_async_visitor visitor;
+    visitor.response = response_;
+    visitor.api_man = &api_man_;
+    visitor.log = &log_;
+    visitor.statistics = &statistics_;
+    visitor.email = context_.email;
+    visitor.uuid = uuid_;
+    visitor.request_gone = gone_;
+    visitor.request = request_.data();
+    visitor.forward_parent = forward_parent_;
+    std::visit(visitor, result);
+}
+
+void request_processing::fail(const std::exception_ptr& failure)
+{
+    if (request_gone() || !response_ || response_->isDone())
+        return;
+    answer_failure(response_, log_, failure);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "app/global_conf.h"
+#include "router/handler_result.h"
+#include "router/http_context.h"
+#include "router/statistic.h"
+
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <atomic>
+#include <exception>
+#include <memory>
+
+class command_client;
+class logger;
+
+namespace qhttp {
+namespace server {
+class QHttpRequest;
+class QHttpResponse;
+} // namespace server
+} // namespace qhttp
+
+// One run of a request's processing, once its body is complete: everything of it that does not
+// depend on the handler set. It copies what it needs, so it stays usable after a call that may
+// re-enter the event loop has destroyed the request and its router.
+class request_processing
+{
+public:
+    request_processing(qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response,
+        HttpContext context, const global_conf& conf, logger& log, statistic_map& statistics,
+        command_client& api_man, QObject* forward_parent);
+
+    // Opens the statistics record, writes the access and token lines and starts watching for
+    // the request to go away.
+    void open();
+    // The request path, fully decoded, as the route table matches it.
+    QString path() const { return url_.path(QUrl::FullyDecoded); }
+    // Validity, expiry, ban and rights for a handler that needs a token; throws on refusal.
+    void enforce_token_rules(const QString& handler_path);
+    // The context handlers are built with (the narrowed API keys of a "3.0" token included).
+    const HttpContext& context() const { return context_; }
+    logger& log() const { return log_; }
+    bool request_gone() const { return gone_->load(); }
+
+    // Answers from the handler's result, unless the request has gone meanwhile.
+    void deliver(const HandlerResult& result);
+    // Answers a failure of the guarded part, unless the request has gone or is answered.
+    void fail(const std::exception_ptr& failure);
+
+private:
+    QPointer<qhttp::server::QHttpRequest> request_;
+    QPointer<qhttp::server::QHttpResponse> response_;
+    HttpContext context_;
+    global_conf conf_;
+    logger& log_;
+    statistic_map& statistics_;
+    command_client& api_man_;
+    QObject* forward_parent_;
+    QUrl url_;
+    std::shared_ptr<std::atomic<bool>> gone_;
+    QString uuid_;
+};

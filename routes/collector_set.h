@@ -1,0 +1,19 @@
+#pragma once
+
+#include "router/access_bs.h"
+#include "router/forward_handlers.h"
+#include "routes/handler_dispatch.h"
+
+// A data collector: the meter driver, the IEC 104 gateway, the SPODES converter, the QOBI
+// sender and the telecom API, answered here over AMQP.
+// First prefix wins: a path that is a prefix of another stands after it.
+using collector_set = handler_set<
+    // Telecom command routes ("/telecom/api/..."), seventeen, in the order stats, publishall,
+    // time_sync_unlock, messages, stinfo, ststats, sthistory, bs, device, deletemessage,
+    // deletedevice, deletestation, send_dl, dl_messages, dl_message_status, devsnr, clients.
+    // "/api/" modem handlers ("/api/dl_queue" before "/api/dl"):
+    AccessBS, // "/api/access/bs"
+    // "/driver_tornel/api/" handlers ("setting/version_list" before "setting"), then the
+    // IEC 104, SPODES-to-Tornel and QOBI-sender endpoints.
+    SesssionssenderForwardHandler // "/sessions"
+    >;

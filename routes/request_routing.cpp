@@ -1,0 +1,29 @@
+#include "routes/request_routing.h"
+
+#include "router/api_handler_router.h"
+#include "routes/collector_set.h"
+#include "routes/gateway_set.h"
+#include "routes/server_set.h"
+
+handler_set_kind choose_handler_set(const global_conf& conf)
+{
+    if (!conf.GATEWEBFACE)
+        return handler_set_kind::server;
+    return conf.FORWARD_TORNEL_APPSANDBOX ? handler_set_kind::gateway : handler_set_kind::collector;
+}
+
+void route_request(const dependency_container& container, qhttp::server::QHttpRequest* request,
+    qhttp::server::QHttpResponse* response)
+{
+    switch (choose_handler_set(container.conf)) {
+    case handler_set_kind::server:
+        new router_for_t<dependency_container, server_set>(container, request, response);
+        break;
+    case handler_set_kind::gateway:
+        new router_for_t<dependency_container, gateway_set>(container, request, response);
+        break;
+    case handler_set_kind::collector:
+        new router_for_t<dependency_container, collector_set>(container, request, response);
+        break;
+    }
+}

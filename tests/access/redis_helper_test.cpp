@@ -1,0 +1,267 @@
+#include "access/redis_helper.h"
+
+#include "ownership_contract.h"
+#include "qt_print.h"
+#include "scripted_redis.h"
+#include "support/test_services.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+using RedisClient::Connection;
+using namespace ownership_contract;
+
+namespace {
+
+redis_settings on_port(int port, const QString& password = QString())
+{
+    redis_settings s;
+    s.HOST = "127.0.0.1";
+    s.PORT = static_cast<quint32>(port);
+    s.AUTH = password;
+    return s;
+}
+
+QList<QByteArray> texts(const QList<int>& ids)
+{
+    QList<QByteArray> out;
+    for (int id : ids)
+        out << QByteArray::number(id);
+    return out;
+}
+
+QByteArray bulk(const QByteArray& text)
+{
+    return "$" + QByteArray::number(text.size()) + "\r\n" + text + "\r\n";
+}
+
+} // namespace
+
+// Against the shared test Redis. The layout's keys are fixed, so each test empties the two
+// databases the store uses, before and after.
+class RedisStore : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        GORVEX_NEED_REDIS();
+        seed = std::make_unique<Connection>(on_port(test_services::redis_port()), 10000);
+        seed->command({ "FLUSHDB" }, 2);
+        seed->command({ "FLUSHDB" }, 5);
+        store = std::make_unique<redis_helper>(on_port(test_services::redis_port()), 10000);
+    }
+    void TearDown() override
+    {
+        if (seed) {
+            seed->command({ "FLUSHDB" }, 2);
+            seed->command({ "FLUSHDB" }, 5);
+        }
+    }
+    void sadd(const QByteArray& key, const QList<QByteArray>& members)
+    {
+        if (!members.isEmpty())
+            seed->command(QList<QByteArray> { "SADD", key } + members, 2);
+    }
+    void hset(const QByteArray& key, const QByteArray& field, const QByteArray& value)
+    {
+        seed->command({ "HSET", key, field, value }, 2);
+    }
+
+    std::unique_ptr<Connection> seed;
+    std::unique_ptr<redis_helper> store;
+};
+
+TEST_F(RedisStore, AnswersTheOwnershipContract)
+{
+    for (const owner& o : ownership_contract::seed()) {
+        sadd("client:devices:" + o.client.toLatin1(), texts(o.devices));
+        sadd("client:devices:total", texts(o.devices));
+        sadd("client:bs:" + o.client.toLatin1(), texts(o.stations));
+        sadd("client:bs:total", texts(o.stations));
+    }
+    for (const contract_case& c : cases()) {
+        SCOPED_TRACE(c.behaviour);
+        EXPECT_EQ(run(*store, c), c.expected);
+    }
+}
+
+TEST_F(RedisStore, ReadsALargeSetOverSeveralScanRounds)
+{
+    QList<QByteArray> members;
+    for (int i = 1; i <= 250000; ++i)
+        members << QByteArray::number(i);
+    sadd("client:devices:big", members);
+    seed->command({ "CONFIG", "RESETSTAT" }, 2);
+
+    QStringList out;
+    store->get_client_devices({ "big" }, out);
+    EXPECT_EQ(QSet<QString>(out.begin(), out.end()).size(), 250000);
+    EXPECT_EQ(out.size(), 250000);
+
+    const QByteArray stats = seed->command({ "INFO", "commandstats" }, 2).str;
+    const int at = stats.indexOf("cmdstat_sscan:calls=") + 20;
+    EXPECT_GT(stats.mid(at, stats.indexOf(',', at) - at).toInt(), 1) << "read in one round";
+    EXPECT_EQ(store->devices_by_client({ "big" }).value("total").size(), 250000);
+}
+
+TEST_F(RedisStore, PerClientQueriesAndTotal)
+{
+    sadd("client:devices:k", { "5", "x" });
+    sadd("client:devices:a", { "1", "3" });
+    sadd("client:devices:b", { "2", "4" });
+    hset("dev:properties:1", "hw_type", "A");
+    hset("dev:properties:2", "hw_type", "A");
+    hset("dev:properties:3", "hw_type", "B");
+    hset("dev:properties:4", "serial", "s4");
+    const struct
+    {
+        const char* behaviour;
+        std::function<QString()> run;
+        QString expected;
+    } rows[] = {
+        { "a client without a set gets an empty entry, and so does total",
+            [&] { return render(store->devices_by_client({ "nobody" })); },
+            "{nobody:[];total:[]}" },
+        { "a member that is not a number reads as 0",
+            [&] { return render(store->devices_by_client({ "k" })); }, "{k:[0,5];total:[0,5]}" },
+        { "no clients and no total set gives an empty hash",
+            [&] { return render(store->devices_by_client({})); }, "{}" },
+        { "clients sharing a type share one total set; no type is the empty type",
+            [&] {
+                return render(store->hw_type_devices_by_client({ "a", "b" }));
+            },
+            "{a:{A:[1];B:[3]};b:{:[4];A:[2]};total:{:[4];A:[1,2];B:[3]}}" },
+        { "a client owning nothing has an empty entry",
+            [&] { return render(store->hw_type_devices_by_client({ "nobody" })); },
+            "{nobody:{};total:{}}" },
+        { "no clients lists every modem's properties under total",
+            [&] { return render(store->hw_type_devices_by_client({})); },
+            "{total:{:[4];A:[1,2];B:[3]}}" },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.behaviour);
+        EXPECT_EQ(row.run(), row.expected);
+    }
+}
+
+TEST_F(RedisStore, DownlinkIndexMap)
+{
+    const int first = store->register_dl_index("db-x");
+    const int second = store->register_dl_index("db-x");
+    EXPECT_EQ(second, first + 1);
+    EXPECT_EQ(store->dl_index_of("db-x"), second);
+    EXPECT_EQ(store->dl_db_id_of(first), "db-x");
+    EXPECT_EQ(store->dl_db_id_of(second), "db-x");
+    EXPECT_EQ(store->dl_index_of("never"), 0);
+    EXPECT_EQ(store->dl_db_id_of(9999), "");
+
+    redis_helper arm(on_port(test_services::redis_port()), 10000, "aarch64");
+    seed->command({ "FLUSHDB" }, 5);
+    EXPECT_EQ(arm.register_dl_index("77"), 77);
+    EXPECT_EQ(arm.register_dl_index("abc"), 0);
+    EXPECT_EQ(arm.dl_db_id_of(42), "42");
+    EXPECT_EQ(seed->command({ "DBSIZE" }, 5).integer, 0) << "off x86_64 nothing is written";
+}
+
+// An error reply while storing the mapping must not hand out an index that maps to nothing.
+TEST_F(RedisStore, ErrorRepliesWhileRegisteringRaise)
+{
+    for (const char* broken : { "tornel_dl:index", "tornel_dl:db_id" }) {
+        SCOPED_TRACE(broken);
+        seed->command({ "FLUSHDB" }, 5);
+        seed->command({ "SET", broken, "not a hash" }, 5);
+        EXPECT_THROW(store->register_dl_index("db-y"), Connection::Exception);
+    }
+}
+
+TEST(RedisStoreDown, EveryOperationRaisesUntilRedisComesBack)
+{
+    const int port = unused_port();
+    redis_helper store(on_port(port), 2000, "x86_64");
+    const QStringList ids { "1" }, clients { "a" };
+    const std::function<void()> operations[] = {
+        [&] {
+            QStringList out;
+            store.get_client_devices(clients, out);
+        },
+        [&] { store.filter_client_devices(ids, "a"); },
+        [&] { store.first_foreign_device(ids, clients); },
+        [&] { store.filter_client_stations(ids, "a"); },
+        [&] { store.client_device_access(ids, "a"); },
+        [&] { store.clients_device_access(ids, clients); },
+        [&] { store.client_station_access(ids, "a"); },
+        [&] { store.stations_by_client(clients); },
+        [&] { store.devices_by_client(clients); },
+        [&] { store.hw_type_devices_by_client(clients); },
+        [&] { store.register_dl_index("1"); },
+        [&] { store.dl_index_of("1"); },
+        [&] { store.dl_db_id_of(1); },
+    };
+    for (const auto& op : operations)
+        EXPECT_THROW(op(), Connection::Exception);
+
+    const auto answers = [](const QList<QByteArray>& cmd, int) -> QByteArray {
+        return cmd.first() == "SELECT" ? "+OK\r\n" : ":1\r\n";
+    };
+    for (int round = 0; round < 2; ++round) {
+        {
+            scripted_redis up(answers, port);
+            EXPECT_EQ(store.filter_client_devices(ids, "a"), QString()) << "round " << round;
+        }
+        EXPECT_THROW(store.filter_client_devices(ids, "a"), Connection::Exception);
+    }
+}
+
+// A command that outlasts the time-out leaves the hiredis context unusable: the next one
+// comes on a new connection that authenticates and selects its database again. An error
+// reply raises but keeps the connection.
+TEST(RedisStoreWire, TimeOutAndErrorReplies)
+{
+    scripted_redis server([](const QList<QByteArray>& cmd, int connection) -> QByteArray {
+        if (cmd.first() == "AUTH" || cmd.first() == "SELECT")
+            return "+OK\r\n";
+        if (cmd.first() == "HINCRBY")
+            return "-READONLY You can't write against a read only replica.\r\n";
+        return connection == 1 ? QByteArray() : bulk(cmd.last());
+    });
+    redis_helper store(on_port(server.port(), "secret"), 200, "x86_64");
+    EXPECT_THROW(store.dl_db_id_of(1), Connection::Exception);
+    const QString odd = QString::fromLatin1("a\0b\r\n\xff", 6);
+    EXPECT_EQ(store.dl_index_of(odd), 0);
+    EXPECT_THROW(store.register_dl_index("9"), Connection::Exception);
+    EXPECT_THROW(store.register_dl_index("9"), Connection::Exception);
+
+    QList<QList<QByteArray>> second;
+    for (const auto& entry : server.received()) {
+        if (entry.first == 2)
+            second << entry.second;
+    }
+    const QList<QList<QByteArray>> expected { { "AUTH", "secret" }, { "SELECT", "5" },
+        { "HGET", "tornel_dl:db_id", odd.toLatin1() },
+        { "HINCRBY", "tornel_dl:index", "last", "1" },
+        { "HINCRBY", "tornel_dl:index", "last", "1" } };
+    EXPECT_EQ(second, expected);
+}
+
+// Cursors are opaque 64-bit values: they go back byte for byte. A reply of the wrong shape
+// raises instead of returning part of a set.
+TEST(RedisStoreWire, ScanCursorsGoBackExactly)
+{
+    scripted_redis server([](const QList<QByteArray>& cmd, int) -> QByteArray {
+        if (cmd.first() == "SELECT")
+            return "+OK\r\n";
+        if (cmd.value(1) == "client:devices:odd")
+            return ":5\r\n";
+        if (cmd.value(2) == "0")
+            return "*2\r\n" + bulk("18446744073709551615") + "*2\r\n" + bulk("1") + bulk("2");
+        if (cmd.value(2) == "18446744073709551615"
+            && cmd.mid(3) == QList<QByteArray> { "COUNT", "100000" })
+            return "*2\r\n" + bulk("0") + "*1\r\n" + bulk("3");
+        return "-ERR unexpected\r\n";
+    });
+    redis_helper store(on_port(server.port()), 2000);
+    QStringList out;
+    store.get_client_devices({ "k" }, out);
+    EXPECT_EQ(out, (QStringList { "1", "2", "3" }));
+    EXPECT_THROW(store.sscan_all("client:devices:odd"), Connection::Exception);
+}

@@ -1,0 +1,275 @@
+#include "gateway_fixture.h"
+
+namespace {
+
+using header_list = QList<QPair<QByteArray, QByteArray>>;
+
+// The request line and the headers of a raw request, names in lower case.
+struct seen_request
+{
+    QByteArray line;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    explicit seen_request(const QByteArray& raw)
+    {
+        const int end = raw.indexOf("\r\n\r\n");
+        const QList<QByteArray> lines = raw.left(end).split('\n');
+        line = lines.value(0).trimmed();
+        for (int i = 1; i < lines.size(); ++i) {
+            const int colon = lines[i].indexOf(':');
+            headers.append(
+                { lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed() });
+        }
+        body = raw.mid(end + 4);
+    }
+    int count(const QByteArray& name) const
+    {
+        int n = 0;
+        for (const auto& h : headers)
+            n += h.first == name;
+        return n;
+    }
+    QByteArray value(const QByteArray& name) const
+    {
+        for (const auto& h : headers)
+            if (h.first == name)
+                return h.second;
+        return {};
+    }
+};
+
+class forward_test : public gateway_fixture
+{
+protected:
+    void SetUp() override
+    {
+        start_gateway();
+        // The SPODES routes are the one forward family here whose path names a right.
+        user = bearer(token(payload("2.0", "user@x",
+            QJsonObject { { "b", QJsonObject { { "user", "" } } },
+                { "spodes_to_tornel", QJsonObject { { "admin", "" } } } })));
+    }
+    // The request the target saw for one request sent to the gateway.
+    seen_request forwarded(const QByteArray& method, const QByteArray& path,
+        header_list headers = {}, const QByteArray& body = {})
+    {
+        const int before = target.requests().size();
+        headers << user;
+        const raw_response answer = raw_http::request(gateway->port(), method, path, headers, body);
+        EXPECT_EQ(answer.status, 200) << method.constData() << " " << path.constData();
+        EXPECT_TRUE(target.wait_requests(before + 1));
+        return seen_request(target.requests().value(before));
+    }
+    QPair<QByteArray, QByteArray> user;
+};
+
+TEST_F(forward_test, path_and_query_reach_the_target_in_each_family_form)
+{
+    struct row
+    {
+        const char* behaviour;
+        const char* path;
+        const char* line;
+    };
+    const row rows[] = {
+        { "the path is decoded and encoded again", "/api/a%20b", "GET /api/a%20b HTTP/1.1" },
+        { "the query is passed on decoded", "/api/x?a=1%262", "GET /api/x?a=1&2 HTTP/1.1" },
+        { "the login service gets the query as received", "/auth/x?a=1%262",
+            "GET /auth/x?a=1%262 HTTP/1.1" },
+        { "the whole path goes on, prefix included", "/sessions/list",
+            "GET /sessions/list HTTP/1.1" },
+        { "no query gives none", "/telecom/api/stats", "GET /telecom/api/stats HTTP/1.1" },
+    };
+    for (const row& r : rows)
+        EXPECT_EQ(forwarded("GET", r.path).line, r.line) << r.behaviour;
+}
+
+TEST_F(forward_test, headers_pass_once_with_the_agent_marked)
+{
+    struct row
+    {
+        const char* behaviour;
+        const char* path;
+        const char* agent; // nullptr: none sent
+        const char* seen; // nullptr: none expected
+    };
+    const row rows[] = {
+        { "a forward marks the client's agent", "/api/x", "probe/1.0", "gorvex: probe/1.0" },
+        { "no agent, none sent", "/api/x", nullptr, nullptr },
+        { "the login service learns the client's address", "/auth/x", "probe/1.0",
+            "gorvex: 127.0.0.1: probe/1.0" },
+        { "the login service learns the address without an agent", "/auth/x", nullptr,
+            "gorvex: 127.0.0.1:" },
+    };
+    for (const row& r : rows) {
+        header_list headers { { "X-Custom", "kept" }, { "Cookie", "c=1" } };
+        if (r.agent)
+            headers << QPair<QByteArray, QByteArray>("User-Agent", r.agent);
+        const seen_request seen = forwarded("GET", r.path, headers);
+        EXPECT_EQ(seen.count("host"), 1) << r.behaviour;
+        EXPECT_EQ(seen.value("host"), "127.0.0.1") << r.behaviour;
+        EXPECT_EQ(seen.value("x-custom"), "kept") << r.behaviour;
+        EXPECT_EQ(seen.value("cookie"), "c=1") << r.behaviour;
+        EXPECT_EQ(seen.count("authorization"), 1) << r.behaviour;
+        if (r.seen) {
+            EXPECT_EQ(seen.count("user-agent"), 1) << r.behaviour;
+            EXPECT_EQ(seen.value("user-agent"), r.seen) << r.behaviour;
+        } else {
+            EXPECT_EQ(seen.count("user-agent"), 0) << r.behaviour;
+        }
+    }
+}
+
+TEST_F(forward_test, body_passes_whole_with_its_own_length)
+{
+    QByteArray binary("a\0b\r\n\r\nc", 9);
+    binary += QByteArray(70000, 'z');
+    const seen_request plain = forwarded("POST", "/api/x", {}, binary);
+    EXPECT_EQ(plain.line, "POST /api/x HTTP/1.1");
+    EXPECT_EQ(plain.body, binary);
+    EXPECT_EQ(plain.value("content-length"), QByteArray::number(binary.size()));
+    EXPECT_EQ(plain.count("content-length"), 1);
+}
+
+TEST_F(forward_test, chunked_and_expecting_requests_are_sent_with_a_length)
+{
+    raw_http chunked(gateway->port());
+    chunked.send("POST /api/x HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + user.second
+        + "\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n");
+    raw_response answer;
+    ASSERT_TRUE(chunked.read(answer));
+    EXPECT_EQ(answer.status, 200);
+    ASSERT_TRUE(target.wait_requests(1));
+    const seen_request first(target.requests().value(0));
+    EXPECT_EQ(first.count("transfer-encoding"), 0);
+    EXPECT_EQ(first.value("content-length"), "11");
+    EXPECT_EQ(first.body, "hello world");
+
+    raw_http expecting(gateway->port());
+    expecting.send("POST /api/x HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + user.second
+        + "\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\nhello");
+    do
+        ASSERT_TRUE(expecting.read(answer));
+    while (answer.status == 100);
+    EXPECT_EQ(answer.status, 200);
+    ASSERT_TRUE(target.wait_requests(2));
+    const seen_request second(target.requests().value(1));
+    EXPECT_EQ(second.count("expect"), 0);
+    EXPECT_EQ(second.body, "hello");
+}
+
+TEST_F(forward_test, answer_is_relayed_with_the_gateways_framing)
+{
+    struct row
+    {
+        const char* behaviour;
+        QByteArray answer;
+    };
+    const row rows[] = {
+        { "a length-framed answer",
+            "HTTP/1.1 201 Created\r\nX-Custom: yes\r\nDate: Mon, 01 Jan 2024 00:00:00 GMT\r\n"
+            "Connection: keep-alive\r\ndate: lower\r\nSet-Cookie: a=1\r\nSet-Cookie: b=2\r\n"
+            "Content-Length: 4\r\n\r\nbody" },
+        { "a chunked answer",
+            "HTTP/1.1 201 Created\r\nX-Custom: yes\r\nDate: Mon, 01 Jan 2024 00:00:00 GMT\r\n"
+            "Connection: keep-alive\r\ndate: lower\r\nSet-Cookie: a=1\r\nSet-Cookie: b=2\r\n"
+            "Transfer-Encoding: chunked\r\n\r\n2\r\nbo\r\n2\r\ndy\r\n0\r\n\r\n" },
+    };
+    for (const row& r : rows) {
+        target.script(http_target::behaviour::answer, r.answer);
+        const raw_response answer = get("/api/x", { user });
+        EXPECT_EQ(answer.status, 201) << r.behaviour;
+        EXPECT_EQ(answer.body, "body") << r.behaviour;
+        EXPECT_EQ(answer.header("X-Custom"), "yes") << r.behaviour;
+        EXPECT_EQ(answer.header_count("Set-Cookie"), 2) << r.behaviour;
+        EXPECT_EQ(answer.header_count("content-length"), 1) << r.behaviour;
+        EXPECT_EQ(answer.header("content-length"), "4") << r.behaviour;
+        EXPECT_EQ(answer.header_count("transfer-encoding"), 0) << r.behaviour;
+        EXPECT_FALSE(answer.header("content-security-policy").isEmpty()) << r.behaviour;
+        int exact_date = 0;
+        int lower_date = 0;
+        for (const auto& h : answer.headers) {
+            exact_date += h.first == "Date";
+            lower_date += h.first == "date";
+        }
+        EXPECT_EQ(exact_date, 0) << r.behaviour;
+        EXPECT_EQ(lower_date, 1) << r.behaviour;
+        EXPECT_EQ(answer.header("date"), "lower") << r.behaviour;
+    }
+}
+
+TEST_F(forward_test, each_family_forwards_its_own_methods)
+{
+    struct row
+    {
+        const char* behaviour;
+        const char* method;
+        const char* path;
+        int status;
+        QByteArray body;
+    };
+    const row rows[] = {
+        { "the login service takes PUT", "PUT", "/auth/x", 200, "target" },
+        { "the login service takes DELETE", "DELETE", "/auth/x", 200, "target" },
+        { "the login service, another method", "OPTIONS", "/auth/x", 404,
+            R"({"What":"method not found"})" },
+        { "SPODES takes DELETE", "DELETE", "/spodes_to_tornel/x", 200, "target" },
+        { "SPODES refuses PUT", "PUT", "/spodes_to_tornel/x", 404, R"({"What":""})" },
+        { "the modem API refuses PUT", "PUT", "/api/x", 404, R"({"What":""})" },
+        { "the telecom API refuses DELETE", "DELETE", "/telecom/x", 404, R"({"What":""})" },
+        { "HEAD is not forwarded", "HEAD", "/api/x", 404, {} },
+    };
+    for (const row& r : rows) {
+        const int before = target.requests().size();
+        const raw_response answer = raw_http::request(gateway->port(), r.method, r.path, { user });
+        EXPECT_EQ(answer.status, r.status) << r.behaviour;
+        EXPECT_EQ(answer.body, r.body) << r.behaviour;
+        if (r.status == 200) {
+            ASSERT_TRUE(target.wait_requests(before + 1)) << r.behaviour;
+            EXPECT_TRUE(target.requests().value(before).startsWith(r.method)) << r.behaviour;
+        } else {
+            EXPECT_EQ(target.requests().size(), before) << r.behaviour;
+        }
+    }
+}
+
+TEST_F(gateway_fixture, unreachable_targets_are_answered_408)
+{
+    struct row
+    {
+        const char* behaviour;
+        bool refused; // else the target closes every connection at once
+    };
+    for (const row& r : { row { "nothing listens", true }, row { "closed at once", false } }) {
+        QMap<QString, QString> ini;
+        if (r.refused)
+            ini["GENERAL_SETTINGS/APP_PORT"] = QString::number(gateway_process::free_port());
+        else
+            target.script(http_target::behaviour::close_at_once);
+        start_gateway(ini);
+        const raw_response answer = get("/api/x", { bearer(token(payload())) });
+        EXPECT_EQ(answer.status, 408) << r.behaviour;
+        EXPECT_TRUE(answer.body.isEmpty()) << r.behaviour;
+        EXPECT_EQ(get("/nothing").status, 404) << r.behaviour << ": still serving";
+    }
+}
+
+TEST_F(forward_test, a_silent_target_is_let_go_when_the_client_leaves)
+{
+    target.script(http_target::behaviour::never_answer);
+    {
+        raw_http client(gateway->port());
+        client.send(
+            "GET /api/x HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + user.second + "\r\n\r\n");
+        ASSERT_TRUE(target.wait_requests(1));
+        EXPECT_EQ(target.open_connections(), 1);
+    }
+    // The gateway releases its client, which closes the connection to the target.
+    EXPECT_TRUE(target.wait_open_connections(0));
+    target.script(http_target::behaviour::answer);
+    EXPECT_EQ(get("/api/y", { user }).status, 200);
+    EXPECT_TRUE(gateway->running());
+}
+
+} // namespace

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageAuthenticationCode>
+
+// A token as the gateway reads it: Base64 header and claims, and the Base64 of the lower-case
+// hexadecimal HMAC-MD5 of the first two parts joined by ".".
+inline QByteArray make_token(const QJsonObject& payload, const QByteArray& sign_key)
+{
+    const QByteArray head = QJsonDocument(QJsonObject { { "alg", "HS256" } })
+                                .toJson(QJsonDocument::Compact)
+                                .toBase64();
+    const QByteArray body = QJsonDocument(payload).toJson(QJsonDocument::Compact).toBase64();
+    const QByteArray signed_part = head + "." + body;
+    const QByteArray mac
+        = QMessageAuthenticationCode::hash(signed_part, sign_key, QCryptographicHash::Md5).toHex();
+    return signed_part + "." + mac.toBase64();
+}
