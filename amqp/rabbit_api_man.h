@@ -41,6 +41,8 @@ public slots:
 
 private:
     void on_command_timeout(const QUuid& id);
+    // The routing key of the first binding: where peers publish their replies to this link.
+    QString sender() const;
 
     rabbit_api_config config_;
     rabbit_receiver receiver_;

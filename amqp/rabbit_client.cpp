@@ -1,0 +1,367 @@
+#include "amqp/rabbit_client.h"
+
+#include "amqp/delivery_tag.h"
+#include "amqp/rabbit_queue.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+
+static int s_reconnect_interval_ms = 30000;
+
+void rabbit_client::set_reconnect_interval_ms(int ms)
+{
+    s_reconnect_interval_ms = ms;
+}
+int rabbit_client::reconnect_interval_ms()
+{
+    return s_reconnect_interval_ms;
+}
+
+static amqp_bytes_t view(const QByteArray& bytes)
+{
+    return amqp_bytes_t { size_t(bytes.size()), const_cast<char*>(bytes.constData()) };
+}
+
+static QByteArray copy_bytes(amqp_bytes_t bytes)
+{
+    return QByteArray(static_cast<const char*>(bytes.bytes), int(bytes.len));
+}
+
+static QString copy_text(amqp_bytes_t bytes)
+{
+    return QString::fromUtf8(static_cast<const char*>(bytes.bytes), int(bytes.len));
+}
+
+rabbit_client::rabbit_client(logger& log, const QString& name, QObject* parent)
+    : QObject(parent)
+    , log_(log)
+    , name_(name)
+{
+    reconnect_timer_.setSingleShot(true);
+    connect(&reconnect_timer_, &QTimer::timeout, this, &rabbit_client::start_attempt);
+    connect(&heartbeat_timer_, &QTimer::timeout, this, &rabbit_client::drain);
+}
+
+rabbit_client::~rabbit_client()
+{
+    connector_.reset();
+    delete notifier_;
+    notifier_ = nullptr;
+    session_.reset();
+}
+
+void rabbit_client::connect_to_host(const QString& url, const QString& vhost)
+{
+    masked_url_ = mask_url_password(url);
+    endpoint_ok_ = parse_rabbit_url(url, vhost, &endpoint_);
+    if (!endpoint_ok_) {
+        log_line(log_, LOG_ERROR) << name_ << ": broker URL cannot be read: " << masked_url_;
+        return;
+    }
+    start_attempt();
+}
+
+void rabbit_client::start_attempt()
+{
+    if (!endpoint_ok_ || session_ || connector_)
+        return;
+    const quint64 attempt = ++attempt_;
+    connector_
+        = std::make_unique<rabbit_connector>(endpoint_, QByteArray("gorvex ") + name_.toUtf8(),
+            this, [this, attempt](std::shared_ptr<rabbit_session> session, QString error) {
+                on_attempt_done(attempt, std::move(session), error);
+            });
+}
+
+void rabbit_client::on_attempt_done(
+    quint64 attempt, std::shared_ptr<rabbit_session> session, const QString& error)
+{
+    if (attempt != attempt_ || session_)
+        return;
+    connector_.reset();
+    if (!session) {
+        log_line(log_, LOG_ERROR) << name_ << ": connection to " << masked_url_
+                                  << " failed: " << error;
+        reconnect_timer_.start(s_reconnect_interval_ms);
+        return;
+    }
+    session_ = std::move(session);
+    generation_ = delivery_tag::next_generation(generation_);
+    draining_ = false;
+    drain_posted_ = false;
+    notifier_ = new QSocketNotifier(amqp_get_sockfd(session_->get()), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &rabbit_client::drain);
+    // The library sends and checks heartbeats only inside its calls, so a timer makes them.
+    const int heartbeat = amqp_get_heartbeat(session_->get());
+    if (heartbeat > 0)
+        heartbeat_timer_.start(std::max(1000, heartbeat * 1000 / 4));
+    QPointer<rabbit_client> self(this);
+    emit connected();
+    if (self)
+        schedule_drain();
+}
+
+rabbit_queue* rabbit_client::create_queue(const QString& name)
+{
+    auto it = queues_.find(name);
+    if (it != queues_.end())
+        return it->second;
+    auto* queue = new rabbit_queue(this, name);
+    queues_.emplace(name, queue);
+    return queue;
+}
+
+QByteArray rabbit_client::register_consumer(rabbit_queue* queue)
+{
+    QByteArray tag = QByteArray("gorvex.") + queue->name().toUtf8() + '.'
+        + QByteArray::number(++consumer_count_);
+    consumers_[tag] = queue;
+    return tag;
+}
+
+void rabbit_client::unregister_consumer(const QByteArray& tag)
+{
+    consumers_.erase(tag);
+}
+
+bool rabbit_client::writable()
+{
+    pollfd p { amqp_get_sockfd(session_->get()), POLLOUT, 0 };
+    int ready;
+    do {
+        ready = ::poll(&p, 1, rabbit_connector::write_timeout_ms);
+    } while (ready < 0 && errno == EINTR);
+    if (ready == 1 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0)
+        return true;
+    lose(ready == 0 ? QStringLiteral("write time-out") : QStringLiteral("socket error"), false);
+    return false;
+}
+
+bool rabbit_client::send_method(
+    amqp_method_number_t method, void* decoded, rabbit_queue* waiter, amqp_method_number_t reply)
+{
+    if (!session_ || !writable())
+        return false;
+    const int status
+        = amqp_send_method(session_->get(), rabbit_connector::channel, method, decoded);
+    if (status != AMQP_STATUS_OK) {
+        lose(QStringLiteral("send failed: ") + describe_status(status), false);
+        return false;
+    }
+    replies_.push_back(pending_reply { waiter, reply });
+    schedule_drain();
+    return true;
+}
+
+bool rabbit_client::accepts_tag(uint64_t tag, const char* operation)
+{
+    if (session_ && delivery_tag::generation(tag) == generation_)
+        return true;
+    log_line(log_, LOG_DEBUG) << name_ << ": " << operation << " of delivery tag "
+                              << QString::number(tag) << " from an earlier channel dropped";
+    return false;
+}
+
+bool rabbit_client::ack(uint64_t tag, bool multiple)
+{
+    if (!accepts_tag(tag, "ack") || !writable())
+        return false;
+    const int status = amqp_basic_ack(
+        session_->get(), rabbit_connector::channel, delivery_tag::channel_tag(tag), multiple);
+    if (status != AMQP_STATUS_OK) {
+        lose(QStringLiteral("ack failed: ") + describe_status(status), false);
+        return false;
+    }
+    schedule_drain();
+    return true;
+}
+
+bool rabbit_client::reject(uint64_t tag, bool requeue)
+{
+    if (!accepts_tag(tag, "reject") || !writable())
+        return false;
+    const int status = amqp_basic_reject(
+        session_->get(), rabbit_connector::channel, delivery_tag::channel_tag(tag), requeue);
+    if (status != AMQP_STATUS_OK) {
+        lose(QStringLiteral("reject failed: ") + describe_status(status), false);
+        return false;
+    }
+    schedule_drain();
+    return true;
+}
+
+bool rabbit_client::publish(const QString& exchange, const QByteArray& routing_key,
+    const QByteArray& body, const QString& content_type)
+{
+    if (!session_ || !writable())
+        return false;
+    const QByteArray ex = exchange.toUtf8();
+    const QByteArray type = content_type.toUtf8();
+    amqp_basic_properties_t properties {};
+    properties._flags = AMQP_BASIC_CONTENT_TYPE_FLAG;
+    properties.content_type = view(type);
+    const int status = amqp_basic_publish(session_->get(), rabbit_connector::channel, view(ex),
+        view(routing_key), 0, 0, &properties, view(body));
+    if (status != AMQP_STATUS_OK) {
+        lose(QStringLiteral("publish failed: ") + describe_status(status), false);
+        return false;
+    }
+    // A publish may have read frames into the library's buffer, where the notifier sees none.
+    schedule_drain();
+    return true;
+}
+
+void rabbit_client::schedule_drain()
+{
+    if (drain_posted_)
+        return;
+    drain_posted_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { drain(); }, Qt::QueuedConnection);
+}
+
+void rabbit_client::drain()
+{
+    drain_posted_ = false;
+    // Handlers of what is read may run nested event loops; frames wait until they return.
+    if (!session_ || draining_)
+        return;
+    QPointer<rabbit_client> self(this);
+    const uint16_t generation = generation_;
+    draining_ = true;
+    notifier_->setEnabled(false);
+    for (;;) {
+        amqp_frame_t frame;
+        timeval no_wait { 0, 0 };
+        const int status = amqp_simple_wait_frame_noblock(session_->get(), &frame, &no_wait);
+        if (status == AMQP_STATUS_TIMEOUT)
+            break;
+        if (status != AMQP_STATUS_OK) {
+            lose(QStringLiteral("connection lost: ") + describe_status(status), false);
+            return;
+        }
+        handle_frame(frame);
+        if (!self || !session_ || generation_ != generation)
+            return;
+    }
+    amqp_maybe_release_buffers(session_->get());
+    draining_ = false;
+    notifier_->setEnabled(true);
+}
+
+void rabbit_client::handle_frame(const amqp_frame_t& frame)
+{
+    switch (frame.frame_type) {
+    case AMQP_FRAME_METHOD:
+        handle_method(frame.channel, frame.payload.method);
+        break;
+    case AMQP_FRAME_HEADER:
+        if (incoming_.active && !incoming_.have_header) {
+            incoming_.have_header = true;
+            incoming_.body_size = frame.payload.properties.body_size;
+            auto* properties
+                = static_cast<const amqp_basic_properties_t*>(frame.payload.properties.decoded);
+            if (properties && (properties->_flags & AMQP_BASIC_CONTENT_TYPE_FLAG))
+                incoming_.delivery.content_type = copy_text(properties->content_type);
+            if (incoming_.body_size == 0)
+                finish_content();
+        }
+        break;
+    case AMQP_FRAME_BODY:
+        if (incoming_.active && incoming_.have_header) {
+            incoming_.delivery.payload.append(copy_bytes(frame.payload.body_fragment));
+            if (uint64_t(incoming_.delivery.payload.size()) >= incoming_.body_size)
+                finish_content();
+        }
+        break;
+    default:
+        break; // heartbeats are answered inside the library
+    }
+}
+
+void rabbit_client::handle_method(amqp_channel_t channel, const amqp_method_t& method)
+{
+    switch (method.id) {
+    case AMQP_CONNECTION_CLOSE_METHOD: {
+        auto* m = static_cast<const amqp_connection_close_t*>(method.decoded);
+        const QString reason = QString("connection closed by broker: %1 %2")
+                                   .arg(m->reply_code)
+                                   .arg(copy_text(m->reply_text));
+        amqp_connection_close_ok_t ok {};
+        amqp_send_method(session_->get(), 0, AMQP_CONNECTION_CLOSE_OK_METHOD, &ok);
+        lose(reason, false);
+        return;
+    }
+    case AMQP_CHANNEL_CLOSE_METHOD: {
+        auto* m = static_cast<const amqp_channel_close_t*>(method.decoded);
+        lose(QString("channel closed by broker: %1 %2")
+                 .arg(m->reply_code)
+                 .arg(copy_text(m->reply_text)),
+            true);
+        return;
+    }
+    case AMQP_BASIC_CANCEL_METHOD:
+        lose(QStringLiteral("consumer cancelled by broker"), true);
+        return;
+    case AMQP_BASIC_DELIVER_METHOD: {
+        auto* m = static_cast<const amqp_basic_deliver_t*>(method.decoded);
+        incoming_ = incoming_content {};
+        incoming_.active = true;
+        incoming_.consumer_tag = copy_bytes(m->consumer_tag);
+        incoming_.channel_tag = m->delivery_tag;
+        incoming_.delivery.redelivered = m->redelivered != 0;
+        incoming_.delivery.exchange = copy_text(m->exchange);
+        incoming_.delivery.routing_key = copy_text(m->routing_key);
+        return;
+    }
+    case AMQP_CONNECTION_BLOCKED_METHOD:
+    case AMQP_CONNECTION_UNBLOCKED_METHOD:
+    case AMQP_BASIC_RETURN_METHOD:
+        return;
+    default:
+        break;
+    }
+    if (channel != rabbit_connector::channel || replies_.empty()
+        || replies_.front().method != method.id) {
+        lose(QString("unexpected method 0x%1 from broker").arg(method.id, 0, 16), true);
+        return;
+    }
+    QPointer<rabbit_queue> waiter = replies_.front().waiter;
+    replies_.pop_front();
+    if (waiter)
+        waiter->on_reply(method.id);
+}
+
+void rabbit_client::finish_content()
+{
+    incoming_content content = std::move(incoming_);
+    incoming_ = incoming_content {};
+    content.delivery.delivery_tag = delivery_tag::encode(generation_, content.channel_tag);
+    auto it = consumers_.find(content.consumer_tag);
+    if (it != consumers_.end() && it->second)
+        it->second->deliver(content.delivery);
+}
+
+void rabbit_client::lose(const QString& reason, bool socket_alive)
+{
+    if (!session_)
+        return;
+    log_line(log_, LOG_ERROR) << name_ << ": " << reason;
+    if (!socket_alive)
+        session_->forget_login();
+    heartbeat_timer_.stop();
+    // The notifier may be the sender of the signal that led here.
+    notifier_->setEnabled(false);
+    notifier_->deleteLater();
+    notifier_ = nullptr;
+    session_.reset();
+    draining_ = false;
+    replies_.clear();
+    consumers_.clear();
+    incoming_ = incoming_content {};
+    for (auto& entry : queues_)
+        entry.second->reset();
+    reconnect_timer_.start(s_reconnect_interval_ms);
+    emit disconnected();
+}

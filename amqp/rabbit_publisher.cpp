@@ -1,0 +1,71 @@
+#include "amqp/rabbit_publisher.h"
+
+#include "amqp/rabbit_url.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+
+rabbit_publisher_impl::rabbit_publisher_impl(
+    logger& log, rabbit_publisher_config config, QObject* parent)
+    : QObject(parent)
+    , client_(log, QStringLiteral("rabbit_publisher ") + config.exchange, this)
+    , url_(config.url)
+    , exchange_(config.exchange)
+    , vhost_(config.vhost)
+    , log_(log)
+{
+    connect(&client_, &rabbit_client::disconnected, this, &rabbit_publisher_impl::disconnected,
+        Qt::DirectConnection);
+    connect(&client_, &rabbit_client::connected, this, &rabbit_publisher_impl::connected,
+        Qt::DirectConnection);
+    client_.connect_to_host(url_, vhost_);
+    log_line(log_, LOG_DEBUG) << "rabbit_man_publisher_impl inited to path <<"
+                              << mask_url_password(url_) << ", exchange " << exchange_ << ", host "
+                              << vhost_;
+}
+
+void rabbit_publisher_impl::connected()
+{
+    log_line(log_, LOG_DEBUG) << "rabbit_publisher_impl: Connected";
+    emit conn_estimated();
+}
+
+void rabbit_publisher_impl::disconnected()
+{
+    log_line(log_, LOG_ERROR) << " rabbit_publisher_impl: Disconnected";
+}
+
+void rabbit_publisher_impl::publish_string(
+    QByteArray string, QByteArray routing_key, QString mimeType)
+{
+    // The key goes out as text: up to its first zero byte.
+    const int zero = routing_key.indexOf('\0');
+    if (zero >= 0)
+        routing_key.truncate(zero);
+    if (routing_key.size() > max_routing_key) {
+        log_line(log_, LOG_ERROR) << "Routing key longer than " << max_routing_key
+                                  << " bytes, message dropped: "
+                                  << QString::fromUtf8(routing_key.left(64)) << "...";
+        return;
+    }
+    if (!client_.is_connected()) {
+        QPointer<rabbit_publisher_impl> self(this);
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(connection_wait_ms);
+        loop.exec();
+        if (!self)
+            return; // destroyed by a handler that ran during the wait
+    }
+    if (!client_.is_connected()) {
+        log_line(log_, LOG_DEBUG) << "Try to publish but not connected";
+        return;
+    }
+    const QString key = QString::fromUtf8(routing_key);
+    log_line(log_, LOG_DEBUG) << "Publishing :" << QString::fromUtf8(string)
+                              << " To route : " << key << ", MIME type : " << mimeType;
+    client_.publish(exchange_, key.toUtf8(), string, mimeType);
+}

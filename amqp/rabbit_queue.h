@@ -1,0 +1,56 @@
+#pragma once
+
+#include "amqp/rabbit_delivery.h"
+
+#include <QHash>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+#include <QVariant>
+#include <amqp.h>
+
+class rabbit_client;
+
+// One named queue on a client's channel. Requests go out at once; the broker's confirmations
+// come back as signals from the client's frame reader. Deliveries wait in a buffer until the
+// owner takes them, one per message_received().
+class rabbit_queue : public QObject
+{
+    Q_OBJECT
+public:
+    // Declare flags, in the numbering the configuration uses.
+    enum queue_option : int { passive = 1, durable = 2, exclusive = 4, auto_delete = 8 };
+    enum consume_option : int { no_local = 1, no_ack = 2, consume_exclusive = 4 };
+
+    const QString& name() const { return name_; }
+
+    // Each returns false when the request could not be sent (no channel, dead socket).
+    bool declare(int options, const QHash<QString, QVariant>& arguments = {});
+    bool bind(const QString& exchange, const QString& routing_key);
+    bool qos(int prefetch_count, int prefetch_size = 0);
+    bool consume(int options);
+    bool cancel();
+    bool ack(uint64_t delivery_tag, bool multiple);
+    bool reject(uint64_t delivery_tag, bool requeue);
+
+    bool is_empty() const { return buffer_.isEmpty(); }
+    rabbit_delivery dequeue() { return buffer_.dequeue(); }
+
+signals:
+    void declared();
+    void bound();
+    void message_received();
+
+private:
+    friend class rabbit_client;
+    rabbit_queue(rabbit_client* client, const QString& name);
+    void on_reply(amqp_method_number_t method);
+    void deliver(const rabbit_delivery& delivery);
+    // The channel is gone: unacknowledged deliveries go back to the broker by themselves.
+    void reset();
+
+    rabbit_client* client_;
+    QString name_;
+    QByteArray consumer_tag_;
+    QQueue<rabbit_delivery> buffer_;
+};
