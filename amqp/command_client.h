@@ -7,7 +7,8 @@
 
 // The request road's view of the AMQP command link: a seam so the delivery can be tested
 // with a fake.
-class command_client {
+class command_client
+{
 public:
     using result_handler = std::function<bool(QJsonDocument)>;
     using error_handler = std::function<void(QString)>;
@@ -16,8 +17,7 @@ public:
     // Sends a command and hands every reply with its id to resultHandler until it returns
     // true; errorHandler gets "rabbit command execution timeout" when none completes it.
     virtual void send_cmd(QString type, QJsonObject data, QString routingKey,
-                          result_handler resultHandler, error_handler errorHandler,
-                          int sharded = 0)
+        result_handler resultHandler, error_handler errorHandler, int sharded = 0)
         = 0;
     // Publishes a command and waits for nothing.
     virtual void send_cmd_forward(QString type, QJsonObject data, QString routeKey) = 0;

@@ -13,18 +13,20 @@
 #include <map>
 #include <memory>
 
-struct pending_command {
+struct pending_command
+{
     std::function<bool(QJsonDocument)> resultHandler;
     std::function<void(QString)> errorHandler;
     std::shared_ptr<QTimer> timer;
 };
 
 // One AMQP command link: commands out with correlation ids, replies and incoming commands in.
-class rabbit_api_man : public QObject, public command_client {
+class rabbit_api_man : public QObject, public command_client
+{
     Q_OBJECT
 public:
     rabbit_api_man(logger& log, rabbit_api_config&& config, command_factory factory,
-                   QObject* parent = nullptr);
+        QObject* parent = nullptr);
     ~rabbit_api_man() override;
 
     // Test seam: production keeps 1,800,000 ms.
@@ -34,8 +36,8 @@ public:
 public slots:
     void listen(QJsonObject json, uint64_t message_tag);
     void send_cmd(QString type, QJsonObject data, QString routingKey,
-                  std::function<bool(QJsonDocument)> resultHandler,
-                  std::function<void(QString)> errorHandler, int sharded = 0) override;
+        std::function<bool(QJsonDocument)> resultHandler, std::function<void(QString)> errorHandler,
+        int sharded = 0) override;
     rabbit_api_config config();
     void send_cmd_forward(QString type, QJsonObject data, QString routeKey) override;
 

@@ -8,7 +8,8 @@
 #include <memory>
 
 // One incoming AMQP command as handed to its handler.
-struct rabbit_message {
+struct rabbit_message
+{
     QUuid cmd_id;
     QString msg_type;
     QString sender;
@@ -16,7 +17,8 @@ struct rabbit_message {
 };
 
 // The interface of one incoming command type.
-class ICommandHandler {
+class ICommandHandler
+{
 public:
     virtual ~ICommandHandler() = default;
     virtual QJsonObject execute(const rabbit_message& message) = 0;

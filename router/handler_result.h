@@ -11,7 +11,8 @@
 #include <variant>
 
 // A ready answer, optionally preceded by a fire-and-forget AMQP command.
-struct HttpSyncResult {
+struct HttpSyncResult
+{
     quint32 status = 200;
     QMap<QString, QString> headers;
     QByteArray body;
@@ -20,10 +21,14 @@ struct HttpSyncResult {
     QString routing_key;
 };
 
-inline bool accept_reply(QJsonDocument&) { return true; }
+inline bool accept_reply(QJsonDocument&)
+{
+    return true;
+}
 
 // An AMQP command whose reply becomes the answer.
-struct AsyncRabbitResult {
+struct AsyncRabbitResult
+{
     QString command;
     QJsonObject data;
     QString routing_key;
@@ -31,7 +36,8 @@ struct AsyncRabbitResult {
 };
 
 // A forward of the request to a local HTTP service.
-struct HttpForwardAsycResult {
+struct HttpForwardAsycResult
+{
     int method = 1; // the HTTP layer's numbering: DELETE 0, GET 1, HEAD 2, POST 3, PUT 4
     QUrl url;
     QHash<QByteArray, QByteArray> headers;

@@ -8,7 +8,8 @@
 #include <QStringList>
 
 // What the router learned of one request's token; handed to handlers by value.
-struct HttpContext {
+struct HttpContext
+{
     QString email;
     QStringList roles;
     // scope ("" or an API key) -> group -> right name -> allowed-methods text

@@ -17,7 +17,8 @@ enum request_state : qint32 {
 
 QString request_state_name(request_state state);
 
-struct request_record {
+struct request_record
+{
     request_state status = WAIT;
     QDateTime time;
     QString url;
@@ -26,7 +27,8 @@ struct request_record {
 };
 
 // One client's request statistics, keyed in the map by the token's e-mail.
-struct statistic {
+struct statistic
+{
     QList<request_record> history; // newest first
     QDateTime last_time;
     QDateTime banned_to;

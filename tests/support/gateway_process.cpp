@@ -15,8 +15,8 @@ quint16 gateway_process::free_port()
     return s.serverPort();
 }
 
-gateway_process::gateway_process(const QMap<QString, QString>& ini,
-                                 const QMap<QString, QString>& env)
+gateway_process::gateway_process(
+    const QMap<QString, QString>& ini, const QMap<QString, QString>& env)
     : dir_(new QTemporaryDir)
     , ini_(ini)
     , env_(env)
@@ -33,10 +33,19 @@ gateway_process::gateway_process(const QMap<QString, QString>& ini,
     write_ini();
 }
 
-gateway_process::~gateway_process() { stop(); }
+gateway_process::~gateway_process()
+{
+    stop();
+}
 
-QString gateway_process::ini_path() const { return dir_->filePath("gorvex.ini"); }
-QString gateway_process::dir() const { return dir_->path(); }
+QString gateway_process::ini_path() const
+{
+    return dir_->filePath("gorvex.ini");
+}
+QString gateway_process::dir() const
+{
+    return dir_->path();
+}
 
 void gateway_process::write_ini()
 {

@@ -10,12 +10,13 @@
 
 // The real gorvex binary, started with an ini file of the test's own in a temp directory.
 // Log lines go to stdout and are kept for the test to read.
-class gateway_process {
+class gateway_process
+{
 public:
     // ini: "GROUP/KEY" -> value, written into the temp ini. QHTTP_SETTINGS/PORT defaults to a
     // free port, GENERAL_SETTINGS/LOG_FILE_PATH to stdout and LOG_LEVEL to DEBUG.
-    explicit gateway_process(const QMap<QString, QString>& ini = {},
-                             const QMap<QString, QString>& env = {});
+    explicit gateway_process(
+        const QMap<QString, QString>& ini = {}, const QMap<QString, QString>& env = {});
     ~gateway_process();
 
     // Starts the binary and waits until its port accepts connections (or it exits).

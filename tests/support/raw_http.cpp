@@ -33,7 +33,10 @@ raw_http::raw_http(quint16 port, const QString& host)
     sock_->waitForConnected(5000);
 }
 
-bool raw_http::connected() const { return sock_->state() == QAbstractSocket::ConnectedState; }
+bool raw_http::connected() const
+{
+    return sock_->state() == QAbstractSocket::ConnectedState;
+}
 
 void raw_http::send(const QByteArray& bytes)
 {
@@ -73,8 +76,7 @@ bool raw_http::read(raw_response& out, int wait_ms, bool head)
     const QByteArray len = out.header("content-length");
     if (len.isEmpty()) {
         // No length: the body runs to the close.
-        while (fill(qMax(1, wait_ms - int(t.elapsed())))) {
-        }
+        while (fill(qMax(1, wait_ms - int(t.elapsed())))) { }
         out.body = buf_;
         buf_.clear();
         return true;
@@ -106,8 +108,7 @@ bool raw_http::wait_closed(int wait_ms)
 }
 
 raw_response raw_http::request(quint16 port, const QByteArray& method, const QByteArray& target,
-                               const QList<QPair<QByteArray, QByteArray>>& headers,
-                               const QByteArray& body, int wait_ms)
+    const QList<QPair<QByteArray, QByteArray>>& headers, const QByteArray& body, int wait_ms)
 {
     raw_http c(port);
     QByteArray req = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";

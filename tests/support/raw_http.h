@@ -8,7 +8,8 @@
 #include <memory>
 
 // One parsed HTTP answer as it came off the wire.
-struct raw_response {
+struct raw_response
+{
     int status = 0;
     QList<QPair<QByteArray, QByteArray>> headers; // in arrival order, names as sent
     QByteArray body;
@@ -18,7 +19,8 @@ struct raw_response {
 };
 
 // A blocking HTTP/1.1 client for tests: writes bytes as given and reads answers off the wire.
-class raw_http {
+class raw_http
+{
 public:
     explicit raw_http(quint16 port, const QString& host = "127.0.0.1");
     bool connected() const;
@@ -31,8 +33,8 @@ public:
 
     // One request on a fresh connection.
     static raw_response request(quint16 port, const QByteArray& method, const QByteArray& target,
-                                const QList<QPair<QByteArray, QByteArray>>& headers = {},
-                                const QByteArray& body = {}, int wait_ms = 10000);
+        const QList<QPair<QByteArray, QByteArray>>& headers = {}, const QByteArray& body = {},
+        int wait_ms = 10000);
 
 private:
     bool fill(int wait_ms);

@@ -8,8 +8,14 @@ static int env_port(const char* name)
     return qEnvironmentVariableIntValue(name);
 }
 
-int test_services::redis_port() { return env_port("GORVEX_TEST_REDIS_PORT"); }
-int test_services::amqp_port() { return env_port("GORVEX_TEST_AMQP_PORT"); }
+int test_services::redis_port()
+{
+    return env_port("GORVEX_TEST_REDIS_PORT");
+}
+int test_services::amqp_port()
+{
+    return env_port("GORVEX_TEST_AMQP_PORT");
+}
 
 QString test_services::amqp_url()
 {
