@@ -1,4 +1,6 @@
+#include "access/ram_helper.h"
 #include "amqp/rabbit_api_man.h"
+#include "amqp/rabbit_client.h"
 #include "app/application.h"
 
 #include <QtGlobal>
@@ -6,17 +8,24 @@
 
 namespace {
 
+// A positive number of milliseconds from the environment, else 0.
+int positive_env_ms(const char* name)
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue(name, &ok);
+    return ok && ms > 0 ? ms : 0;
+}
+
 // Test seams: environment variables that shorten long production constants so tests can see
 // what happens at their end. Unset, production keeps its constants.
 void apply_test_seams()
 {
-    bool ok = false;
-    const int command_timeout_ms
-        = qEnvironmentVariableIntValue("GORVEX_TEST_COMMAND_TIMEOUT_MS", &ok);
-    if (ok && command_timeout_ms > 0)
-        rabbit_api_man::set_command_timeout_ms(command_timeout_ms);
-
-    // Further seams (AMQP reconnect delay, in-memory access store commit delay) go here.
+    if (const int ms = positive_env_ms("GORVEX_TEST_COMMAND_TIMEOUT_MS"))
+        rabbit_api_man::set_command_timeout_ms(ms);
+    if (const int ms = positive_env_ms("GORVEX_TEST_RECONNECT_MS"))
+        rabbit_client::set_reconnect_interval_ms(ms);
+    if (const int ms = positive_env_ms("GORVEX_TEST_COMMIT_DELAY_MS"))
+        ram_helper::set_commit_delay_ms(ms);
 }
 
 } // namespace
@@ -24,6 +33,8 @@ void apply_test_seams()
 int main(int argc, char** argv)
 {
     apply_test_seams();
+    // Qt's own event dispatcher costs fewer system calls per request than the glib one.
+    qputenv("QT_NO_GLIB", "1");
     auto app = std::make_unique<Application>(argc, argv);
     app->exec();
     app.reset();

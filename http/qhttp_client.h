@@ -15,7 +15,8 @@ namespace client {
 class QHttpClient;
 
 // The request being written to the target.
-class QHttpRequest : public QObject {
+class QHttpRequest : public QObject
+{
     Q_OBJECT
 public:
     // Headers are written as given; the layer adds Host and Content-Length only when absent.
@@ -33,7 +34,8 @@ private:
 };
 
 // The target's answer; handed to the response callback when its head has arrived.
-class QHttpResponse : public QObject {
+class QHttpResponse : public QObject
+{
     Q_OBJECT
 public:
     int status() const { return status_; }
@@ -53,13 +55,15 @@ private:
     THeaderList headers_;
     QByteArray body_;
     bool collect_ = false;
+    int collect_limit_ = -1;
 };
 
 using TRequstHandler = std::function<void(QHttpRequest*)>;
 using TResponseHandler = std::function<void(QHttpResponse*)>;
 
 // One request to one HTTP target, over a connection of its own.
-class QHttpClient : public QObject {
+class QHttpClient : public QObject
+{
     Q_OBJECT
 public:
     explicit QHttpClient(QObject* parent = nullptr);
@@ -69,7 +73,7 @@ public:
     // fill in; when the answer's head arrives (interim 1xx answers skipped), calls resHandler.
     // The target is written in encoded form, so a decoded path can never inject CR/LF.
     bool request(THttpMethod method, const QUrl& url, const TRequstHandler& reqHandler,
-                 const TResponseHandler& resHandler);
+        const TResponseHandler& resHandler);
 
 signals:
     // Not connected within the connecting time-out.

@@ -12,9 +12,10 @@
 namespace qhttp {
 
 // Limits that keep one client from exhausting the process.
-struct server_limits {
+struct server_limits
+{
     qint64 max_body_bytes = 64LL * 1024 * 1024; // larger bodies are answered 413
-    int idle_timeout_ms = 60000;                // connections idle this long are closed
+    int idle_timeout_ms = 60000; // connections idle this long are closed
 };
 
 namespace server {
@@ -25,7 +26,8 @@ class QHttpResponse;
 // One incoming request. Created when its headers are complete, destroyed (deleteLater) after
 // its answer has been written or when the client goes away; its `destroyed` signal comes
 // before its children are deleted.
-class QHttpRequest : public QObject {
+class QHttpRequest : public QObject
+{
     Q_OBJECT
 public:
     THttpMethod method() const { return method_; }
@@ -54,10 +56,13 @@ private:
     quint16 remote_port_ = 0;
     QByteArray body_;
     bool complete_ = false;
+    bool collect_ = false;
+    int collect_limit_ = -1;
 };
 
 // The answer to one request. Headers keep the order they were added in.
-class QHttpResponse : public QObject {
+class QHttpResponse : public QObject
+{
     Q_OBJECT
 public:
     void setStatusCode(int code) { status_ = code; }
@@ -84,7 +89,8 @@ using TServerHandler = std::function<void(QHttpRequest*, QHttpResponse*)>;
 
 // HTTP/1.1 server: keep-alive, one request at a time per connection, pipelined requests
 // answered in order.
-class QHttpServer : public QObject {
+class QHttpServer : public QObject
+{
     Q_OBJECT
 public:
     explicit QHttpServer(QObject* parent = nullptr);
@@ -98,6 +104,8 @@ public:
     const server_limits& limits() const { return limits_; }
 
 private:
+    friend class QHttpConnection;
+    void accept_pending();
     QTcpServer* tcp_ = nullptr;
     TServerHandler handler_;
     server_limits limits_;

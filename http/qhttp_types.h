@@ -22,7 +22,8 @@ using THeaderHash = QHash<QByteArray, QByteArray>;
 // Headers in the order they were added (answers) or arrived (client responses), letter case
 // of the names kept. Setting a name already present (case-insensitive) replaces its value
 // in place.
-class THeaderList {
+class THeaderList
+{
 public:
     void set(const QByteArray& name, const QByteArray& value);
     void add(const QByteArray& name, const QByteArray& value); // keeps duplicates

@@ -1,0 +1,460 @@
+#include "http/qhttp_connection.h"
+
+#include "http/qhttp_wire.h"
+
+#include <QHostAddress>
+#include <climits>
+
+namespace qhttp {
+namespace server {
+
+namespace {
+
+// Qt buffers at most this much of one socket, so a client that pipelines while its previous
+// request waits for an answer is pushed back by TCP instead of filling memory.
+constexpr qint64 socket_buffer_bytes = 256 * 1024;
+constexpr int input_reserve_bytes = 16 * 1024;
+
+QString peer_text(const QHostAddress& address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4).toString() : address.toString();
+}
+
+QHttpConnection* connection_of(http_parser* p)
+{
+    return static_cast<QHttpConnection*>(p->data);
+}
+
+void lower_ascii(QByteArray& bytes)
+{
+    char* data = bytes.data();
+    for (int i = 0, n = bytes.size(); i < n; ++i)
+        if (data[i] >= 'A' && data[i] <= 'Z')
+            data[i] = char(data[i] + ('a' - 'A'));
+}
+
+} // namespace
+
+QHttpConnection::user_call::user_call(QHttpConnection* c)
+    : c_(c)
+{
+    ++c->user_depth_;
+}
+
+QHttpConnection::user_call::~user_call()
+{
+    QHttpConnection* c = c_.data();
+    if (!c || --c->user_depth_ > 0)
+        return;
+    if (QHttpRequest* done = c->release_.data()) {
+        c->release_.clear();
+        done->deleteLater();
+    }
+    if (c->gone_)
+        c->deleteLater();
+}
+
+QHttpConnection::QHttpConnection(QTcpSocket* socket, QHttpServer* server)
+    : QObject(server)
+    , socket_(socket)
+    , server_(server)
+    , idle_timer_(new QTimer(this))
+{
+    socket_->setParent(this);
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket_->setReadBufferSize(socket_buffer_bytes);
+    remote_address_ = peer_text(socket_->peerAddress());
+    remote_port_ = socket_->peerPort();
+
+    http_parser_init(&parser_, HTTP_REQUEST);
+    parser_.data = this;
+    in_.reserve(input_reserve_bytes);
+
+    connect(socket_, &QTcpSocket::readyRead, this, &QHttpConnection::pump);
+    connect(socket_, &QTcpSocket::disconnected, this, &QHttpConnection::teardown);
+    connect(socket_, &QAbstractSocket::errorOccurred, this, [this] {
+        if (socket_->state() == QAbstractSocket::UnconnectedState)
+            teardown();
+    });
+
+    idle_timer_->setSingleShot(true);
+    idle_timer_->setTimerType(Qt::CoarseTimer);
+    connect(idle_timer_, &QTimer::timeout, this, &QHttpConnection::on_idle_timer);
+    activity_.start();
+    if (server_->limits().idle_timeout_ms > 0)
+        idle_timer_->start(server_->limits().idle_timeout_ms);
+
+    if (socket_->bytesAvailable() > 0)
+        schedule_pump();
+}
+
+QHttpConnection::~QHttpConnection()
+{
+    // The socket dies with us; it must not call back into a half-destroyed connection.
+    socket_->disconnect(this);
+    if (response_)
+        response_->connection_.clear();
+}
+
+const http_parser_settings& QHttpConnection::parser_settings()
+{
+    static const http_parser_settings settings = [] {
+        http_parser_settings s;
+        http_parser_settings_init(&s);
+        s.on_message_begin = &QHttpConnection::on_message_begin;
+        s.on_url = &QHttpConnection::on_url;
+        s.on_header_field = &QHttpConnection::on_header_field;
+        s.on_header_value = &QHttpConnection::on_header_value;
+        s.on_headers_complete = &QHttpConnection::on_headers_complete;
+        s.on_body = &QHttpConnection::on_body;
+        s.on_message_complete = &QHttpConnection::on_message_complete;
+        return s;
+    }();
+    return settings;
+}
+
+// The parser calls back only into these; they record what they see and pause the parser at
+// the two points where user code has to run, so user code never runs inside the parser.
+
+int QHttpConnection::on_message_begin(http_parser* p)
+{
+    QHttpConnection* c = connection_of(p);
+    c->stage_ = stage::head;
+    c->target_.clear();
+    c->field_.clear();
+    c->value_.clear();
+    c->in_value_ = false;
+    c->headers_.clear();
+    c->body_bytes_ = 0;
+    c->body_too_large_ = false;
+    return 0;
+}
+
+int QHttpConnection::on_url(http_parser* p, const char* at, size_t length)
+{
+    connection_of(p)->target_.append(at, int(length));
+    return 0;
+}
+
+int QHttpConnection::on_header_field(http_parser* p, const char* at, size_t length)
+{
+    QHttpConnection* c = connection_of(p);
+    if (c->in_value_)
+        c->commit_header();
+    c->field_.append(at, int(length));
+    return 0;
+}
+
+int QHttpConnection::on_header_value(http_parser* p, const char* at, size_t length)
+{
+    QHttpConnection* c = connection_of(p);
+    c->value_.append(at, int(length));
+    c->in_value_ = true;
+    return 0;
+}
+
+int QHttpConnection::on_headers_complete(http_parser* p)
+{
+    QHttpConnection* c = connection_of(p);
+    if (c->in_value_ || !c->field_.isEmpty())
+        c->commit_header();
+    c->event_ = event::head_done;
+    http_parser_pause(p, 1);
+    return 0;
+}
+
+int QHttpConnection::on_body(http_parser* p, const char* at, size_t length)
+{
+    QHttpConnection* c = connection_of(p);
+    c->body_bytes_ += qint64(length);
+    if (c->body_bytes_ > c->server_->limits().max_body_bytes) {
+        c->body_too_large_ = true;
+        return 1;
+    }
+    QHttpRequest* request = c->request_.data();
+    if (!request || !request->collect_)
+        return 0;
+    int take = int(length);
+    if (request->collect_limit_ >= 0)
+        take = qMin(take, request->collect_limit_ - request->body_.size());
+    if (take > 0)
+        request->body_.append(at, take);
+    return 0;
+}
+
+int QHttpConnection::on_message_complete(http_parser* p)
+{
+    QHttpConnection* c = connection_of(p);
+    c->event_ = event::message_done;
+    http_parser_pause(p, 1);
+    return 0;
+}
+
+void QHttpConnection::commit_header()
+{
+    lower_ascii(field_);
+    int end = value_.size();
+    while (end > 0 && (value_.at(end - 1) == ' ' || value_.at(end - 1) == '\t'))
+        --end;
+    value_.truncate(end);
+    auto it = headers_.find(field_);
+    if (it == headers_.end())
+        headers_.insert(field_, value_);
+    else
+        it.value().append(", ").append(value_);
+    field_ = QByteArray();
+    value_ = QByteArray();
+    in_value_ = false;
+}
+
+bool QHttpConnection::read_socket()
+{
+    const qint64 available = socket_->bytesAvailable();
+    if (available <= 0)
+        return false;
+    const int old = in_.size();
+    in_.resize(old + int(available));
+    const qint64 got = socket_->read(in_.data() + old, available);
+    in_.resize(old + int(qMax<qint64>(got, 0)));
+    if (got <= 0)
+        return false;
+    activity_.restart();
+    return true;
+}
+
+void QHttpConnection::schedule_pump()
+{
+    if (pump_scheduled_)
+        return;
+    pump_scheduled_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            pump_scheduled_ = false;
+            pump();
+        },
+        Qt::QueuedConnection);
+}
+
+void QHttpConnection::pump()
+{
+    // Re-entered from a nested event loop inside user code: the outer pump carries on once
+    // that code has returned.
+    if (user_depth_ > 0)
+        return;
+    while (!gone_ && !closing_) {
+        if (stage_ == stage::complete) {
+            if (response_)
+                return; // the next request waits until this one has been answered
+            stage_ = stage::idle;
+        }
+        if (in_pos_ >= in_.size()) {
+            if (in_.capacity() > 4 * input_reserve_bytes) {
+                in_ = QByteArray();
+                in_.reserve(input_reserve_bytes);
+            }
+            in_.resize(0);
+            in_pos_ = 0;
+            if (!read_socket())
+                return;
+        }
+        if (HTTP_PARSER_ERRNO(&parser_) == HPE_PAUSED)
+            http_parser_pause(&parser_, 0);
+        event_ = event::none;
+        const size_t parsed = http_parser_execute(
+            &parser_, &parser_settings(), in_.constData() + in_pos_, size_t(in_.size() - in_pos_));
+        in_pos_ += int(parsed);
+        const http_errno error = HTTP_PARSER_ERRNO(&parser_);
+        if (error != HPE_OK && error != HPE_PAUSED) {
+            fail(error);
+            return;
+        }
+        if (event_ == event::head_done)
+            dispatch_head();
+        else if (event_ == event::message_done)
+            dispatch_end();
+        else if (parsed == 0) {
+            fail(HPE_UNKNOWN); // no progress: whatever follows is not HTTP we serve
+            return;
+        }
+    }
+}
+
+void QHttpConnection::dispatch_head()
+{
+    keep_alive_ = http_should_keep_alive(&parser_) != 0;
+    http10_ = parser_.http_major == 1 && parser_.http_minor == 0;
+
+    const quint64 length = parser_.content_length;
+    if (length != ULLONG_MAX && length > quint64(server_->limits().max_body_bytes)) {
+        answer_error(413, QByteArrayLiteral("{\"What\":\"Request body too large\"}"));
+        return;
+    }
+    stage_ = stage::body;
+
+    auto* request = new QHttpRequest(this);
+    request->method_ = THttpMethod(parser_.method);
+    request->url_ = wire::request_url(target_);
+    request->headers_.swap(headers_);
+    request->remote_address_ = remote_address_;
+    request->remote_port_ = remote_port_;
+    auto* response = new QHttpResponse(this, request);
+    response->head_ = parser_.method == HTTP_HEAD;
+    request_ = request;
+    response_ = response;
+
+    const bool body_follows = (parser_.flags & F_CHUNKED) || (length != ULLONG_MAX && length > 0);
+    if (body_follows && !http10_) {
+        const auto expect = request->headers_.constFind(QByteArrayLiteral("expect"));
+        if (expect != request->headers_.constEnd()
+            && expect.value().compare("100-continue", Qt::CaseInsensitive) == 0)
+            socket_->write("HTTP/1.1 100 Continue\r\n\r\n");
+    }
+
+    user_call call(this);
+    if (server_->handler_)
+        server_->handler_(request, response);
+}
+
+void QHttpConnection::dispatch_end()
+{
+    stage_ = stage::complete;
+    QHttpRequest* request = request_.data();
+    if (!request)
+        return; // answered before its body was read: nobody is waiting for the end
+    request->complete_ = true;
+    user_call call(this);
+    emit request->end();
+}
+
+void QHttpConnection::write_answer(QHttpResponse* response, const QByteArray& body)
+{
+    if (gone_ || response != response_.data())
+        return;
+    const bool close = closing_ || !keep_alive_ || wire::asks_close(response->headers_);
+    const wire::connection_note note = close ? wire::connection_note::close
+        : http10_                            ? wire::connection_note::keep_alive
+                                             : wire::connection_note::none;
+    socket_->write(
+        wire::answer_bytes(response->status_, response->headers_, body, response->head_, note));
+    // Sent now rather than on the next turn of the event loop: one write, no write notifier.
+    // A failing write tears the connection down from inside flush(), which defers every
+    // deletion, so only `gone_` needs looking at afterwards.
+    socket_->flush();
+    activity_.restart();
+    detach_request();
+    if (gone_)
+        return;
+    if (close) {
+        close_after_answer();
+        return;
+    }
+    // An answer given from outside our own calls (an asynchronous reply) restarts the reading
+    // of whatever the client sent meanwhile.
+    if (stage_ == stage::complete && user_depth_ == 0
+        && (in_pos_ < in_.size() || socket_->bytesAvailable() > 0))
+        schedule_pump();
+}
+
+void QHttpConnection::fail(http_errno error)
+{
+    if (body_too_large_)
+        answer_error(413, QByteArrayLiteral("{\"What\":\"Request body too large\"}"));
+    else if (error == HPE_HEADER_OVERFLOW)
+        answer_error(431, QByteArrayLiteral("{\"What\":\"Request header too large\"}"));
+    else
+        answer_error(400, QByteArrayLiteral("{\"What\":\"Bad request\"}"));
+}
+
+void QHttpConnection::answer_error(int status, const QByteArray& json)
+{
+    if (gone_)
+        return;
+    // A request answered early and now failing in its body has had its answer already.
+    const bool answered = stage_ == stage::body && !response_;
+    if (!answered) {
+        THeaderList headers;
+        headers.add(QByteArrayLiteral("content-type"), QByteArrayLiteral("application/json"));
+        socket_->write(
+            wire::answer_bytes(status, headers, json, false, wire::connection_note::close));
+    }
+    if (QHttpResponse* response = response_.data()) {
+        response->done_ = true; // the handler's own answer would come too late
+        response->connection_.clear();
+    }
+    detach_request();
+    close_after_answer();
+}
+
+void QHttpConnection::detach_request()
+{
+    if (QHttpResponse* response = response_.data())
+        response->connection_.clear();
+    response_.clear();
+    QHttpRequest* request = request_.data();
+    request_.clear();
+    if (!request)
+        return;
+    if (user_depth_ > 0)
+        release_ = request;
+    else
+        request->deleteLater();
+}
+
+void QHttpConnection::close_after_answer()
+{
+    closing_ = true;
+    // Sends what is buffered, then closes; `disconnected` releases the connection.
+    socket_->disconnectFromHost();
+}
+
+void QHttpConnection::teardown()
+{
+    if (gone_)
+        return;
+    gone_ = true;
+    closing_ = true;
+    idle_timer_->stop();
+    detach_request();
+    if (user_depth_ == 0)
+        deleteLater();
+}
+
+void QHttpConnection::on_idle_timer()
+{
+    if (gone_)
+        return;
+    const int timeout = server_->limits().idle_timeout_ms;
+    // A request waiting for its answer (or a handler still running) is not idleness.
+    if (response_ && (stage_ == stage::complete || user_depth_ > 0)) {
+        idle_timer_->start(timeout);
+        return;
+    }
+    // An answer still draining to a client that keeps reading is not idleness either.
+    const qint64 unsent = socket_->bytesToWrite();
+    if (unsent > 0 && unsent != unsent_at_last_check_) {
+        unsent_at_last_check_ = unsent;
+        idle_timer_->start(timeout);
+        return;
+    }
+    unsent_at_last_check_ = unsent;
+    const qint64 idle = activity_.elapsed();
+    if (idle < timeout) {
+        idle_timer_->start(int(timeout - idle));
+        return;
+    }
+    if (closing_) {
+        // A client that does not even take its last answer is cut off.
+        socket_->abort();
+        return;
+    }
+    detach_request();
+    close_after_answer();
+    if (!gone_)
+        idle_timer_->start(timeout);
+}
+
+} // namespace server
+} // namespace qhttp

@@ -1,0 +1,235 @@
+#include "http/qhttp_wire.h"
+
+#include <http_parser.h>
+
+#include <cstring>
+
+namespace qhttp {
+namespace wire {
+
+namespace {
+
+bool is_name(const QByteArray& name, const char* lower, int size)
+{
+    return name.size() == size && qstrnicmp(name.constData(), lower, uint(size)) == 0;
+}
+
+bool is_content_length(const QByteArray& name)
+{
+    return is_name(name, "content-length", 14);
+}
+bool is_transfer_encoding(const QByteArray& name)
+{
+    return is_name(name, "transfer-encoding", 17);
+}
+bool is_connection(const QByteArray& name)
+{
+    return is_name(name, "connection", 10);
+}
+
+void append_number(QByteArray& out, qint64 value)
+{
+    char digits[24];
+    int n = 0;
+    quint64 v = value < 0 ? quint64(-value) : quint64(value);
+    do {
+        digits[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (value < 0)
+        out.append('-');
+    while (n)
+        out.append(digits[--n]);
+}
+
+void append_clean(QByteArray& out, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    const int size = bytes.size();
+    if (!std::memchr(data, '\r', size_t(size)) && !std::memchr(data, '\n', size_t(size))) {
+        out.append(bytes);
+        return;
+    }
+    for (int i = 0; i < size; ++i)
+        out.append(data[i] == '\r' || data[i] == '\n' ? ' ' : data[i]);
+}
+
+void append_header(QByteArray& out, const QByteArray& name, const QByteArray& value)
+{
+    append_clean(out, name);
+    out.append(": ", 2);
+    append_clean(out, value);
+    out.append("\r\n", 2);
+}
+
+void append_length(QByteArray& out, const QByteArray& name, qint64 length)
+{
+    append_clean(out, name);
+    out.append(": ", 2);
+    append_number(out, length);
+    out.append("\r\n", 2);
+}
+
+int headers_size(const THeaderList& headers)
+{
+    int size = 0;
+    for (const auto& h : headers.items())
+        size += h.first.size() + h.second.size() + 4;
+    return size;
+}
+
+} // namespace
+
+QByteArray reason_phrase(int status)
+{
+    if (status < 100 || status > 599)
+        return QByteArray();
+    const char* text = http_status_str(static_cast<enum http_status>(status));
+    if (!text || text[0] == '<')
+        return QByteArray();
+    return QByteArray::fromRawData(text, int(std::strlen(text)));
+}
+
+QUrl request_url(const QByteArray& target)
+{
+    QByteArray path = target;
+    QByteArray query;
+    bool has_query = false;
+    if (!target.startsWith('/') && target != "*") {
+        http_parser_url parts;
+        http_parser_url_init(&parts);
+        if (http_parser_parse_url(target.constData(), size_t(target.size()), 0, &parts) == 0) {
+            const auto field = [&](int f) {
+                return (parts.field_set & (1 << f))
+                    ? target.mid(parts.field_data[f].off, parts.field_data[f].len)
+                    : QByteArray();
+            };
+            path = field(UF_PATH);
+            query = field(UF_QUERY);
+            has_query = parts.field_set & (1 << UF_QUERY);
+        }
+    } else {
+        const int mark = target.indexOf('?');
+        if (mark >= 0) {
+            path = target.left(mark);
+            query = target.mid(mark + 1);
+            has_query = true;
+        }
+        const int fragment = (has_query ? query : path).indexOf('#');
+        if (fragment >= 0)
+            (has_query ? query : path).truncate(fragment);
+    }
+    QUrl url;
+    url.setPath(QString::fromUtf8(path), QUrl::TolerantMode);
+    if (has_query)
+        url.setQuery(QString::fromUtf8(query), QUrl::TolerantMode);
+    return url;
+}
+
+bool asks_close(const THeaderList& headers)
+{
+    for (const auto& h : headers.items())
+        if (is_connection(h.first) && h.second.toLower().contains("close"))
+            return true;
+    return false;
+}
+
+QByteArray answer_bytes(int status, const THeaderList& headers, const QByteArray& body,
+    bool head_request, connection_note note)
+{
+    const bool no_length = (status >= 100 && status < 200) || status == 204;
+    const bool no_body = head_request || no_length || status == 304;
+
+    QByteArray out;
+    out.reserve(64 + headers_size(headers) + (no_body ? 0 : body.size()));
+    out.append("HTTP/1.1 ", 9);
+    append_number(out, status);
+    out.append(' ');
+    out.append(reason_phrase(status));
+    out.append("\r\n", 2);
+
+    bool length_written = no_length;
+    bool connection_given = false;
+    for (const auto& h : headers.items()) {
+        if (is_content_length(h.first)) {
+            if (!length_written)
+                append_length(out, h.first, body.size());
+            length_written = true;
+            continue;
+        }
+        if (is_transfer_encoding(h.first))
+            continue;
+        connection_given = connection_given || is_connection(h.first);
+        append_header(out, h.first, h.second);
+    }
+    if (!length_written)
+        append_length(out, QByteArrayLiteral("Content-Length"), body.size());
+    if (!connection_given && note == connection_note::close)
+        out.append("Connection: close\r\n");
+    else if (!connection_given && note == connection_note::keep_alive)
+        out.append("Connection: keep-alive\r\n");
+    out.append("\r\n", 2);
+    if (!no_body)
+        out.append(body);
+    return out;
+}
+
+QByteArray request_target(const QUrl& url)
+{
+    QByteArray target
+        = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    if (!target.startsWith('/'))
+        target.prepend('/');
+    static const char hex[] = "0123456789ABCDEF";
+    for (int i = 0; i < target.size(); ++i) {
+        const uchar c = uchar(target.at(i));
+        if (c > 0x20 && c < 0x7f)
+            continue;
+        const char escaped[3] = { '%', hex[c >> 4], hex[c & 15] };
+        target.replace(i, 1, escaped, 3);
+        i += 2;
+    }
+    return target;
+}
+
+QByteArray request_bytes(
+    const QByteArray& method, const QUrl& url, const THeaderList& headers, const QByteArray& body)
+{
+    QByteArray out;
+    out.reserve(128 + headers_size(headers) + body.size());
+    out.append(method);
+    out.append(' ');
+    out.append(request_target(url));
+    out.append(" HTTP/1.1\r\n", 11);
+
+    bool host_given = false;
+    bool length_written = false;
+    for (const auto& h : headers.items()) {
+        if (is_content_length(h.first)) {
+            if (!length_written)
+                append_length(out, h.first, body.size());
+            length_written = true;
+            continue;
+        }
+        if (is_transfer_encoding(h.first))
+            continue;
+        host_given = host_given || is_name(h.first, "host", 4);
+        append_header(out, h.first, h.second);
+    }
+    if (!host_given) {
+        QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+        if (host.contains(':'))
+            host = '[' + host + ']';
+        if (url.port() > 0 && url.port() != 80)
+            host += ':' + QByteArray::number(url.port());
+        append_header(out, QByteArrayLiteral("Host"), host);
+    }
+    if (!length_written)
+        append_length(out, QByteArrayLiteral("Content-Length"), body.size());
+    out.append("\r\n", 2);
+    out.append(body);
+    return out;
+}
+
+} // namespace wire
+} // namespace qhttp

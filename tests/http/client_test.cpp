@@ -1,0 +1,371 @@
+#include "http/qhttp_client.h"
+#include "http_test_support.h"
+
+#include <QEventLoop>
+#include <QTcpServer>
+#include <QTimer>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace qhttp::client;
+using http_test::wait_until;
+
+namespace {
+
+// A raw HTTP target: records the bytes of one request and plays back a scripted answer once
+// the whole request (head and Content-Length body) has arrived.
+class target
+{
+public:
+    QList<QByteArray> answer; // written piece by piece, a turn of the event loop apart
+    bool close_after = false;
+    QByteArray received;
+    QPointer<QTcpSocket> socket;
+
+    target()
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            socket = server_.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, [this] {
+                received += socket->readAll();
+                if (complete() && !answered_) {
+                    answered_ = true;
+                    play(0);
+                }
+            });
+        });
+    }
+    quint16 port() const { return server_.serverPort(); }
+    QUrl url(const QString& path = "/") const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
+    }
+
+private:
+    bool complete() const
+    {
+        const int end = received.indexOf("\r\n\r\n");
+        if (end < 0)
+            return false;
+        int length = 0;
+        for (const QByteArray& line : received.left(end).split('\n'))
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toInt();
+        return received.size() >= end + 4 + length;
+    }
+    void play(int piece)
+    {
+        if (!socket)
+            return;
+        if (piece < answer.size()) {
+            socket->write(answer[piece]);
+            socket->flush();
+            QTimer::singleShot(5, socket, [this, piece] { play(piece + 1); });
+        } else if (close_after) {
+            socket->disconnectFromHost();
+        }
+    }
+    QTcpServer server_;
+    bool answered_ = false;
+};
+
+// What the client reported, in the order it came.
+struct outcome
+{
+    QStringList events;
+    int status = 0;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+};
+
+void run(QHttpClient* client, qhttp::THttpMethod method, const QUrl& url, outcome& out,
+    const std::function<void(QHttpRequest*)>& fill)
+{
+    QObject::connect(client, &QHttpClient::connectionError, [&out] { out.events << "error"; });
+    QObject::connect(client, &QHttpClient::connectingTimeOut, [&out] { out.events << "timeout"; });
+    client->request(
+        method, url,
+        [&out, fill](QHttpRequest* request) {
+            out.events << "request";
+            fill(request);
+        },
+        [&out](QHttpResponse* response) {
+            out.events << "response";
+            out.status = response->status();
+            out.headers = response->headers().items();
+            response->collectData(-1);
+            QObject::connect(response, &QHttpResponse::end, [&out, response] {
+                out.events << "end";
+                out.body = response->collectedData();
+            });
+        });
+}
+
+bool finished(const outcome& out)
+{
+    return out.events.contains("end") || out.events.contains("error")
+        || out.events.contains("timeout");
+}
+
+} // namespace
+
+TEST(HttpClient, RequestReachesTheTargetByteForByte)
+{
+    struct Case
+    {
+        const char* behaviour;
+        qhttp::THttpMethod method;
+        QString decoded_path;
+        QString query;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        QByteArray expected; // {port}: the target's port
+    };
+    const Case cases[] = {
+        { "Host and Content-Length added, headers as given", qhttp::EHTTP_POST, "/p q", "a=1&2",
+            { { "X-Mixed", "Va Lue" }, { "user-agent", "gorvex: x" } }, "body",
+            "POST /p%20q?a=1&2 HTTP/1.1\r\nX-Mixed: Va Lue\r\nuser-agent: gorvex: x\r\n"
+            "Host: 127.0.0.1:{port}\r\nContent-Length: 4\r\n\r\nbody" },
+        { "the caller's Host and Content-Length are not doubled", qhttp::EHTTP_PUT, "/x", "",
+            { { "host", "front:8080" }, { "content-length", "3" } }, "abc",
+            "PUT /x HTTP/1.1\r\nhost: front:8080\r\ncontent-length: 3\r\n\r\nabc" },
+        { "CR/LF in a decoded path is encoded, never injected", qhttp::EHTTP_GET,
+            "/a\r\nX-Injected: 1", "", {}, "",
+            "GET /a%0D%0AX-Injected:%201 HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nContent-Length: "
+            "0\r\n\r\n" },
+        { "chunked framing of the incoming request is not passed on", qhttp::EHTTP_POST, "/c", "",
+            { { "transfer-encoding", "chunked" } }, "whole",
+            "POST /c HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nContent-Length: 5\r\n\r\nwhole" },
+    };
+    for (const Case& c : cases) {
+        target t;
+        t.answer = { "HTTP/1.1 204 No Content\r\n\r\n" };
+        QUrl url = t.url();
+        url.setPath(c.decoded_path, QUrl::DecodedMode);
+        if (!c.query.isEmpty())
+            url.setQuery(c.query, QUrl::TolerantMode);
+        outcome out;
+        QHttpClient client;
+        run(&client, c.method, url, out, [&](QHttpRequest* request) {
+            for (const auto& h : c.headers)
+                request->addHeader(h.first, h.second);
+            request->end(c.body);
+        });
+        ASSERT_TRUE(wait_until([&] { return finished(out); })) << c.behaviour;
+        EXPECT_EQ(
+            t.received, QByteArray(c.expected).replace("{port}", QByteArray::number(t.port())))
+            << c.behaviour;
+        EXPECT_EQ(out.events, QStringList({ "request", "response", "end" })) << c.behaviour;
+    }
+}
+
+TEST(HttpClient, AnswersAreReadWhateverTheirFraming)
+{
+    struct Case
+    {
+        const char* behaviour;
+        qhttp::THttpMethod method;
+        QList<QByteArray> answer;
+        bool close_after;
+        QStringList events;
+        int status;
+        QByteArray body;
+    };
+    const Case cases[] = {
+        { "Content-Length", qhttp::EHTTP_GET,
+            { "HTTP/1.1 201 Created\r\nX-First: 1\r\nContent-Length: 5\r\nx-last: 2\r\n\r\nhello" },
+            false, { "request", "response", "end" }, 201, "hello" },
+        { "interim 1xx answers skipped", qhttp::EHTTP_POST,
+            { "HTTP/1.1 100 Continue\r\n\r\n",
+                "HTTP/1.1 102 Processing\r\nX-Interim: 1\r\n\r\n"
+                "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok" },
+            false, { "request", "response", "end" }, 200, "ok" },
+        { "chunked answer de-chunked", qhttp::EHTTP_GET,
+            { "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel",
+                "lo\r\n6\r\n world\r\n0\r\n\r\n" },
+            false, { "request", "response", "end" }, 200, "hello world" },
+        { "body read to the close", qhttp::EHTTP_GET,
+            { "HTTP/1.1 200 OK\r\n\r\nuntil ", "the close" }, true,
+            { "request", "response", "end" }, 200, "until the close" },
+        { "HEAD answer announces a body it does not carry", qhttp::EHTTP_HEAD,
+            { "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n" }, false,
+            { "request", "response", "end" }, 200, "" },
+        { "head split over several writes", qhttp::EHTTP_GET,
+            { "HTTP/1.1 404 Not", " Found\r\nContent-Len", "gth: 1\r\n\r\n", "x" }, false,
+            { "request", "response", "end" }, 404, "x" },
+        { "dropped before the body is complete", qhttp::EHTTP_GET,
+            { "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc" }, true,
+            { "request", "response", "error" }, 200, "" },
+        { "dropped before any answer", qhttp::EHTTP_GET, {}, true, { "request", "error" }, 0, "" },
+        { "not HTTP", qhttp::EHTTP_GET, { "SSH-2.0-OpenSSH\r\n" }, false, { "request", "error" }, 0,
+            "" },
+    };
+    for (const Case& c : cases) {
+        target t;
+        t.answer = c.answer;
+        t.close_after = c.close_after;
+        outcome out;
+        QHttpClient client;
+        run(&client, c.method, t.url("/a"), out, [](QHttpRequest* request) { request->end(); });
+        ASSERT_TRUE(wait_until([&] { return finished(out); })) << c.behaviour;
+        http_test::spin(20); // nothing more may follow the end or the error
+        EXPECT_EQ(out.events, c.events) << c.behaviour;
+        EXPECT_EQ(out.status, c.status) << c.behaviour;
+        EXPECT_EQ(out.body, c.body) << c.behaviour;
+    }
+}
+
+TEST(HttpClient, HeadersKeepArrivalOrderAndLetterCase)
+{
+    target t;
+    t.answer = { "HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\ncontent-type: text/plain\r\n"
+                 "Set-Cookie: b=2\r\nDate: x\r\nContent-Length: 0\r\n\r\n" };
+    outcome out;
+    QHttpClient client;
+    run(&client, qhttp::EHTTP_GET, t.url(), out, [](QHttpRequest* request) { request->end(); });
+    ASSERT_TRUE(wait_until([&] { return finished(out); }));
+    const QList<QPair<QByteArray, QByteArray>> expected = {
+        { "Set-Cookie", "a=1" },
+        { "content-type", "text/plain" },
+        { "Set-Cookie", "b=2" },
+        { "Date", "x" },
+        { "Content-Length", "0" },
+    };
+    EXPECT_EQ(out.headers, expected);
+}
+
+TEST(HttpClient, RefusedConnectionIsReported)
+{
+    quint16 closed_port = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        closed_port = probe.serverPort();
+    }
+    outcome out;
+    QHttpClient client;
+    client.setConnectingTimeOut(1000);
+    run(&client, qhttp::EHTTP_GET, QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closed_port)),
+        out, [](QHttpRequest* request) { request->end(); });
+    ASSERT_TRUE(wait_until([&] { return finished(out); }));
+    http_test::spin(20);
+    EXPECT_EQ(out.events, QStringList({ "error" }));
+}
+
+TEST(HttpClient, ConnectThatDoesNotCompleteTimesOut)
+{
+    // A listener that never accepts, with its queue full: further connects stay pending, as
+    // toward a host that does not answer, yet all on loopback.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof(address);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const quint16 port = ntohs(address.sin_port);
+    std::vector<std::unique_ptr<QTcpSocket>> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.emplace_back(new QTcpSocket);
+        fillers.back()->connectToHost(QStringLiteral("127.0.0.1"), port);
+    }
+    http_test::spin(100);
+    const bool queue_full = std::any_of(fillers.begin(), fillers.end(),
+        [](const auto& s) { return s->state() == QAbstractSocket::ConnectingState; });
+    if (!queue_full) {
+        ::close(listener);
+        GTEST_SKIP()
+            << "this kernel completes every loopback connect; no pending connect to time out";
+    }
+
+    outcome out;
+    auto* client = new QHttpClient;
+    QPointer<QHttpClient> alive(client);
+    client->setConnectingTimeOut(100);
+    // The owner releases the client from the time-out signal, as the forward does.
+    QObject::connect(client, &QHttpClient::connectingTimeOut, client, &QObject::deleteLater);
+    run(client, qhttp::EHTTP_GET, QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), out,
+        [](QHttpRequest* request) { request->end(); });
+    EXPECT_TRUE(wait_until([&] { return finished(out); }));
+    EXPECT_TRUE(wait_until([&] { return alive.isNull(); }));
+    http_test::spin(20);
+    EXPECT_EQ(out.events, QStringList({ "timeout" }));
+    fillers.clear();
+    ::close(listener);
+}
+
+TEST(HttpClient, DestroyingTheClientWhilePendingReportsNothing)
+{
+    struct Case
+    {
+        const char* behaviour;
+        bool wait_for_head; // destroyed after the head arrived, before the body
+    };
+    for (const Case& c :
+        { Case { "before any answer", false }, Case { "half-way through the body", true } }) {
+        target t;
+        if (c.wait_for_head)
+            t.answer = { "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc" };
+        outcome out;
+        auto* client = new QHttpClient;
+        run(client, qhttp::EHTTP_GET, t.url(), out, [](QHttpRequest* request) { request->end(); });
+        ASSERT_TRUE(wait_until([&] {
+            return c.wait_for_head ? out.events.contains("response") : !t.received.isEmpty();
+        })) << c.behaviour;
+        delete client;
+        ASSERT_TRUE(wait_until([&] {
+            return !t.socket || t.socket->state() == QAbstractSocket::UnconnectedState;
+        })) << c.behaviour;
+        http_test::spin(20);
+        EXPECT_FALSE(out.events.contains("error")) << c.behaviour;
+        EXPECT_FALSE(out.events.contains("end")) << c.behaviour;
+    }
+}
+
+TEST(HttpClient, ReleasedFromItsOwnEndSignalWithDeleteLater)
+{
+    target t;
+    t.answer = { "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok" };
+    auto* client = new QHttpClient;
+    QPointer<QHttpClient> alive(client);
+    QByteArray relayed;
+    client->request(
+        qhttp::EHTTP_GET, t.url(), [](QHttpRequest* request) { request->end(); },
+        [&](QHttpResponse* response) {
+            response->collectData(-1);
+            QObject::connect(response, &QHttpResponse::end, [&, response, client] {
+                relayed = response->collectedData();
+                client->deleteLater();
+            });
+        });
+    ASSERT_TRUE(wait_until([&] { return alive.isNull(); }));
+    EXPECT_EQ(relayed, "ok");
+}
+
+TEST(HttpClient, FailureDuringNestedLoopOfTheHandlerIsReportedAfterItReturns)
+{
+    target t;
+    t.answer = { "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc" };
+    t.close_after = true;
+    QStringList events;
+    QHttpClient client;
+    QObject::connect(&client, &QHttpClient::connectionError, [&] { events << "error"; });
+    client.request(
+        qhttp::EHTTP_GET, t.url(), [](QHttpRequest* request) { request->end(); },
+        [&](QHttpResponse*) {
+            events << "response";
+            // The target drops the connection while this runs.
+            QEventLoop loop;
+            QTimer::singleShot(100, &loop, &QEventLoop::quit);
+            loop.exec();
+            events << "handler returned";
+        });
+    ASSERT_TRUE(wait_until([&] { return events.contains("error"); }));
+    EXPECT_EQ(events, QStringList({ "response", "handler returned", "error" }));
+}

@@ -1,0 +1,230 @@
+#include "http_test_support.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace qhttp::server;
+using http_test::peer;
+using http_test::wait_until;
+
+namespace {
+
+void answer_ok(QHttpRequest*, QHttpResponse* response)
+{
+    response->end("ok");
+}
+
+// The server keeps serving others after any fault of one client.
+void expect_still_serving(quint16 port, const char* behaviour)
+{
+    peer next(port);
+    next.send("GET / HTTP/1.1\r\n\r\n");
+    raw_response r;
+    ASSERT_TRUE(next.read(r)) << behaviour;
+    EXPECT_EQ(r.status, 200) << behaviour;
+}
+
+} // namespace
+
+TEST(HttpServerFaults, MalformedInputIsAnsweredAndClosed)
+{
+    qhttp::server_limits limits;
+    limits.max_body_bytes = 1000;
+    http_test::server s(limits);
+    int handled = 0;
+    s.handler = http_test::at_end([&](QHttpRequest* request, QHttpResponse* response) {
+        ++handled;
+        answer_ok(request, response);
+    });
+    struct Case
+    {
+        const char* behaviour;
+        QByteArray bytes;
+        int status; // the answer, when the client can still read it
+        QByteArray body; // expected body, checked when not empty
+        bool reliable; // false: the server may reset before the client reads the answer
+        int handled; // requests that reached their end
+    };
+    const QByteArray big_header
+        = "GET / HTTP/1.1\r\nX-Big: " + QByteArray(100 * 1024, 'a') + "\r\n\r\n";
+    const Case cases[] = {
+        { "garbage request line", "garbage\r\n\r\n", 400, "{\"What\":\"Bad request\"}", true, 0 },
+        { "bytes that are not HTTP", QByteArray("\x16\x03\x01\x00\xa5\x01\x00\x00", 8), 400, "",
+            true, 0 },
+        { "Content-Length not a number", "POST / HTTP/1.1\r\nContent-Length: abc\r\n\r\n", 400, "",
+            true, 0 },
+        { "two different lengths",
+            "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab", 400, "", true,
+            0 },
+        { "length and chunked together (request smuggling)",
+            "POST / HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+            400, "", true, 0 },
+        { "bad chunk size", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", 400, "",
+            true, 0 },
+        { "declared body over the cap: refused before it is read",
+            "POST / HTTP/1.1\r\nContent-Length: 1001\r\nExpect: 100-continue\r\n\r\n", 413,
+            "{\"What\":\"Request body too large\"}", true, 0 },
+        { "chunked body growing over the cap",
+            "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3e9\r\n" + QByteArray(1001, 'x')
+                + "\r\n0\r\n\r\n",
+            413, "{\"What\":\"Request body too large\"}", false, 0 },
+        { "head over the parser's limit", big_header, 431, "", false, 0 },
+    };
+    for (const Case& c : cases) {
+        handled = 0;
+        peer client(s.port());
+        client.send(c.bytes);
+        raw_response r;
+        const bool answered = client.read(r, false, c.reliable ? 5000 : 1000);
+        EXPECT_TRUE(answered || !c.reliable) << c.behaviour;
+        if (answered) {
+            EXPECT_EQ(r.status, c.status) << c.behaviour;
+            EXPECT_EQ(r.header("connection"), "close") << c.behaviour;
+            if (!c.body.isEmpty()) {
+                EXPECT_EQ(r.body, c.body) << c.behaviour;
+            }
+        }
+        EXPECT_TRUE(client.wait_closed()) << c.behaviour;
+        EXPECT_EQ(handled, c.handled) << c.behaviour;
+        expect_still_serving(s.port(), c.behaviour);
+    }
+}
+
+TEST(HttpServerFaults, BodyAtTheCapIsAccepted)
+{
+    qhttp::server_limits limits;
+    limits.max_body_bytes = 1000;
+    http_test::server s(limits);
+    s.handler = http_test::at_end([](QHttpRequest* request, QHttpResponse* response) {
+        response->end(QByteArray::number(request->collectedData().size()));
+    });
+    peer client(s.port());
+    client.send("POST / HTTP/1.1\r\nContent-Length: 1000\r\n\r\n" + QByteArray(1000, 'x'));
+    raw_response r;
+    ASSERT_TRUE(client.read(r));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "1000");
+}
+
+TEST(HttpServerFaults, IdleConnectionsAreClosedButWaitingRequestsAreNot)
+{
+    qhttp::server_limits limits;
+    limits.idle_timeout_ms = 100;
+    http_test::server s(limits);
+    QPointer<QHttpResponse> waiting;
+    s.handler = [&](QHttpRequest* request, QHttpResponse* response) {
+        if (request->url().path() == "/wait")
+            waiting = response;
+        else
+            response->end("ok");
+    };
+
+    peer silent(s.port());
+    EXPECT_TRUE(silent.wait_closed(5000)) << "a connection that never sends is closed";
+
+    peer partial(s.port());
+    partial.send("GET / HTTP/1.1\r\nHost: x\r\n");
+    EXPECT_TRUE(partial.wait_closed(5000)) << "a head that stops half-way is closed";
+
+    peer kept(s.port());
+    kept.send("GET /wait HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(wait_until([&] { return !waiting.isNull(); }));
+    http_test::spin(350); // several idle periods while the answer is pending
+    EXPECT_TRUE(kept.connected()) << "a request waiting for its answer keeps its connection";
+    waiting->end("late");
+    raw_response r;
+    ASSERT_TRUE(kept.read(r));
+    EXPECT_EQ(r.body, "late");
+    EXPECT_TRUE(kept.wait_closed(5000)) << "idle again after the answer";
+}
+
+TEST(HttpServerFaults, ClientGoneWhileAnswerPendingDestroysTheRequest)
+{
+    QPointer<QHttpRequest> request_seen;
+    QPointer<QHttpResponse> response_seen;
+    QStringList order;
+    http_test::server s; // after what its handlers write to, so it goes first
+    s.handler = http_test::at_end([&](QHttpRequest* request, QHttpResponse* response) {
+        request_seen = request;
+        response_seen = response;
+        // Stands for the router, which lives as a child of its request.
+        auto* child = new QObject(request);
+        QObject::connect(request, &QObject::destroyed, [&] { order << "request"; });
+        QObject::connect(child, &QObject::destroyed, [&] { order << "child"; });
+    });
+    peer client(s.port());
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(wait_until([&] { return !request_seen.isNull(); }));
+    client.abort();
+    ASSERT_TRUE(wait_until([&] { return request_seen.isNull(); }));
+    EXPECT_TRUE(response_seen.isNull());
+    EXPECT_EQ(order, QStringList({ "request", "child" }));
+    s.handler = answer_ok;
+    expect_still_serving(s.port(), "after a client left");
+}
+
+TEST(HttpServerFaults, ClientGoneDuringNestedEventLoopOfUserCode)
+{
+    struct Case
+    {
+        const char* behaviour;
+        bool in_end; // nested loop in the `end` handler, else in the request callback
+        bool answer_inside; // the answer is written inside the nested loop
+    };
+    const Case cases[] = {
+        { "nested loop in the request callback", false, false },
+        { "nested loop in the end handler", true, false },
+        { "answered inside the nested loop, then the client leaves", true, true },
+    };
+    for (const Case& c : cases) {
+        bool alive_after_nested_loop = false;
+        bool destroyed = false;
+        http_test::server s;
+        auto client = std::make_unique<peer>(s.port());
+        auto nested = [&](QHttpRequest* request, QHttpResponse* response) {
+            QObject::connect(request, &QObject::destroyed, [&] { destroyed = true; });
+            QPointer<QHttpRequest> guard(request);
+            QEventLoop loop;
+            if (c.answer_inside)
+                QTimer::singleShot(5, response, [response] { response->end("inside"); });
+            QTimer::singleShot(20, &loop, [&] { client->abort(); });
+            QTimer::singleShot(150, &loop, &QEventLoop::quit);
+            loop.exec();
+            // The layer must not have deleted anything of ours while we were inside.
+            alive_after_nested_loop = !guard.isNull() && !destroyed;
+            if (guard) {
+                (void)request->url().toString();
+                response->addHeader("x-after", "1");
+                response->end("late");
+            }
+        };
+        s.handler = [&](QHttpRequest* request, QHttpResponse* response) {
+            request->collectData(-1);
+            if (!c.in_end) {
+                nested(request, response);
+                return;
+            }
+            QObject::connect(
+                request, &QHttpRequest::end, request, [=] { nested(request, response); });
+        };
+        client->send("POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nab");
+        ASSERT_TRUE(wait_until([&] { return destroyed; })) << c.behaviour;
+        EXPECT_TRUE(alive_after_nested_loop) << c.behaviour;
+        s.handler = answer_ok;
+        expect_still_serving(s.port(), c.behaviour);
+    }
+}
+
+TEST(HttpServerFaults, ServerDestroyedWithRequestsPending)
+{
+    auto s = std::make_unique<http_test::server>();
+    QPointer<QHttpRequest> pending;
+    s->handler = [&](QHttpRequest* request, QHttpResponse*) { pending = request; };
+    peer client(s->port());
+    client.send("GET / HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(wait_until([&] { return !pending.isNull(); }));
+    s.reset();
+    EXPECT_TRUE(pending.isNull());
+    EXPECT_TRUE(client.wait_closed());
+}
