@@ -1,5 +1,8 @@
 #pragma once
 
+#include "handlers/modem/iec104_handlers.h"
+#include "handlers/modem/qobi_sender_handlers.h"
+#include "handlers/modem/spodes_to_tornel_handlers.h"
 #include "router/access_bs.h"
 #include "router/forward_handlers.h"
 #include "routes/handler_dispatch.h"
@@ -13,7 +16,17 @@ using collector_set = handler_set<
     // deletedevice, deletestation, send_dl, dl_messages, dl_message_status, devsnr, clients.
     // "/api/" modem handlers ("/api/dl_queue" before "/api/dl"):
     AccessBS, // "/api/access/bs"
-    // "/driver_tornel/api/" handlers ("setting/version_list" before "setting"), then the
-    // IEC 104, SPODES-to-Tornel and QOBI-sender endpoints.
+    // "/driver_tornel/api/" handlers ("setting/version_list" before "setting").
+    // The IEC 104, SPODES-to-Tornel and QOBI-sender endpoints; no path here is a prefix of
+    // another.
+    IEC104VersionHandler, // "/iec104/api/version"
+    IEC104SettingsHandler, // "/iec104/api/settings"
+    SpodesToTornelVersionHandler, // "/spodes_to_tornel/version"
+    SpodesToTornelMeterTimeoutHandler, // "/spodes_to_tornel/meter_timeout"
+    SpodesToTornelRelayExecuteStatusHandler, // "/spodes_to_tornel/relay_execute_status"
+    SpodesToTornelTasksMetersSettingsHandler, // "/spodes_to_tornel/tasks"
+    SpodesToTornelGrayListMetersSettingsHandler, // "/spodes_to_tornel/gray_list_meters"
+    QOBIsenderVersionHandler, // "/qobi_sender/api/version"
+    QOBIsenderUspdMetersHandler, // "/qobi_sender/api/uspd_meters"
     SesssionssenderForwardHandler // "/sessions"
     >;
