@@ -1,5 +1,8 @@
 #include "amqp/rabbit_api_man.h"
 
+#include "amqp/command_id.h"
+#include "amqp/command_message.h"
+
 #include <QJsonArray>
 #include <QPointer>
 #include <algorithm>
@@ -65,14 +68,7 @@ void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey
     std::function<bool(QJsonDocument)> resultHandler, std::function<void(QString)> errorHandler,
     int sharded)
 {
-    const QUuid id = QUuid::createUuid();
-    QJsonObject message;
-    if (sharded != 0)
-        message.insert("sharded", sharded);
-    message.insert("msg_type", type);
-    message.insert("sender", sender());
-    message.insert("cmd_id", id.toString());
-    message.insert("data", data);
+    const QUuid id = new_command_id();
 
     // The entry may be removed inside the timer's own timeout signal, so the timer is only
     // ever released through deleteLater.
@@ -91,7 +87,7 @@ void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey
         id, pending_command { std::move(resultHandler), std::move(errorHandler), timer });
 
     // Published on a later pass of the event loop, when the entry is surely in place.
-    const QByteArray body = compact(message);
+    const QByteArray body = command_message(id, data, type, sender(), sharded);
     const QByteArray key = routingKey.toLatin1();
     auto* publisher = &publisher_;
     QMetaObject::invokeMethod(
@@ -101,12 +97,8 @@ void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey
 
 void rabbit_api_man::send_cmd_forward(QString type, QJsonObject data, QString routeKey)
 {
-    QJsonObject message;
-    message.insert("msg_type", type);
-    message.insert("sender", sender());
-    message.insert("cmd_id", QUuid::createUuid().toString());
-    message.insert("data", data);
-    publisher_.publish_string(compact(message), routeKey.toLatin1());
+    publisher_.publish_string(
+        command_message(new_command_id(), data, type, sender(), 0), routeKey.toLatin1());
 }
 
 void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)
@@ -136,11 +128,14 @@ void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)
                 if (complete) {
                     it = pending_.find(message.cmd_id);
                     if (it != pending_.end()) {
-                        const QTimer& timer = *it->second.timer;
-                        const int elapsed = timer.interval() - std::max(timer.remainingTime(), 0);
-                        log_line(log_, LOG_DEBUG)
-                            << "Rabbit executed :" << message.cmd_id.toString() << " " << elapsed
-                            << " ms";
+                        if (log_.accepts(LOG_DEBUG)) {
+                            const QTimer& timer = *it->second.timer;
+                            const int elapsed
+                                = timer.interval() - std::max(timer.remainingTime(), 0);
+                            log_line(log_, LOG_DEBUG)
+                                << "Rabbit executed :" << message.cmd_id.toString() << " "
+                                << elapsed << " ms";
+                        }
                         pending_.erase(it);
                     }
                 }

@@ -45,6 +45,11 @@ rabbit_client::rabbit_client(logger& log, const QString& name, QObject* parent)
 
 rabbit_client::~rabbit_client()
 {
+    write_batch::leave(this);
+    // What is still held goes out if the socket takes it at once; a frame cut short must not
+    // be followed by the goodbye.
+    if (session_ && output_.write_to(session_->get(), 0) != AMQP_STATUS_OK)
+        session_->forget_login();
     connector_.reset();
     delete notifier_;
     notifier_ = nullptr;
@@ -87,6 +92,8 @@ void rabbit_client::on_attempt_done(
         return;
     }
     session_ = std::move(session);
+    buffered_ = !endpoint_.ssl;
+    output_.clear();
     generation_ = delivery_tag::next_generation(generation_);
     draining_ = false;
     drain_posted_ = false;
@@ -138,10 +145,56 @@ bool rabbit_client::writable()
     return false;
 }
 
+bool rabbit_client::begin_write()
+{
+    if (!session_)
+        return false;
+    if (!buffered_)
+        return writable();
+    if (!in_write_batch_)
+        in_write_batch_ = write_batch::join(this);
+    return true;
+}
+
+bool rabbit_client::end_write(int status, const char* operation)
+{
+    if (status != AMQP_STATUS_OK) {
+        lose(QString::fromLatin1(operation) + QStringLiteral(" failed: ") + describe_status(status),
+            false);
+        return false;
+    }
+    if (!buffered_) {
+        drain_if_buffered();
+        return true;
+    }
+    // Without an event loop no pass ends: the frames go at once.
+    return in_write_batch_ || flush_output();
+}
+
+void rabbit_client::end_write_batch()
+{
+    in_write_batch_ = false;
+    flush_output();
+}
+
+bool rabbit_client::flush_output()
+{
+    if (!session_ || output_.empty())
+        return true;
+    const int status = output_.write_to(session_->get(), rabbit_connector::write_timeout_ms);
+    if (status == AMQP_STATUS_OK)
+        return true;
+    lose(status == AMQP_STATUS_TIMEOUT ? QStringLiteral("write time-out")
+                                       : QStringLiteral("send failed: ") + describe_status(status),
+        false);
+    return false;
+}
+
 bool rabbit_client::send_method(
     amqp_method_number_t method, void* decoded, rabbit_queue* waiter, amqp_method_number_t reply)
 {
-    if (!session_ || !writable())
+    // Rare requests go through the library, after whatever was written before them.
+    if (!session_ || !flush_output() || !writable())
         return false;
     const int status
         = amqp_send_method(session_->get(), rabbit_connector::channel, method, decoded);
@@ -150,7 +203,7 @@ bool rabbit_client::send_method(
         return false;
     }
     replies_.push_back(pending_reply { waiter, reply });
-    schedule_drain();
+    drain_if_buffered();
     return true;
 }
 
@@ -165,51 +218,57 @@ bool rabbit_client::accepts_tag(uint64_t tag, const char* operation)
 
 bool rabbit_client::ack(uint64_t tag, bool multiple)
 {
-    if (!accepts_tag(tag, "ack") || !writable())
+    if (!accepts_tag(tag, "ack") || !begin_write())
         return false;
-    const int status = amqp_basic_ack(
-        session_->get(), rabbit_connector::channel, delivery_tag::channel_tag(tag), multiple);
-    if (status != AMQP_STATUS_OK) {
-        lose(QStringLiteral("ack failed: ") + describe_status(status), false);
-        return false;
-    }
-    schedule_drain();
-    return true;
+    const uint64_t channel_tag = delivery_tag::channel_tag(tag);
+    const int status = buffered_
+        ? output_.add_ack(rabbit_connector::channel, channel_tag, multiple)
+        : amqp_basic_ack(session_->get(), rabbit_connector::channel, channel_tag, multiple);
+    return end_write(status, "ack");
 }
 
 bool rabbit_client::reject(uint64_t tag, bool requeue)
 {
-    if (!accepts_tag(tag, "reject") || !writable())
+    if (!accepts_tag(tag, "reject") || !begin_write())
         return false;
-    const int status = amqp_basic_reject(
-        session_->get(), rabbit_connector::channel, delivery_tag::channel_tag(tag), requeue);
-    if (status != AMQP_STATUS_OK) {
-        lose(QStringLiteral("reject failed: ") + describe_status(status), false);
-        return false;
-    }
-    schedule_drain();
-    return true;
+    const uint64_t channel_tag = delivery_tag::channel_tag(tag);
+    const int status = buffered_
+        ? output_.add_reject(rabbit_connector::channel, channel_tag, requeue)
+        : amqp_basic_reject(session_->get(), rabbit_connector::channel, channel_tag, requeue);
+    return end_write(status, "reject");
 }
 
 bool rabbit_client::publish(const QString& exchange, const QByteArray& routing_key,
     const QByteArray& body, const QString& content_type)
 {
-    if (!session_ || !writable())
+    if (!begin_write())
         return false;
     const QByteArray ex = exchange.toUtf8();
     const QByteArray type = content_type.toUtf8();
-    amqp_basic_properties_t properties {};
-    properties._flags = AMQP_BASIC_CONTENT_TYPE_FLAG;
-    properties.content_type = view(type);
-    const int status = amqp_basic_publish(session_->get(), rabbit_connector::channel, view(ex),
-        view(routing_key), 0, 0, &properties, view(body));
-    if (status != AMQP_STATUS_OK) {
-        lose(QStringLiteral("publish failed: ") + describe_status(status), false);
-        return false;
+    int status;
+    if (buffered_) {
+        status = output_.add_publish(rabbit_connector::channel, ex, routing_key, type, body,
+            amqp_get_frame_max(session_->get()));
+    } else {
+        amqp_basic_properties_t properties {};
+        properties._flags = AMQP_BASIC_CONTENT_TYPE_FLAG;
+        properties.content_type = view(type);
+        status = amqp_basic_publish(session_->get(), rabbit_connector::channel, view(ex),
+            view(routing_key), 0, 0, &properties, view(body));
     }
-    // A publish may have read frames into the library's buffer, where the notifier sees none.
-    schedule_drain();
-    return true;
+    return end_write(status, "publish");
+}
+
+void rabbit_client::drain_if_buffered()
+{
+    // A write through the library may have read frames into its buffer, where the notifier
+    // sees none; a drain under way finds them by itself. Over TLS the library's TLS layer may
+    // hold them too, out of sight: a drain always follows there.
+    if (!session_ || draining_)
+        return;
+    amqp_connection_state_t state = session_->get();
+    if (!buffered_ || amqp_frames_enqueued(state) || amqp_data_in_buffer(state))
+        schedule_drain();
 }
 
 void rabbit_client::schedule_drain()
@@ -231,10 +290,19 @@ void rabbit_client::drain()
     const uint16_t generation = generation_;
     draining_ = true;
     notifier_->setEnabled(false);
+    // On plain TCP one read of the socket per wake-up: what that read buffered is handled
+    // here, and what the socket holds beyond it wakes the notifier again, so no read ends in a
+    // vain poll. The TLS layer may hold records the notifier does not see: reading goes on
+    // there until nothing is left.
+    bool may_read = true;
     for (;;) {
+        amqp_connection_state_t state = session_->get();
+        if (!may_read && !amqp_frames_enqueued(state) && !amqp_data_in_buffer(state))
+            break;
+        may_read = !buffered_;
         amqp_frame_t frame;
         timeval no_wait { 0, 0 };
-        const int status = amqp_simple_wait_frame_noblock(session_->get(), &frame, &no_wait);
+        const int status = amqp_simple_wait_frame_noblock(state, &frame, &no_wait);
         if (status == AMQP_STATUS_TIMEOUT)
             break;
         if (status != AMQP_STATUS_OK) {
@@ -348,6 +416,13 @@ void rabbit_client::lose(const QString& reason, bool socket_alive)
     if (!session_)
         return;
     log_line(log_, LOG_ERROR) << name_ << ": " << reason;
+    write_batch::leave(this);
+    in_write_batch_ = false;
+    // Frames still held go before the goodbye while the socket is alive and takes them at
+    // once; a frame cut short must not be followed by anything.
+    if (socket_alive && output_.write_to(session_->get(), 0) != AMQP_STATUS_OK)
+        socket_alive = false;
+    output_.clear();
     if (!socket_alive)
         session_->forget_login();
     heartbeat_timer_.stop();

@@ -2,8 +2,10 @@
 
 #include "amqp/rabbit_connector.h"
 #include "amqp/rabbit_delivery.h"
+#include "amqp/rabbit_output_buffer.h"
 #include "amqp/rabbit_session.h"
 #include "amqp/rabbit_url.h"
+#include "amqp/write_batch.h"
 #include "app/logger.h"
 
 #include <QObject>
@@ -20,7 +22,7 @@ class rabbit_queue;
 // worker (rabbit_connector); after that every frame is read through a socket notifier and
 // never waited for. Any failure, a channel closed by the broker included, drops the whole
 // connection and a new one is made after the reconnect interval.
-class rabbit_client : public QObject
+class rabbit_client : public QObject, private write_batch::member
 {
     Q_OBJECT
 public:
@@ -74,6 +76,15 @@ private:
         quint64 attempt, std::shared_ptr<rabbit_session> session, const QString& error);
     void drain();
     void schedule_drain();
+    // After a write: the library may have read frames that the notifier will not report.
+    void drain_if_buffered();
+    // Around one write: begin is false when the connection cannot take it; end gets the
+    // write's status and is false when the connection is lost by now.
+    bool begin_write();
+    bool end_write(int status, const char* operation);
+    void end_write_batch() override;
+    // Sends what output_ holds; false when the connection is lost by now.
+    bool flush_output();
     void handle_frame(const amqp_frame_t& frame);
     void handle_method(amqp_channel_t channel, const amqp_method_t& method);
     void finish_content();
@@ -96,6 +107,11 @@ private:
     uint16_t generation_ = 0;
     bool draining_ = false;
     bool drain_posted_ = false;
+    // Plain TCP: frames collect in output_ and leave at the end of the event-loop pass. Over
+    // TLS every frame goes through the library at once.
+    bool buffered_ = false;
+    bool in_write_batch_ = false;
+    rabbit_output_buffer output_;
     quint64 consumer_count_ = 0;
     std::map<QString, rabbit_queue*> queues_;
     std::map<QByteArray, QPointer<rabbit_queue>> consumers_;

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 
 rabbit_publisher_impl::rabbit_publisher_impl(
     logger& log, rabbit_publisher_config config, QObject* parent)
@@ -64,8 +65,13 @@ void rabbit_publisher_impl::publish_string(
         log_line(log_, LOG_DEBUG) << "Try to publish but not connected";
         return;
     }
-    const QString key = QString::fromUtf8(routing_key);
-    log_line(log_, LOG_DEBUG) << "Publishing :" << QString::fromUtf8(string)
-                              << " To route : " << key << ", MIME type : " << mimeType;
-    client_.publish(exchange_, key.toUtf8(), string, mimeType);
+    // The key goes out as text read from UTF-8; plain ASCII, the usual case, reads as itself.
+    const bool ascii = std::all_of(routing_key.cbegin(), routing_key.cend(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const QByteArray key = ascii ? routing_key : QString::fromUtf8(routing_key).toUtf8();
+    if (log_.accepts(LOG_DEBUG))
+        log_line(log_, LOG_DEBUG) << "Publishing :" << QString::fromUtf8(string)
+                                  << " To route : " << QString::fromUtf8(key)
+                                  << ", MIME type : " << mimeType;
+    client_.publish(exchange_, key, string, mimeType);
 }

@@ -72,6 +72,36 @@ TEST_F(PublisherOnBroker, SendsAtOnceWithItsContentType)
     }
 }
 
+TEST_F(PublisherOnBroker, EverythingPublishedInOnePassArrivesWholeAndInOrder)
+{
+    struct row
+    {
+        const char* behaviour;
+        int count;
+        int size;
+    };
+    const row rows[] = {
+        { "many small messages", 200, 100 },
+        // Far more than a socket takes at once, and bodies of several frames each.
+        { "more than the socket buffer", 40, 300 * 1024 },
+    };
+    for (const row& r : rows) {
+        for (int i = 0; i < r.count; ++i) {
+            QByteArray body = QByteArray::number(i) + ':';
+            body.append(QByteArray(r.size, char('a' + i % 26)));
+            publisher->publish_string(body, "k");
+        }
+        for (int i = 0; i < r.count; ++i) {
+            const auto got = probe.wait_get(queue);
+            ASSERT_TRUE(got) << r.behaviour << ", message " << i;
+            QByteArray want = QByteArray::number(i) + ':';
+            want.append(QByteArray(r.size, char('a' + i % 26)));
+            ASSERT_TRUE(got->body == want) << r.behaviour << ", message " << i;
+        }
+        EXPECT_EQ(connections, 1) << r.behaviour;
+    }
+}
+
 TEST_F(PublisherOnBroker, RefusesRoutingKeysLongerThanAmqpCarries)
 {
     const QString longest(255, 'a');
