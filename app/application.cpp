@@ -80,9 +80,22 @@ void Application::parseCommandLine()
 void Application::on_request(
     qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response)
 {
-    const dependency_container container
-        = build_injector(*config_, this, statistics_, *access_, *api_man_);
-    route_request(container, request, response);
+    route_request(current_container(), request, response);
+}
+
+// Every request sees the ini file's current content. Building a container copies its records,
+// so a new one is built only when the file's content has changed; until then the routers
+// share the one built last (they only ever read it).
+std::shared_ptr<const dependency_container> Application::current_container()
+{
+    request_settings settings = config_->read_request_settings();
+    if (!container_ || settings.conf != container_settings_.conf
+        || settings.rabbit != container_settings_.rabbit) {
+        container_ = std::make_shared<const dependency_container>(build_injector(
+            settings, config_->get_logger(QString()), this, statistics_, *access_, *api_man_));
+        container_settings_ = std::move(settings);
+    }
+    return container_;
 }
 
 void Application::ping(QString text)

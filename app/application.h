@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/config_factory.h"
 #include "http/qhttp_server.h"
 #include "router/statistic.h"
 
@@ -10,8 +11,8 @@
 #include <memory>
 
 class access_helper;
-class config_factory;
 class rabbit_api_man;
+struct dependency_container;
 
 // The one application object: reads the command line and the ini file, owns the access store,
 // the main AMQP link, the HTTP server and the per-client statistics, and hands every request
@@ -39,6 +40,7 @@ public slots:
 
 private:
     void parseCommandLine();
+    std::shared_ptr<const dependency_container> current_container();
 
     // Released in reverse order: the timer, the HTTP server with every request still open
     // (and so every router), the statistics, the AMQP link, the access store, then the
@@ -48,6 +50,10 @@ private:
     std::shared_ptr<access_helper> access_;
     std::unique_ptr<rabbit_api_man> api_man_;
     statistic_map statistics_;
+    // The container every request is routed with while the ini file keeps the content it was
+    // built from (the records it copied are kept to tell).
+    request_settings container_settings_;
+    std::shared_ptr<const dependency_container> container_;
     qhttp::server::QHttpServer server_;
     std::unique_ptr<QTimer> statistic_timer_;
 };

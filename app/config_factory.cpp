@@ -127,11 +127,21 @@ global_conf parse_global_conf(const QString& path, const QDateTime& start_time)
     return conf;
 }
 
+auto global_parser(const QDateTime& start_time)
+{
+    return [start_time](const QString& path) { return parse_global_conf(path, start_time); };
+}
+
+auto api_link_parser()
+{
+    return [](const QString& path) { return parse_rabbit_api_config(path, api_link); };
+}
+
 template <class T>
 struct cached_record
 {
     std::uint64_t version = 0; // of the snapshot it was parsed from; 0: never parsed
-    T value;
+    std::shared_ptr<const T> value;
 };
 
 } // namespace
@@ -144,15 +154,21 @@ struct config_factory::conf_cache
 
     // Serves the record from memory while the file's content is the one it was parsed from.
     template <class T, class Parse>
-    T get(cached_record<T>& record, Parse parse)
+    std::shared_ptr<const T> get(cached_record<T>& record, Parse parse)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        const std::uint64_t version = snapshot.refresh();
-        if (record.version == version)
-            return record.value;
-        record.value = parse(snapshot.settings_path());
-        record.version = version;
-        ++parses;
+        return current(record, snapshot.refresh(), parse);
+    }
+
+    // The record of snapshot `version`; the caller holds the lock.
+    template <class T, class Parse>
+    std::shared_ptr<const T> current(cached_record<T>& record, std::uint64_t version, Parse parse)
+    {
+        if (record.version != version) {
+            record.value = std::make_shared<const T>(parse(snapshot.settings_path()));
+            record.version = version;
+            ++parses;
+        }
         return record.value;
     }
 
@@ -183,20 +199,26 @@ config_factory::~config_factory() = default;
 
 global_conf config_factory::read_global_conf() const
 {
-    return cache_->get(cache_->global,
-        [this](const QString& path) { return parse_global_conf(path, start_time_); });
+    return *cache_->get(cache_->global, global_parser(start_time_));
 }
 
 rabbit_api_config config_factory::read_rabbit_api_config() const
 {
-    return cache_->get(cache_->api_link,
-        [](const QString& path) { return parse_rabbit_api_config(path, api_link); });
+    return *cache_->get(cache_->api_link, api_link_parser());
 }
 
 rabbit_api_config config_factory::read_ram_rabbit_api_config() const
 {
-    return cache_->get(cache_->ram_link,
+    return *cache_->get(cache_->ram_link,
         [](const QString& path) { return parse_rabbit_api_config(path, ram_link); });
+}
+
+request_settings config_factory::read_request_settings() const
+{
+    std::lock_guard<std::mutex> lock(cache_->mutex);
+    const std::uint64_t version = cache_->snapshot.refresh();
+    return request_settings { cache_->current(cache_->global, version, global_parser(start_time_)),
+        cache_->current(cache_->api_link, version, api_link_parser()) };
 }
 
 qhttp_settings config_factory::read_qhttp_settings() const

@@ -13,6 +13,15 @@
 #include <memory>
 #include <mutex>
 
+// The records the request road reads, taken from one look at the ini file. While the file keeps
+// its content the same shared records are handed out again, so a caller may tell by pointer
+// whether anything changed since its last reading.
+struct request_settings
+{
+    std::shared_ptr<const global_conf> conf;
+    std::shared_ptr<const rabbit_api_config> rabbit; // AMQP_API_SETTINGS
+};
+
 // Turns groups of the ini file into records, and keeps the log targets by name.
 class config_factory
 {
@@ -32,6 +41,8 @@ public:
     rabbit_api_config read_ram_rabbit_api_config() const;
     qhttp_settings read_qhttp_settings() const;
     redis_settings read_redis_settings() const;
+    // What every request reads: one stat() of the file while it is unchanged, no copies.
+    request_settings read_request_settings() const;
     bool ram_user_db_service_enabled() const;
     logger& get_logger(const QString& name);
 

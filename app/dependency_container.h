@@ -11,8 +11,9 @@
 
 #include <QObject>
 
-// What routers and handlers are built from. Copied for every request; the references point at
-// objects the Application owns for the life of the process.
+// What routers and handlers are built from. The references point at objects the Application
+// owns for the life of the process; the records are those of the ini file's content when the
+// container was built.
 struct dependency_container
 {
     global_conf conf; // read from the ini file when the container is built
@@ -30,15 +31,12 @@ struct request_container : dependency_container
     HttpContext context;
 };
 
-// Reads the ini file again: the logger is created on first use and returned unchanged after.
-inline dependency_container build_injector(config_factory& factory, QObject* parent,
-    statistic_map& statistics, access_helper& access, command_client& api_man)
+// Binds the records of one reading of the ini file to the objects the Application owns.
+inline dependency_container build_injector(const request_settings& settings, logger& log,
+    QObject* parent, statistic_map& statistics, access_helper& access, command_client& api_man)
 {
-    logger& log = factory.get_logger("");
-    rabbit_api_config rabbit_config = factory.read_rabbit_api_config();
-    global_conf conf = factory.read_global_conf();
-    return dependency_container { std::move(conf), access, log, std::move(rabbit_config), parent,
-        statistics, api_man };
+    return dependency_container { *settings.conf, access, log, *settings.rabbit, parent, statistics,
+        api_man };
 }
 
 inline request_container make_request_container(dependency_container container, HttpContext context)

@@ -1,11 +1,21 @@
 #include "http/qhttp_client.h"
 
+#include "http/qhttp_tcp_stream.h"
 #include "http/qhttp_wire.h"
 
+#include <QBasicTimer>
+#include <QHostInfo>
+#include <QTimerEvent>
 #include <http_parser.h>
 
 namespace qhttp {
 namespace client {
+
+namespace {
+
+constexpr int read_chunk_bytes = 16 * 1024;
+
+} // namespace
 
 // The connection, the answer parser and the state of the one request of a client. User code
 // (the two handlers and `end`) never runs inside the parser: the parser pauses where user
@@ -43,8 +53,10 @@ struct QHttpClient::impl
     static const http_parser_settings& settings();
     static impl* of(http_parser* p) { return static_cast<impl*>(p->data); }
 
+    void connect_to(const QHostAddress& address);
+    void on_lookup(const QHostInfo& info);
     void on_connected();
-    void on_disconnected();
+    void on_stream_failed();
     void on_timeout();
     void pump();
     bool read_socket();
@@ -55,8 +67,12 @@ struct QHttpClient::impl
     void commit_header();
 
     QHttpClient* q;
-    QTcpSocket* socket = nullptr;
-    QTimer* connect_timer = nullptr;
+    tcp_stream* socket = nullptr;
+    QList<QHostAddress> addresses; // still to try, when the host name gave several
+    quint16 port = 0;
+    // A timer without an object of its own: one more object per forward costs more than the
+    // timer itself.
+    QBasicTimer connect_timer;
     THttpMethod method = EHTTP_GET;
     QUrl url;
     TRequstHandler request_handler;
@@ -76,6 +92,7 @@ struct QHttpClient::impl
 
     int depth = 0;
     bool started = false;
+    bool unread_input = false; // the stream said it has input that has not been read yet
     bool eof = false; // the target closed the connection
     bool finished = false; // the whole answer has arrived
     bool stopped = false; // failed or timed out: nothing more is reported
@@ -152,13 +169,41 @@ void QHttpClient::impl::commit_header()
     in_value = false;
 }
 
+// One stream per address tried: a stream that failed to connect is not used again.
+void QHttpClient::impl::connect_to(const QHostAddress& address)
+{
+    if (socket) {
+        socket->disconnect(q);
+        socket->deleteLater();
+    }
+    socket = new tcp_stream(q);
+    QObject::connect(socket, &tcp_stream::connected, q, [this] { on_connected(); });
+    QObject::connect(socket, &tcp_stream::ready_read, q, [this] {
+        unread_input = true;
+        pump();
+    });
+    QObject::connect(socket, &tcp_stream::failed, q, [this] { on_stream_failed(); });
+    socket->connect_to(address, port);
+}
+
+void QHttpClient::impl::on_lookup(const QHostInfo& info)
+{
+    if (stopped)
+        return;
+    addresses = info.addresses();
+    if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+        fail();
+        return;
+    }
+    connect_to(addresses.takeFirst());
+}
+
 void QHttpClient::impl::on_connected()
 {
     if (stopped)
         return;
-    if (connect_timer)
-        connect_timer->stop();
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect_timer.stop();
+    addresses.clear();
     request = new QHttpRequest(q);
     const TRequstHandler handler = request_handler;
     user_call call(q);
@@ -166,33 +211,45 @@ void QHttpClient::impl::on_connected()
         handler(request);
 }
 
-void QHttpClient::impl::on_disconnected()
+// The connection could not be made (the next address of the host is tried, if any) or broke.
+void QHttpClient::impl::on_stream_failed()
 {
-    if (stopped || finished)
+    const bool never_connected = !request;
+    if (never_connected && !addresses.isEmpty() && !stopped) {
+        connect_to(addresses.takeFirst());
         return;
-    eof = true;
-    pump();
+    }
+    fail();
 }
 
 void QHttpClient::impl::on_timeout()
 {
-    if (stopped || finished || socket->state() == QAbstractSocket::ConnectedState)
+    if (stopped || finished || (socket && socket->is_connected()))
         return;
     stopped = true;
-    socket->abort();
+    if (socket)
+        socket->abort();
     emit q->connectingTimeOut();
 }
 
+// Reads one chunk; false when nothing came (the end of the input sets `eof`). An answer is
+// small as a rule, so it is read through the stack rather than into a chunk-sized buffer.
 bool QHttpClient::impl::read_socket()
 {
-    const qint64 available = socket->bytesAvailable();
-    if (available <= 0)
+    if (!socket || eof)
         return false;
+    char chunk[read_chunk_bytes];
+    const qint64 got = socket->read(chunk, read_chunk_bytes);
+    if (got <= 0) {
+        unread_input = false;
+        eof = got < 0;
+        return false;
+    }
     if (in_pos >= in.size()) {
-        in.clear();
+        in.resize(0);
         in_pos = 0;
     }
-    in.append(socket->read(available));
+    in.append(chunk, int(got));
     return true;
 }
 
@@ -283,9 +340,9 @@ void QHttpClient::impl::fail()
         return;
     }
     stopped = true;
-    if (connect_timer)
-        connect_timer->stop();
-    socket->abort();
+    connect_timer.stop();
+    if (socket)
+        socket->abort();
     emit q->connectionError();
 }
 
@@ -297,7 +354,7 @@ void QHttpClient::impl::after_user_calls()
         return;
     }
     // Input that arrived while user code ran is parsed now.
-    if (!stopped && !finished && (in_pos < in.size() || eof || socket->bytesAvailable() > 0))
+    if (!stopped && !finished && (in_pos < in.size() || eof || unread_input))
         QMetaObject::invokeMethod(
             q, [this] { pump(); }, Qt::QueuedConnection);
 }
@@ -353,38 +410,36 @@ bool QHttpClient::request(THttpMethod method, const QUrl& url, const TRequstHand
     d_->request_handler = reqHandler;
     d_->response_handler = resHandler;
 
-    d_->socket = new QTcpSocket(this);
-    connect(d_->socket, &QTcpSocket::connected, this, [this] { d_->on_connected(); });
-    connect(d_->socket, &QTcpSocket::readyRead, this, [this] { d_->pump(); });
-    connect(d_->socket, &QTcpSocket::disconnected, this, [this] { d_->on_disconnected(); });
-    connect(d_->socket, &QAbstractSocket::errorOccurred, this,
-        [this](QAbstractSocket::SocketError error) {
-            // The target closing may end an answer framed by the close; every other error
-            // ends the request.
-            if (error == QAbstractSocket::RemoteHostClosedError)
-                d_->on_disconnected();
-            else
-                d_->fail();
-        });
-    if (connect_timeout_ms_ > 0) {
-        d_->connect_timer = new QTimer(this);
-        d_->connect_timer->setSingleShot(true);
-        d_->connect_timer->setTimerType(Qt::PreciseTimer);
-        connect(d_->connect_timer, &QTimer::timeout, this, [this] { d_->on_timeout(); });
-        d_->connect_timer->start(int(connect_timeout_ms_));
-    }
-    if (url.host().isEmpty()) {
+    if (connect_timeout_ms_ > 0)
+        d_->connect_timer.start(int(connect_timeout_ms_), Qt::PreciseTimer, this);
+    const QString host = url.host();
+    if (host.isEmpty()) {
         QMetaObject::invokeMethod(
             this, [this] { d_->fail(); }, Qt::QueuedConnection);
         return false;
     }
-    d_->socket->connectToHost(url.host(), quint16(url.port(80)));
+    d_->port = quint16(url.port(80));
+    QHostAddress address;
+    if (address.setAddress(host))
+        d_->connect_to(address);
+    else
+        QHostInfo::lookupHost(host, this, [this](const QHostInfo& info) { d_->on_lookup(info); });
     return true;
+}
+
+void QHttpClient::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != d_->connect_timer.timerId()) {
+        QObject::timerEvent(event);
+        return;
+    }
+    d_->connect_timer.stop();
+    d_->on_timeout();
 }
 
 void QHttpClient::write_request(const QByteArray& data)
 {
-    if (d_->stopped || !d_->socket || d_->socket->state() != QAbstractSocket::ConnectedState)
+    if (d_->stopped || !d_->socket || !d_->socket->is_connected())
         return;
     d_->socket->write(
         wire::request_bytes(method_name(d_->method), d_->url, d_->request->headers_, data));

@@ -83,6 +83,7 @@ signals:
 
 private:
     friend class QHttpRequest;
+    void timerEvent(QTimerEvent* event) override;
     void write_request(const QByteArray& data);
     struct impl;
     impl* d_ = nullptr;

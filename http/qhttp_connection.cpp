@@ -1,5 +1,6 @@
 #include "http/qhttp_connection.h"
 
+#include "http/qhttp_tcp_stream.h"
 #include "http/qhttp_wire.h"
 
 #include <QHostAddress>
@@ -10,10 +11,12 @@ namespace server {
 
 namespace {
 
-// Qt buffers at most this much of one socket, so a client that pipelines while its previous
-// request waits for an answer is pushed back by TCP instead of filling memory.
-constexpr qint64 socket_buffer_bytes = 256 * 1024;
+// A connection takes in at most this much input it has not parsed yet, so a client that
+// pipelines while its previous request waits for an answer is pushed back by TCP instead of
+// filling memory.
+constexpr int max_unparsed_bytes = 256 * 1024;
 constexpr int input_reserve_bytes = 16 * 1024;
+constexpr int read_chunk_bytes = 16 * 1024;
 
 QString peer_text(const QHostAddress& address)
 {
@@ -56,28 +59,26 @@ QHttpConnection::user_call::~user_call()
         c->deleteLater();
 }
 
-QHttpConnection::QHttpConnection(QTcpSocket* socket, QHttpServer* server)
+QHttpConnection::QHttpConnection(tcp_stream* socket, QHttpServer* server)
     : QObject(server)
     , socket_(socket)
     , server_(server)
     , idle_timer_(new QTimer(this))
 {
     socket_->setParent(this);
-    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket_->setReadBufferSize(socket_buffer_bytes);
-    remote_address_ = peer_text(socket_->peerAddress());
-    remote_port_ = socket_->peerPort();
+    remote_address_ = peer_text(socket_->peer_address());
+    remote_port_ = socket_->peer_port();
 
     http_parser_init(&parser_, HTTP_REQUEST);
     parser_.data = this;
     in_.reserve(input_reserve_bytes);
 
-    connect(socket_, &QTcpSocket::readyRead, this, &QHttpConnection::pump);
-    connect(socket_, &QTcpSocket::disconnected, this, &QHttpConnection::teardown);
-    connect(socket_, &QAbstractSocket::errorOccurred, this, [this] {
-        if (socket_->state() == QAbstractSocket::UnconnectedState)
-            teardown();
+    connect(socket_, &tcp_stream::ready_read, this, [this] {
+        readable_ = true;
+        pump();
     });
+    connect(socket_, &tcp_stream::failed, this, &QHttpConnection::teardown);
+    connect(socket_, &tcp_stream::closed, this, &QHttpConnection::teardown);
 
     idle_timer_->setSingleShot(true);
     idle_timer_->setTimerType(Qt::CoarseTimer);
@@ -85,9 +86,6 @@ QHttpConnection::QHttpConnection(QTcpSocket* socket, QHttpServer* server)
     activity_.start();
     if (server_->limits().idle_timeout_ms > 0)
         idle_timer_->start(server_->limits().idle_timeout_ms);
-
-    if (socket_->bytesAvailable() > 0)
-        schedule_pump();
 }
 
 QHttpConnection::~QHttpConnection()
@@ -209,19 +207,34 @@ void QHttpConnection::commit_header()
     in_value_ = false;
 }
 
+// Input goes straight into the parse buffer, and the socket is read only after it said it has
+// something, so an idle socket costs no read.
 bool QHttpConnection::read_socket()
 {
-    const qint64 available = socket_->bytesAvailable();
-    if (available <= 0)
+    if (!readable_ || gone_ || closing_ || in_.size() - in_pos_ >= max_unparsed_bytes)
         return false;
     const int old = in_.size();
-    in_.resize(old + int(available));
-    const qint64 got = socket_->read(in_.data() + old, available);
+    in_.resize(old + read_chunk_bytes);
+    const qint64 got = socket_->read(in_.data() + old, read_chunk_bytes);
     in_.resize(old + int(qMax<qint64>(got, 0)));
-    if (got <= 0)
+    // A short read took all there was; ready_read tells when more comes.
+    if (got < read_chunk_bytes)
+        readable_ = false;
+    if (got < 0) {
+        teardown(); // the client closed or reset the connection
+        return false;
+    }
+    if (got == 0)
         return false;
     activity_.restart();
     return true;
+}
+
+// Takes in what has arrived without parsing it, while a request waits for its answer or user
+// code runs: a client that leaves is noticed at once.
+void QHttpConnection::take_input()
+{
+    while (read_socket()) { }
 }
 
 void QHttpConnection::schedule_pump()
@@ -242,12 +255,16 @@ void QHttpConnection::pump()
 {
     // Re-entered from a nested event loop inside user code: the outer pump carries on once
     // that code has returned.
-    if (user_depth_ > 0)
+    if (user_depth_ > 0) {
+        take_input();
         return;
+    }
     while (!gone_ && !closing_) {
         if (stage_ == stage::complete) {
-            if (response_)
-                return; // the next request waits until this one has been answered
+            if (response_) {
+                take_input(); // the next request waits until this one has been answered
+                return;
+            }
             stage_ = stage::idle;
         }
         if (in_pos_ >= in_.size()) {
@@ -337,24 +354,20 @@ void QHttpConnection::write_answer(QHttpResponse* response, const QByteArray& bo
     const wire::connection_note note = close ? wire::connection_note::close
         : http10_                            ? wire::connection_note::keep_alive
                                              : wire::connection_note::none;
+    // Sent when the event loop next turns, together with the answers of the other connections
+    // served in this turn: a burst of sends wakes the clients fewer times than sends spread
+    // between the requests' own work, which under load costs more than the work itself.
     socket_->write(
         wire::answer_bytes(response->status_, response->headers_, body, response->head_, note));
-    // Sent now rather than on the next turn of the event loop: one write, no write notifier.
-    // A failing write tears the connection down from inside flush(), which defers every
-    // deletion, so only `gone_` needs looking at afterwards.
-    socket_->flush();
     activity_.restart();
     detach_request();
-    if (gone_)
-        return;
     if (close) {
         close_after_answer();
         return;
     }
     // An answer given from outside our own calls (an asynchronous reply) restarts the reading
     // of whatever the client sent meanwhile.
-    if (stage_ == stage::complete && user_depth_ == 0
-        && (in_pos_ < in_.size() || socket_->bytesAvailable() > 0))
+    if (stage_ == stage::complete && user_depth_ == 0 && (in_pos_ < in_.size() || readable_))
         schedule_pump();
 }
 
@@ -406,8 +419,8 @@ void QHttpConnection::detach_request()
 void QHttpConnection::close_after_answer()
 {
     closing_ = true;
-    // Sends what is buffered, then closes; `disconnected` releases the connection.
-    socket_->disconnectFromHost();
+    // Sends what is queued, then closes; `closed` releases the connection.
+    socket_->close_after_writing();
 }
 
 void QHttpConnection::teardown()
@@ -433,7 +446,7 @@ void QHttpConnection::on_idle_timer()
         return;
     }
     // An answer still draining to a client that keeps reading is not idleness either.
-    const qint64 unsent = socket_->bytesToWrite();
+    const qint64 unsent = socket_->bytes_to_write();
     if (unsent > 0 && unsent != unsent_at_last_check_) {
         unsent_at_last_check_ = unsent;
         idle_timer_->start(timeout);
@@ -448,6 +461,7 @@ void QHttpConnection::on_idle_timer()
     if (closing_) {
         // A client that does not even take its last answer is cut off.
         socket_->abort();
+        teardown();
         return;
     }
     detach_request();

@@ -4,11 +4,13 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <http_parser.h>
 
 namespace qhttp {
+
+class tcp_stream;
+
 namespace server {
 
 // One client connection of the server. Requests are parsed in order; each is handed to the
@@ -22,7 +24,7 @@ class QHttpConnection : public QObject
 {
     Q_OBJECT
 public:
-    QHttpConnection(QTcpSocket* socket, QHttpServer* server);
+    QHttpConnection(tcp_stream* socket, QHttpServer* server);
     ~QHttpConnection() override;
 
 private:
@@ -51,6 +53,7 @@ private:
 
     void pump();
     bool read_socket();
+    void take_input();
     void schedule_pump();
     void dispatch_head();
     void dispatch_end();
@@ -71,7 +74,7 @@ private:
     static int on_body(http_parser* p, const char* at, size_t length);
     static int on_message_complete(http_parser* p);
 
-    QTcpSocket* socket_;
+    tcp_stream* socket_;
     QHttpServer* server_;
     QTimer* idle_timer_;
     QElapsedTimer activity_;
@@ -105,6 +108,7 @@ private:
     bool gone_ = false; // the client went away; nothing more is read or written
     bool closing_ = false; // the connection closes once the last answer has left
     bool pump_scheduled_ = false;
+    bool readable_ = false; // the socket said it has input that has not been read yet
 };
 
 } // namespace server

@@ -1,9 +1,32 @@
 #include "http/qhttp_server.h"
 
 #include "http/qhttp_connection.h"
+#include "http/qhttp_tcp_stream.h"
 
 namespace qhttp {
 namespace server {
+
+namespace {
+
+// Hands every accepted descriptor to the server as it is, without a QTcpSocket around it.
+class descriptor_listener : public QTcpServer
+{
+public:
+    descriptor_listener(QHttpServer* server, void (QHttpServer::*accept)(qintptr))
+        : QTcpServer(server)
+        , server_(server)
+        , accept_(accept)
+    { }
+
+protected:
+    void incomingConnection(qintptr descriptor) override { (server_->*accept_)(descriptor); }
+
+private:
+    QHttpServer* server_;
+    void (QHttpServer::*accept_)(qintptr);
+};
+
+} // namespace
 
 QHttpRequest::QHttpRequest(QObject* parent)
     : QObject(parent)
@@ -31,10 +54,8 @@ void QHttpResponse::end(const QByteArray& data)
 
 QHttpServer::QHttpServer(QObject* parent)
     : QObject(parent)
-    , tcp_(new QTcpServer(this))
-{
-    connect(tcp_, &QTcpServer::newConnection, this, &QHttpServer::accept_pending);
-}
+    , tcp_(new descriptor_listener(this, &QHttpServer::accept))
+{ }
 
 QHttpServer::~QHttpServer()
 {
@@ -70,10 +91,14 @@ void QHttpServer::stopListening()
     tcp_->close();
 }
 
-void QHttpServer::accept_pending()
+void QHttpServer::accept(qintptr descriptor)
 {
-    while (QTcpSocket* socket = tcp_->nextPendingConnection())
-        new QHttpConnection(socket, this);
+    auto* stream = new tcp_stream(this);
+    if (!stream->adopt(descriptor)) {
+        delete stream;
+        return;
+    }
+    new QHttpConnection(stream, this);
 }
 
 } // namespace server

@@ -105,7 +105,7 @@ public:
 
 private:
     friend class QHttpConnection;
-    void accept_pending();
+    void accept(qintptr descriptor);
     QTcpServer* tcp_ = nullptr;
     TServerHandler handler_;
     server_limits limits_;

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The router of one request over one handler set. It is a child of the request and dies with
 // it; it reads the token at once and processes the request when its body is complete.
@@ -21,69 +22,81 @@ class ApiHandlerRouter : public QObject
 public:
     using handlers = handler_set<Handlers...>;
 
-    ApiHandlerRouter(const Container& container, qhttp::server::QHttpRequest* request,
-        qhttp::server::QHttpResponse* response)
+    // The container is shared, not copied: routers only read it, and it changes only when the
+    // ini file does.
+    ApiHandlerRouter(std::shared_ptr<const Container> container,
+        qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response)
         : QObject(request)
-        , container_(container)
-        , api_man_(container_.api_man)
-        , log_(container_.log)
-        , conf_(container_.conf)
-        , statistics_(container_.statistics)
-        , forward_parent_(forward_parent_of(container_))
+        , container_(std::move(container))
+        , api_man_(container_->api_man)
+        , log_(container_->log)
+        , statistics_(container_->statistics)
+        , forward_parent_(forward_parent_of(*container_))
     {
-        HttpContext context = enter_request(request, response, conf_, log_);
+        HttpContext context = enter_request(request, response, conf(), log_);
         QObject::connect(request, &qhttp::server::QHttpRequest::end, this,
             create_process_function(request, response, std::move(context)), Qt::DirectConnection);
     }
 
+    ApiHandlerRouter(const Container& container, qhttp::server::QHttpRequest* request,
+        qhttp::server::QHttpResponse* response)
+        : ApiHandlerRouter(std::make_shared<const Container>(container), request, response)
+    { }
+
     std::function<void()> create_process_function(qhttp::server::QHttpRequest* request,
         qhttp::server::QHttpResponse* response, HttpContext context)
     {
-        auto ran = std::make_shared<bool>(false);
-        return [this, request, response, context, ran] {
-            if (*ran)
+        // Runs once: the context moves on into the processing.
+        return [this, request, response, context = std::move(context), ran = false]() mutable {
+            if (ran)
                 return;
-            *ran = true;
-            process_request(request, response, context);
+            ran = true;
+            process_request(request, response, std::move(context));
         };
     }
 
 private:
     // Forward clients belong to the process-wide AMQP link object, as long-lived as anything.
-    static QObject* forward_parent_of(Container& container)
+    static QObject* forward_parent_of(const Container& container)
     {
         if (auto* object = dynamic_cast<QObject*>(&container.api_man))
             return object;
         return container.parent;
     }
 
+    const global_conf& conf() const { return container_->conf; }
+
     void process_request(qhttp::server::QHttpRequest* request,
-        qhttp::server::QHttpResponse* response, const HttpContext& context)
+        qhttp::server::QHttpResponse* response, HttpContext context)
     {
-        request_processing run(
-            request, response, context, conf_, log_, statistics_, api_man_, forward_parent_);
-        // Copied now: a delivery may re-enter the event loop, and the request may take this
-        // router with it before the call returns.
-        Container container = container_;
+        // Held by the run itself: a delivery may re-enter the event loop, and the request may
+        // take this router with it before the call returns.
+        const std::shared_ptr<const Container> container = container_;
+        request_processing run(request, response, std::move(context),
+            std::shared_ptr<const global_conf>(container, &container->conf), log_, statistics_,
+            api_man_, forward_parent_);
         run.open();
         try {
-            const route_match route = handlers::match_handler(run.path());
-            if (route.need_token)
-                run.enforce_token_rules(route.handler_path);
-            const auto request_container
-                = make_request_container(std::move(container), run.context());
+            const std::optional<route_match> route = handlers::find_handler(run.path());
+            if (!route) {
+                // The commonest refusal; answered without the cost of unwinding.
+                run.fail(handler_not_found());
+                return;
+            }
+            if (route->need_token)
+                run.enforce_token_rules(route->handler_path);
+            const auto request_container = make_request_container(*container, run.context());
             const HandlerResult result
-                = handlers::invoke_handler(route.index, request, run.log(), request_container);
+                = handlers::invoke_handler(route->index, request, run.log(), request_container);
             run.deliver(result);
         } catch (...) {
             run.fail(std::current_exception());
         }
     }
 
-    Container container_;
+    const std::shared_ptr<const Container> container_;
     command_client& api_man_;
     logger& log_;
-    global_conf conf_;
     statistic_map& statistics_;
     QObject* forward_parent_;
 };

@@ -12,8 +12,16 @@ namespace {
 
 QByteArray what_body(const QString& message)
 {
-    return QJsonDocument(QJsonObject { { QStringLiteral("What"), message } })
-        .toJson(QJsonDocument::Compact);
+    // Refusals repeat the same few messages, and a JSON document costs more to build than the
+    // rest of such an answer: the body of the latest message is kept for the next answer.
+    thread_local QString last_message;
+    thread_local QByteArray last_body;
+    if (last_body.isNull() || message != last_message) {
+        last_body = QJsonDocument(QJsonObject { { QStringLiteral("What"), message } })
+                        .toJson(QJsonDocument::Compact);
+        last_message = message;
+    }
+    return last_body;
 }
 
 void answer(qhttp::server::QHttpResponse* response, quint32 status, const QString& message,
@@ -29,18 +37,25 @@ void answer(qhttp::server::QHttpResponse* response, quint32 status, const QStrin
 } // namespace
 
 void answer_failure(
+    qhttp::server::QHttpResponse* response, logger& log, const http_exception& failure)
+{
+    if (failure.status() == 307) {
+        log_line(log, LOG_DEBUG) << "TStatusCode::ESTATUS_TEMPORARY_REDIRECT";
+        answer(response, failure.status(), failure.message(), &failure.location());
+    } else {
+        if (log.accepts(LOG_DEBUG))
+            log_line(log, LOG_DEBUG) << QStringLiteral("TStatusCode::%1").arg(failure.status());
+        answer(response, failure.status(), failure.message());
+    }
+}
+
+void answer_failure(
     qhttp::server::QHttpResponse* response, logger& log, const std::exception_ptr& failure)
 {
     try {
         std::rethrow_exception(failure);
     } catch (const http_exception& e) {
-        if (e.status() == 307) {
-            log_line(log, LOG_DEBUG) << "TStatusCode::ESTATUS_TEMPORARY_REDIRECT";
-            answer(response, e.status(), e.message(), &e.location());
-        } else {
-            log_line(log, LOG_DEBUG) << QStringLiteral("TStatusCode::%1").arg(e.status());
-            answer(response, e.status(), e.message());
-        }
+        answer_failure(response, log, e);
     } catch (const RedisClient::Connection::Exception& e) {
         answer(
             response, 400, QStringLiteral("Redis exception: %1").arg(QString::fromUtf8(e.what())));

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+class http_exception;
 class logger;
 
 namespace qhttp {
@@ -14,3 +15,6 @@ class QHttpResponse;
 // exception's status (307 with its "location" first), 400 for a Redis failure or anything else.
 void answer_failure(
     qhttp::server::QHttpResponse* response, logger& log, const std::exception_ptr& failure);
+// The same answer for an http_exception that was never thrown.
+void answer_failure(
+    qhttp::server::QHttpResponse* response, logger& log, const http_exception& failure);

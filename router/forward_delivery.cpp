@@ -5,9 +5,23 @@
 #include "http/qhttp_server.h"
 #include "router/statistics.h"
 
-#include <QSet>
+#include <QVarLengthArray>
+#include <algorithm>
 
 namespace {
+
+// Header names compared without regard to letter case, and without making lower-case copies.
+bool same_name(const QByteArray& name, const QByteArray& other)
+{
+    return name.size() == other.size()
+        && qstrnicmp(name.constData(), other.constData(), uint(name.size())) == 0;
+}
+
+template <int N>
+bool is_name(const QByteArray& name, const char (&lower)[N])
+{
+    return name.size() == N - 1 && qstrnicmp(name.constData(), lower, uint(N - 1)) == 0;
+}
 
 // One forward in flight, shared by the client's callbacks.
 struct forward_call
@@ -48,18 +62,21 @@ struct forward_call
             qhttp::server::QHttpResponse* response = context.response;
             // The gateway frames the body itself; a name the target repeats (Set-Cookie) keeps
             // every value, while the first one replaces a header the gateway set before.
-            QSet<QByteArray> relayed;
+            QVarLengthArray<QByteArray, 16> relayed;
             for (const auto& header : answer->headers().items()) {
                 if (header.first == "Date" || header.first == "Connection")
                     continue;
-                const QByteArray lower = header.first.toLower();
-                if (lower == "content-length" || lower == "transfer-encoding")
+                if (is_name(header.first, "content-length")
+                    || is_name(header.first, "transfer-encoding"))
                     continue;
-                if (relayed.contains(lower))
+                const bool repeated = std::any_of(relayed.begin(), relayed.end(),
+                    [&](const QByteArray& name) { return same_name(name, header.first); });
+                if (repeated) {
                     response->headers().add(header.first, header.second);
-                else
+                } else {
                     response->addHeader(header.first, header.second);
-                relayed.insert(lower);
+                    relayed.append(header.first);
+                }
             }
             response->setStatusCode(answer->status());
             response->end(answer->collectedData());
@@ -75,15 +92,14 @@ void write_forward_request(
 {
     bool framed = !forward.body.isEmpty();
     for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it) {
-        const QByteArray lower = it.key().toLower();
-        if (lower == "content-length" || lower == "transfer-encoding") {
+        if (is_name(it.key(), "content-length") || is_name(it.key(), "transfer-encoding")) {
             framed = true;
             continue;
         }
         // The body is sent whole, so the target has nothing to confirm.
-        if (lower == "expect")
+        if (is_name(it.key(), "expect"))
             continue;
-        if (lower == "user-agent") {
+        if (is_name(it.key(), "user-agent")) {
             const QString agent = QString::fromUtf8(it.value().constData());
             request->addHeader(it.key(), QStringLiteral("gorvex: %1").arg(agent).toLatin1());
         } else {

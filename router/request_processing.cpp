@@ -3,6 +3,8 @@
 #include "app/logger.h"
 #include "http/qhttp_server.h"
 #include "router/error_answer.h"
+#include "router/http_exception.h"
+#include "router/request_id.h"
 #include "router/statistics.h"
 #include "router/sync_async_visitor.h"
 #include "router/token_rules.h"
@@ -10,38 +12,41 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QThread>
-#include <QUuid>
 #include <variant>
 
 request_processing::request_processing(qhttp::server::QHttpRequest* request,
-    qhttp::server::QHttpResponse* response, HttpContext context, const global_conf& conf,
-    logger& log, statistic_map& statistics, command_client& api_man, QObject* forward_parent)
+    qhttp::server::QHttpResponse* response, HttpContext context,
+    std::shared_ptr<const global_conf> conf, logger& log, statistic_map& statistics,
+    command_client& api_man, QObject* forward_parent)
     : request_(request)
     , response_(response)
     , context_(std::move(context))
-    , conf_(conf)
+    , conf_(std::move(conf))
     , log_(log)
     , statistics_(statistics)
     , api_man_(api_man)
     , forward_parent_(forward_parent)
     , url_(request->url())
+    , url_text_(url_.toString())
     , gone_(std::make_shared<std::atomic<bool>>(false))
-    , uuid_(QUuid::createUuid().toString())
+    , uuid_(make_request_id())
 { }
 
 void request_processing::open()
 {
-    const QString url_text = url_.toString();
-    open_request_record(statistics_, context_.email, uuid_, url_text,
-        QDateTime::currentDateTimeUtc(), conf_.STATISTIC_HISTORY_LENGTH);
+    open_request_record(statistics_, context_.email, uuid_, url_text_,
+        QDateTime::currentDateTimeUtc(), conf_->STATISTIC_HISTORY_LENGTH);
 
-    // One multi-argument arg(): a "%5" inside the URL must not be taken for a placeholder.
-    log_line(log_, LOG_DEBUG) << QStringLiteral("%6 From %1:%2 method: %3 url: %4 handled by: %5")
-                                     .arg(request_->remoteAddress(),
-                                         QString::number(request_->remotePort()),
-                                         QString::fromLatin1(request_->methodString()), url_text,
-                                         QString::number(quintptr(QThread::currentThreadId())),
-                                         uuid_);
+    // The DEBUG lines below are composed only when they are written.
+    const bool debug = log_.accepts(LOG_DEBUG);
+    if (debug) {
+        // One multi-argument arg(): a "%5" inside the URL must not be taken for a placeholder.
+        log_line(log_, LOG_DEBUG)
+            << QStringLiteral("%6 From %1:%2 method: %3 url: %4 handled by: %5")
+                   .arg(request_->remoteAddress(), QString::number(request_->remotePort()),
+                       QString::fromLatin1(request_->methodString()), url_text_,
+                       QString::number(quintptr(QThread::currentThreadId())), uuid_);
+    }
 
     // The flag outlives the request: callbacks still pending then find it set.
     const auto gone = gone_;
@@ -54,6 +59,8 @@ void request_processing::open()
         },
         Qt::DirectConnection);
 
+    if (!debug)
+        return;
     if (context_.token_valid) {
         const QByteArray claims = context_.token_parts.value(1).toJson(QJsonDocument::Compact);
         log_line(log_, LOG_DEBUG)
@@ -68,10 +75,10 @@ void request_processing::enforce_token_rules(const QString& handler_path)
     token_rule_request request;
     request.handler_path = handler_path;
     request.method = request_ ? QString::fromLatin1(request_->methodString()) : QString();
-    request.url = url_.toString();
+    request.url = url_text_;
     request.uuid = uuid_;
     request.now = QDateTime::currentDateTimeUtc();
-    ::enforce_token_rules(context_, conf_, statistics_, request);
+    ::enforce_token_rules(context_, *conf_, statistics_, request);
 }
 
 void request_processing::deliver(const HandlerResult& result)
@@ -91,9 +98,19 @@ void request_processing::deliver(const HandlerResult& result)
     std::visit(visitor, result);
 }
 
+bool request_processing::can_answer() const
+{
+    return !request_gone() && response_ && !response_->isDone();
+}
+
 void request_processing::fail(const std::exception_ptr& failure)
 {
-    if (request_gone() || !response_ || response_->isDone())
-        return;
-    answer_failure(response_, log_, failure);
+    if (can_answer())
+        answer_failure(response_, log_, failure);
+}
+
+void request_processing::fail(const http_exception& failure)
+{
+    if (can_answer())
+        answer_failure(response_, log_, failure);
 }

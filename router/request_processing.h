@@ -13,6 +13,7 @@
 #include <memory>
 
 class command_client;
+class http_exception;
 class logger;
 
 namespace qhttp {
@@ -29,8 +30,8 @@ class request_processing
 {
 public:
     request_processing(qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response,
-        HttpContext context, const global_conf& conf, logger& log, statistic_map& statistics,
-        command_client& api_man, QObject* forward_parent);
+        HttpContext context, std::shared_ptr<const global_conf> conf, logger& log,
+        statistic_map& statistics, command_client& api_man, QObject* forward_parent);
 
     // Opens the statistics record, writes the access and token lines and starts watching for
     // the request to go away.
@@ -48,17 +49,21 @@ public:
     void deliver(const HandlerResult& result);
     // Answers a failure of the guarded part, unless the request has gone or is answered.
     void fail(const std::exception_ptr& failure);
+    void fail(const http_exception& failure);
 
 private:
+    bool can_answer() const;
+
     QPointer<qhttp::server::QHttpRequest> request_;
     QPointer<qhttp::server::QHttpResponse> response_;
     HttpContext context_;
-    global_conf conf_;
+    std::shared_ptr<const global_conf> conf_;
     logger& log_;
     statistic_map& statistics_;
     command_client& api_man_;
     QObject* forward_parent_;
     QUrl url_;
+    QString url_text_; // as the statistics and the refresh redirect show it
     std::shared_ptr<std::atomic<bool>> gone_;
     QString uuid_;
 };

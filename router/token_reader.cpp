@@ -6,19 +6,51 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMessageAuthenticationCode>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
 
 const QByteArray cookie_marker = QByteArrayLiteral("VORNIX_JWT=");
 
-// Percent escapes become bytes read as UTF-8; a "+" is left alone. The verifier works on
-// bytes again, so the text goes back through Latin-1.
-QList<QByteArray> split_token_text(const QByteArray& raw)
+bool contains(const QByteArray& bytes, char c, int from = 0)
 {
-    const QString text = QString::fromUtf8(QByteArray::fromPercentEncoding(raw));
-    return text.toLatin1().split('.');
+    return from < bytes.size()
+        && std::memchr(bytes.constData() + from, c, size_t(bytes.size() - from)) != nullptr;
+}
+
+bool is_ascii(const QByteArray& bytes)
+{
+    unsigned char all = 0;
+    for (const char c : bytes)
+        all |= static_cast<unsigned char>(c);
+    return all < 0x80;
+}
+
+// Percent escapes become bytes read as UTF-8; a "+" is left alone. The verifier works on
+// bytes again, so the text goes back through Latin-1. Plain ASCII without escapes, which is
+// what tokens are, comes through unchanged.
+QByteArray decode_token_text(const QByteArray& raw)
+{
+    if (!contains(raw, '%') && is_ascii(raw))
+        return raw;
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(raw)).toLatin1();
+}
+
+// The second word of an "authorization" value of exactly two words (split at each single
+// space) whose first word is "bearer" in any letter case; null otherwise.
+QByteArray bearer_token(const QByteArray& value)
+{
+    static const char scheme[] = "bearer ";
+    const int scheme_size = int(sizeof(scheme) - 1);
+    if (value.size() < scheme_size || qstrnicmp(value.constData(), scheme, uint(scheme_size)) != 0
+        || contains(value, ' ', scheme_size))
+        return QByteArray();
+    const QByteArray token = value.mid(scheme_size);
+    // An empty second word is still a word.
+    return token.isNull() ? QByteArray("") : token;
 }
 
 // Characters outside the standard alphabet ("=", "-", "_", blanks) are skipped, so
@@ -119,9 +151,14 @@ void read_claims(const QJsonObject& payload, HttpContext& ctx)
 
 } // namespace
 
-QList<QByteArray> token_candidate(const qhttp::THeaderHash& headers)
+QByteArray token_text(const qhttp::THeaderHash& headers)
 {
-    QList<QByteArray> candidate;
+    const auto authorization = headers.constFind(QByteArrayLiteral("authorization"));
+    if (authorization != headers.constEnd()) {
+        const QByteArray bearer = bearer_token(authorization.value());
+        if (!bearer.isNull())
+            return decode_token_text(bearer);
+    }
 
     const auto cookie = headers.constFind(QByteArrayLiteral("cookie"));
     if (cookie != headers.constEnd()) {
@@ -131,18 +168,17 @@ QList<QByteArray> token_candidate(const qhttp::THeaderHash& headers)
                 continue;
             QByteArray value = item;
             value.replace(cookie_marker, QByteArray());
-            candidate = split_token_text(value.trimmed());
-            break;
+            const QByteArray decoded = decode_token_text(value.trimmed());
+            return decoded.isNull() ? QByteArray("") : decoded;
         }
     }
+    return QByteArray();
+}
 
-    const auto authorization = headers.constFind(QByteArrayLiteral("authorization"));
-    if (authorization != headers.constEnd()) {
-        const QList<QByteArray> words = authorization.value().split(' ');
-        if (words.size() == 2 && words.at(0).toLower() == "bearer")
-            candidate = split_token_text(words.at(1));
-    }
-    return candidate;
+QList<QByteArray> token_candidate(const qhttp::THeaderHash& headers)
+{
+    const QByteArray text = token_text(headers);
+    return text.isNull() ? QList<QByteArray>() : text.split('.');
 }
 
 void verify_token(const QList<QByteArray>& parts, HttpContext& ctx)
@@ -166,8 +202,24 @@ void verify_token(const QList<QByteArray>& parts, HttpContext& ctx)
 
 HttpContext read_token(const qhttp::THeaderHash& headers, const QString& sign_key)
 {
+    return read_token(headers, sign_key, token_cache::shared());
+}
+
+HttpContext read_token(
+    const qhttp::THeaderHash& headers, const QString& sign_key, token_cache& cache)
+{
+    const QByteArray text = token_text(headers);
+    // Anything but three parts is never verified, so there is nothing to remember either.
+    if (std::count(text.begin(), text.end(), '.') != 2) {
+        HttpContext ctx;
+        ctx.sign_key = sign_key;
+        return ctx;
+    }
+    if (std::optional<HttpContext> known = cache.find(text, sign_key))
+        return std::move(*known);
     HttpContext ctx;
     ctx.sign_key = sign_key;
-    verify_token(token_candidate(headers), ctx);
+    verify_token(text.split('.'), ctx);
+    cache.insert(text, sign_key, ctx);
     return ctx;
 }

@@ -48,11 +48,13 @@ void enforce_token_rules(HttpContext& context, const global_conf& conf, statisti
         throw http_exception(QStringLiteral("Token was expired"), 307, location);
     }
 
-    if (!context.roles.contains(QStringLiteral("admin"))) {
-        const statistic caller = statistics.value(context.email);
-        if (is_banned(caller, request.now)) {
+    if (!context.roles.contains(QLatin1String("admin"))) {
+        // The caller's entry exists: the request's record was opened in it.
+        const auto caller = statistics.constFind(context.email);
+        if (caller != statistics.constEnd() && is_banned(caller.value(), request.now)) {
+            const QDateTime banned_to = caller.value().banned_to;
             set_request_state(statistics, context.email, request.uuid, FAIL_BAN_BY_TIME);
-            throw http_exception(ban_message(caller.banned_to), 429);
+            throw http_exception(ban_message(banned_to), 429);
         }
     }
 

@@ -32,6 +32,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <type_traits>
 #include <typeinfo>
 #include <utility>
@@ -168,6 +169,13 @@ HandlerResult invoke_handler(
     return process(*handler, request);
 }
 
+// The refusal of a path that no handler of the set takes; made once, as it is the commonest.
+inline const http_exception& handler_not_found()
+{
+    static const http_exception refusal(QStringLiteral("handler not found"), 404);
+    return refusal;
+}
+
 // The handler a request path picked.
 struct route_match
 {
@@ -189,7 +197,8 @@ struct handler_set
         return list;
     }
 
-    static route_match match_handler(const QString& path)
+    // The handler for `path`; none when no prefix matches.
+    static std::optional<route_match> find_handler(const QString& path)
     {
         static constexpr std::array<bool, size> tokens { Handlers::need_token... };
         const QStringList& list = paths();
@@ -197,7 +206,14 @@ struct handler_set
             if (path.startsWith(list[int(i)]))
                 return route_match { i, list[int(i)], tokens[i] };
         }
-        throw http_exception(QStringLiteral("handler not found"), 404);
+        return std::nullopt;
+    }
+
+    static route_match match_handler(const QString& path)
+    {
+        if (std::optional<route_match> match = find_handler(path))
+            return *match;
+        throw handler_not_found();
     }
 
     template <class RequestContainer>

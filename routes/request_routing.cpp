@@ -12,18 +12,20 @@ handler_set_kind choose_handler_set(const global_conf& conf)
     return conf.FORWARD_TORNEL_APPSANDBOX ? handler_set_kind::gateway : handler_set_kind::collector;
 }
 
-void route_request(const dependency_container& container, qhttp::server::QHttpRequest* request,
-    qhttp::server::QHttpResponse* response)
+void route_request(std::shared_ptr<const dependency_container> container,
+    qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response)
 {
-    switch (choose_handler_set(container.conf)) {
+    switch (choose_handler_set(container->conf)) {
     case handler_set_kind::server:
-        new router_for_t<dependency_container, server_set>(container, request, response);
+        new router_for_t<dependency_container, server_set>(std::move(container), request, response);
         break;
     case handler_set_kind::gateway:
-        new router_for_t<dependency_container, gateway_set>(container, request, response);
+        new router_for_t<dependency_container, gateway_set>(
+            std::move(container), request, response);
         break;
     case handler_set_kind::collector:
-        new router_for_t<dependency_container, collector_set>(container, request, response);
+        new router_for_t<dependency_container, collector_set>(
+            std::move(container), request, response);
         break;
     }
 }

@@ -3,6 +3,8 @@
 #include "app/dependency_container.h"
 #include "app/global_conf.h"
 
+#include <memory>
+
 namespace qhttp {
 namespace server {
 class QHttpRequest;
@@ -16,6 +18,7 @@ enum class handler_set_kind { server, gateway, collector };
 // else the collector set.
 handler_set_kind choose_handler_set(const global_conf& conf);
 
-// Makes the router of the chosen set for one request; the request owns it.
-void route_request(const dependency_container& container, qhttp::server::QHttpRequest* request,
-    qhttp::server::QHttpResponse* response);
+// Makes the router of the chosen set for one request; the request owns it. The router shares
+// the container rather than copying it.
+void route_request(std::shared_ptr<const dependency_container> container,
+    qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response);

@@ -87,6 +87,36 @@ TEST(ConfCache, ChangesAreSeenByTheNextRead)
     }
 }
 
+// The request road tells by pointer whether the file changed since it last looked: the same
+// content must give the same shared records without a new parse, a change new records.
+TEST(ConfCache, RequestSettingsAreSharedUntilTheFileChanges)
+{
+    temp_ini ini;
+    ini.write(general("k1"));
+    const config_factory factory(ini.path(), milliseconds(0));
+    const request_settings first = factory.read_request_settings();
+    ASSERT_TRUE(first.conf && first.rabbit);
+    EXPECT_EQ(first.conf->SIGN_KEY, "k1");
+    EXPECT_EQ(first.rabbit->queue, "q_k1");
+    const std::uint64_t parsed = factory.parse_count();
+    EXPECT_EQ(parsed, 2u);
+    for (int i = 0; i < 3; ++i) {
+        const request_settings again = factory.read_request_settings();
+        EXPECT_EQ(again.conf, first.conf);
+        EXPECT_EQ(again.rabbit, first.rabbit);
+    }
+    EXPECT_EQ(factory.read_global_conf().SIGN_KEY, "k1");
+    EXPECT_EQ(factory.parse_count(), parsed) << "both ways of reading share one parse";
+
+    ini.write(general("k2-longer"));
+    const request_settings edited = factory.read_request_settings();
+    EXPECT_NE(edited.conf, first.conf);
+    EXPECT_NE(edited.rabbit, first.rabbit);
+    EXPECT_EQ(edited.conf->SIGN_KEY, "k2-longer");
+    EXPECT_EQ(edited.rabbit->queue, "q_k2-longer");
+    EXPECT_EQ(first.conf->SIGN_KEY, "k1") << "records handed out before keep their content";
+}
+
 TEST(ConfCache, EditWithinTheSameSecondIsSeen)
 {
     temp_ini ini;

@@ -253,3 +253,27 @@ TEST(HttpServer, RequestIsDestroyedAfterItsAnswerAndSecondEndIsIgnored)
     EXPECT_EQ(r2.body, "once");
     EXPECT_TRUE(wait_until([&] { return destroyed && !seen; }));
 }
+
+// Bodies and answers far larger than the kernel's socket buffers go through whole and in
+// order, with the next request already waiting behind them.
+TEST(HttpServer, LargeBodiesAndAnswersCrossWhole)
+{
+    http_test::server s;
+    s.handler = http_test::at_end([](QHttpRequest* request, QHttpResponse* response) {
+        // Several times what the kernel takes at once on loopback.
+        response->end(request->collectedData().repeated(8));
+    });
+    QByteArray big(3 * 1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char('a' + i % 26);
+    peer client(s.port());
+    client.send("POST /big HTTP/1.1\r\nContent-Length: " + QByteArray::number(big.size())
+        + "\r\n\r\n" + big + "POST /small HTTP/1.1\r\nContent-Length: 2\r\n\r\nok");
+    raw_response first;
+    ASSERT_TRUE(client.read(first, false, 20000));
+    EXPECT_EQ(first.body.size(), 8 * big.size());
+    EXPECT_TRUE(first.body == big.repeated(8));
+    raw_response second;
+    ASSERT_TRUE(client.read(second));
+    EXPECT_EQ(second.body, QByteArray("ok").repeated(8));
+}

@@ -1,0 +1,330 @@
+#include "http/qhttp_tcp_stream.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QVector>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qhttp {
+
+namespace {
+
+// The address in the form connect() takes; false for an address that is neither IPv4 nor IPv6.
+bool to_sockaddr(const QHostAddress& address, quint16 port, sockaddr_storage& out, socklen_t& size)
+{
+    std::memset(&out, 0, sizeof out);
+    bool is_v4 = false;
+    const quint32 v4 = address.toIPv4Address(&is_v4);
+    if (is_v4) {
+        auto* in = reinterpret_cast<sockaddr_in*>(&out);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(v4);
+        size = sizeof(sockaddr_in);
+        return true;
+    }
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return false;
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&out);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
+    // A link-local address names its interface by number or by name.
+    const QString scope = address.scopeId();
+    bool numeric = false;
+    in6->sin6_scope_id = scope.toUInt(&numeric);
+    if (!numeric && !scope.isEmpty())
+        in6->sin6_scope_id = ::if_nametoindex(scope.toLatin1().constData());
+    size = sizeof(sockaddr_in6);
+    return true;
+}
+
+// The streams with output for the next burst; one posted call per turn of the event loop sends
+// them all.
+struct send_burst
+{
+    QVector<QPointer<tcp_stream>> streams;
+    bool posted = false;
+};
+thread_local send_burst burst;
+
+void set_no_delay(int fd)
+{
+    // Requests and answers go out whole: no waiting for more to fill a segment.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+} // namespace
+
+tcp_stream::tcp_stream(QObject* parent)
+    : QObject(parent)
+{ }
+
+tcp_stream::~tcp_stream()
+{
+    // The notifiers are children and go with this object; they only have to stop watching
+    // before the descriptor is closed.
+    if (read_notifier_)
+        read_notifier_->setEnabled(false);
+    if (write_notifier_)
+        write_notifier_->setEnabled(false);
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void tcp_stream::connect_to(const QHostAddress& address, quint16 port)
+{
+    if (state_ != state::idle)
+        return;
+    sockaddr_storage target;
+    socklen_t target_size = 0;
+    if (!to_sockaddr(address, port, target, target_size)) {
+        report_failure_later();
+        return;
+    }
+    fd_ = ::socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        report_failure_later();
+        return;
+    }
+    set_no_delay(fd_);
+
+    // An interrupted connect goes on in the background like a pending one.
+    const int result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&target), target_size);
+    if (result != 0 && errno != EINPROGRESS && errno != EINTR) {
+        report_failure_later();
+        return;
+    }
+    // Even a connect that completed at once is reported from the event loop, as a pending
+    // one is: the caller never sees a signal from inside this call.
+    state_ = state::connecting;
+    write_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
+    connect(write_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_writable);
+}
+
+bool tcp_stream::adopt(qintptr descriptor)
+{
+    if (state_ != state::idle)
+        return false;
+    fd_ = int(descriptor);
+    sockaddr_storage peer;
+    socklen_t peer_size = sizeof peer;
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0
+        || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0) {
+        close_descriptor();
+        return false;
+    }
+    peer_address_.setAddress(reinterpret_cast<const sockaddr*>(&peer));
+    if (peer.ss_family == AF_INET)
+        peer_port_ = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+    else if (peer.ss_family == AF_INET6)
+        peer_port_ = ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port);
+    set_no_delay(fd_);
+    state_ = state::connected;
+    watch_input();
+    return true;
+}
+
+void tcp_stream::watch_input()
+{
+    read_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(read_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_readable);
+}
+
+qint64 tcp_stream::read(char* data, qint64 size)
+{
+    if (state_ != state::connected)
+        return -1;
+    ssize_t got;
+    do {
+        got = ::read(fd_, data, size_t(size));
+    } while (got < 0 && errno == EINTR);
+    if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+        // Taken up again: tell about whatever comes next.
+        if (!close_when_sent_)
+            read_notifier_->setEnabled(true);
+        return qMax<qint64>(got, 0);
+    }
+    // The end of the input, or a reset: nothing more will come either way.
+    return -1;
+}
+
+void tcp_stream::write(const QByteArray& bytes)
+{
+    if (state_ != state::connected || bytes.isEmpty())
+        return;
+    if (out_pos_ >= out_.size()) {
+        out_ = bytes;
+    } else {
+        out_.remove(0, out_pos_); // what was sent already is not kept
+        out_.append(bytes);
+    }
+    out_pos_ = 0;
+    schedule_send();
+}
+
+void tcp_stream::close_after_writing()
+{
+    if (state_ != state::connected)
+        return;
+    close_when_sent_ = true;
+    // Nothing more is read: the input of a connection that closes is of no use.
+    if (read_notifier_)
+        read_notifier_->setEnabled(false);
+    schedule_send();
+}
+
+void tcp_stream::abort()
+{
+    close_descriptor();
+}
+
+// Output goes out at the start of the event loop's next turn, in one burst with the output of
+// the other streams: a posted call runs before the loop waits for events again.
+void tcp_stream::schedule_send()
+{
+    if (send_scheduled_)
+        return;
+    send_scheduled_ = true;
+    burst.streams.append(this);
+    if (burst.posted)
+        return;
+    burst.posted = QMetaObject::invokeMethod(
+        QCoreApplication::instance(), &tcp_stream::send_burst_now, Qt::QueuedConnection);
+    if (!burst.posted)
+        send_burst_now(); // no event loop to wait for
+}
+
+void tcp_stream::send_burst_now()
+{
+    burst.posted = false;
+    QVector<QPointer<tcp_stream>> streams;
+    streams.swap(burst.streams);
+    for (const QPointer<tcp_stream>& stream : streams) {
+        if (stream)
+            stream->send_now();
+    }
+}
+
+void tcp_stream::send_now()
+{
+    send_scheduled_ = false;
+    if (state_ != state::connected)
+        return;
+    if (!send_pending()) {
+        fail();
+        return;
+    }
+    if (close_when_sent_ && bytes_to_write() == 0) {
+        close_descriptor();
+        emit closed();
+    }
+}
+
+void tcp_stream::on_writable()
+{
+    if (state_ == state::connecting) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            error = errno;
+        if (error == EINPROGRESS || error == EALREADY)
+            return;
+        if (error != 0) {
+            fail();
+            return;
+        }
+        state_ = state::connected;
+        write_notifier_->setEnabled(false);
+        watch_input();
+        emit connected();
+        return;
+    }
+    if (state_ == state::connected)
+        send_now();
+}
+
+void tcp_stream::on_readable()
+{
+    // Quiet until the reader reads again, so input left unread (while the reader is busy in a
+    // nested event loop, say) does not spin the loop.
+    read_notifier_->setEnabled(false);
+    emit ready_read();
+}
+
+// Sends what is waiting; the write notifier carries on with what the kernel did not take.
+bool tcp_stream::send_pending()
+{
+    while (out_pos_ < out_.size()) {
+        const ssize_t sent = ::send(
+            fd_, out_.constData() + out_pos_, size_t(out_.size() - out_pos_), MSG_NOSIGNAL);
+        if (sent > 0) {
+            out_pos_ += int(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!write_notifier_) {
+                write_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
+                connect(
+                    write_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_writable);
+            }
+            write_notifier_->setEnabled(true);
+            return true;
+        }
+        return false;
+    }
+    out_ = QByteArray();
+    out_pos_ = 0;
+    if (write_notifier_)
+        write_notifier_->setEnabled(false);
+    return true;
+}
+
+void tcp_stream::fail()
+{
+    close_descriptor();
+    emit failed();
+}
+
+void tcp_stream::report_failure_later()
+{
+    close_descriptor();
+    QMetaObject::invokeMethod(this, &tcp_stream::failed, Qt::QueuedConnection);
+}
+
+void tcp_stream::close_descriptor()
+{
+    // The notifiers stop watching before the descriptor is closed; they are deleted later, as
+    // this may run inside one of their own signals.
+    for (QSocketNotifier* notifier : { read_notifier_, write_notifier_ }) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+    read_notifier_ = nullptr;
+    write_notifier_ = nullptr;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    state_ = state::closed;
+    out_ = QByteArray();
+    out_pos_ = 0;
+    close_when_sent_ = false;
+}
+
+} // namespace qhttp

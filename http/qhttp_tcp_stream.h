@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace qhttp {
+
+// One TCP connection on a plain non-blocking descriptor, driven by socket notifiers of the
+// event loop: an accepted one of the server or an outgoing one of a forward. The HTTP layer
+// needs no more than this. A QTcpSocket costs a socket engine, buffers its data is copied
+// through, a size query before every read, and per outgoing connection a proxy lookup and
+// more system calls, which together cost more than serving a request.
+//
+// Output is sent when the event loop next turns, together with that of every other stream
+// written to in the meantime: under load, sends in one burst wake their receivers fewer times
+// than sends spread between the requests' own work, and a woken receiver costs the sender more
+// than the request's own work does.
+class tcp_stream : public QObject
+{
+    Q_OBJECT
+public:
+    explicit tcp_stream(QObject* parent = nullptr);
+    // Closes the connection; nothing is signalled from here on.
+    ~tcp_stream() override;
+    tcp_stream(const tcp_stream&) = delete;
+    tcp_stream& operator=(const tcp_stream&) = delete;
+
+    // Starts connecting; connected() or failed() follows, never from within this call.
+    void connect_to(const QHostAddress& address, quint16 port);
+    // Takes over an accepted connection; false (and the descriptor closed) when it is unusable.
+    bool adopt(qintptr descriptor);
+    bool is_connected() const { return state_ == state::connected; }
+    QHostAddress peer_address() const { return peer_address_; }
+    quint16 peer_port() const { return peer_port_; }
+
+    // Reads up to `size` bytes: the count read, 0 when nothing is there now, -1 when the input
+    // has ended (the peer closed or reset the connection). Until it is called again after
+    // ready_read(), no further ready_read() comes.
+    qint64 read(char* data, qint64 size);
+    // Queues the bytes for sending; a failure to send is reported by failed().
+    void write(const QByteArray& bytes);
+    qint64 bytes_to_write() const { return qint64(out_.size()) - out_pos_; }
+    // Closes once the queued output has been sent; closed() follows.
+    void close_after_writing();
+    // Closes at once, dropping queued output, without signalling.
+    void abort();
+
+signals:
+    void connected();
+    // Input, or its end, can be read.
+    void ready_read();
+    // The connection could not be made, or sending failed; the stream is closed.
+    void failed();
+    // Closed after close_after_writing() sent the last output.
+    void closed();
+
+private:
+    enum class state { idle, connecting, connected, closed };
+
+    void watch_input();
+    void on_writable();
+    void on_readable();
+    void schedule_send();
+    static void send_burst_now();
+    void send_now();
+    bool send_pending();
+    void fail();
+    void report_failure_later();
+    void close_descriptor();
+
+    int fd_ = -1;
+    state state_ = state::idle;
+    QSocketNotifier* read_notifier_ = nullptr;
+    QSocketNotifier* write_notifier_ = nullptr;
+    QByteArray out_;
+    int out_pos_ = 0;
+    bool send_scheduled_ = false;
+    bool close_when_sent_ = false;
+    QHostAddress peer_address_;
+    quint16 peer_port_ = 0;
+};
+
+} // namespace qhttp

@@ -1,0 +1,63 @@
+#include "router/token_cache.h"
+
+token_cache::token_cache()
+    : token_cache(limits())
+{ }
+
+token_cache::token_cache(const limits& limits)
+    : limits_(limits)
+{ }
+
+token_cache& token_cache::shared()
+{
+    static token_cache cache;
+    return cache;
+}
+
+std::optional<HttpContext> token_cache::find(const QByteArray& token, const QString& sign_key)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = index_.constFind(key { token, sign_key });
+    if (found == index_.constEnd())
+        return std::nullopt;
+    entries_.splice(entries_.begin(), entries_, found.value());
+    return found.value()->context;
+}
+
+void token_cache::insert(
+    const QByteArray& token, const QString& sign_key, const HttpContext& context)
+{
+    key id { token, sign_key };
+    const qint64 bytes = cost(id);
+    if (token.size() > limits_.max_token_bytes || bytes > limits_.max_text_bytes)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index_.contains(id))
+        return;
+    evict_over(limits_.max_entries - 1, limits_.max_text_bytes - bytes);
+    entries_.push_front(entry { id, context });
+    index_.insert(std::move(id), entries_.begin());
+    text_bytes_ += bytes;
+}
+
+void token_cache::evict_over(int entries, qint64 bytes)
+{
+    while (!entries_.empty() && (int(entries_.size()) > entries || text_bytes_ > bytes)) {
+        const entry& oldest = entries_.back();
+        text_bytes_ -= cost(oldest.id);
+        index_.remove(oldest.id);
+        entries_.pop_back();
+    }
+}
+
+int token_cache::size() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return index_.size();
+}
+
+qint64 token_cache::text_bytes() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_bytes_;
+}
