@@ -111,17 +111,19 @@ QString ram_helper::filter_client_devices(QStringList devices, QString client)
     return first_not_in(devices, client_devices[client]);
 }
 
+bool ram_helper::owned_by_any(const QString& id, const QStringList& clients)
+{
+    // Looking a client up adds its empty entry, as every query of this store does.
+    for (const QString& client : clients)
+        if (client_devices[client].contains(id))
+            return true;
+    return false;
+}
+
 QString ram_helper::first_foreign_device(QStringList devices, QStringList clients)
 {
     for (const QString& id : devices) {
-        bool owned = false;
-        for (const QString& client : clients) {
-            if (client_devices[client].contains(id)) {
-                owned = true;
-                break;
-            }
-        }
-        if (!owned)
+        if (!owned_by_any(id, clients))
             return id;
     }
     return QString();
@@ -140,16 +142,8 @@ QMap<QString, bool> ram_helper::client_device_access(QStringList devices, QStrin
 QMap<QString, bool> ram_helper::clients_device_access(QStringList devices, QStringList clients)
 {
     QMap<QString, bool> result;
-    for (const QString& id : devices) {
-        bool owned = false;
-        for (const QString& client : clients) {
-            if (client_devices[client].contains(id)) {
-                owned = true;
-                break;
-            }
-        }
-        result.insert(id, owned);
-    }
+    for (const QString& id : devices)
+        result.insert(id, owned_by_any(id, clients));
     return result;
 }
 

@@ -47,6 +47,7 @@ public:
     static int commit_delay_ms();
 
 private:
+    bool owned_by_any(const QString& id, const QStringList& clients);
     std::shared_ptr<rabbit_api_man> user_db_link;
     std::shared_ptr<QTimer> commit_timer;
     ownership_table client_devices;

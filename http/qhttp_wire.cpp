@@ -78,6 +78,28 @@ int headers_size(const THeaderList& headers)
     return size;
 }
 
+// Writes the headers with the layer's own framing: the body always goes out whole, so any
+// Transfer-Encoding is dropped and a given Content-Length is made to tell the real size, in
+// its place. Returns whether a length was written; a negative size writes none.
+template <class Seen>
+bool append_framed_headers(QByteArray& out, const THeaderList& headers, qint64 body_size, Seen seen)
+{
+    bool length_written = body_size < 0;
+    for (const auto& h : headers.items()) {
+        if (is_content_length(h.first)) {
+            if (!length_written)
+                append_length(out, h.first, body_size);
+            length_written = true;
+            continue;
+        }
+        if (is_transfer_encoding(h.first))
+            continue;
+        seen(h.first);
+        append_header(out, h.first, h.second);
+    }
+    return length_written;
+}
+
 } // namespace
 
 QByteArray reason_phrase(int status)
@@ -148,21 +170,9 @@ QByteArray answer_bytes(int status, const THeaderList& headers, const QByteArray
     out.append(reason_phrase(status));
     out.append("\r\n", 2);
 
-    bool length_written = no_length;
     bool connection_given = false;
-    for (const auto& h : headers.items()) {
-        if (is_content_length(h.first)) {
-            if (!length_written)
-                append_length(out, h.first, body.size());
-            length_written = true;
-            continue;
-        }
-        if (is_transfer_encoding(h.first))
-            continue;
-        connection_given = connection_given || is_connection(h.first);
-        append_header(out, h.first, h.second);
-    }
-    if (!length_written)
+    if (!append_framed_headers(out, headers, no_length ? -1 : body.size(),
+            [&](const QByteArray& name) { connection_given |= is_connection(name); }))
         append_length(out, QByteArrayLiteral("Content-Length"), body.size());
     if (!connection_given && note == connection_note::close)
         out.append("Connection: close\r\n");
@@ -203,19 +213,8 @@ QByteArray request_bytes(
     out.append(" HTTP/1.1\r\n", 11);
 
     bool host_given = false;
-    bool length_written = false;
-    for (const auto& h : headers.items()) {
-        if (is_content_length(h.first)) {
-            if (!length_written)
-                append_length(out, h.first, body.size());
-            length_written = true;
-            continue;
-        }
-        if (is_transfer_encoding(h.first))
-            continue;
-        host_given = host_given || is_name(h.first, "host", 4);
-        append_header(out, h.first, h.second);
-    }
+    const bool length_written = append_framed_headers(out, headers, body.size(),
+        [&](const QByteArray& name) { host_given |= is_name(name, "host", 4); });
     if (!host_given) {
         QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
         if (host.contains(':'))
