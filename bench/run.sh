@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs every benchmark; each prints its figures and ratios against a reference measured in
+# the same run. Loopback only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BENCH_BUILD_DIR:-build}
+scripts/deps.sh --bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j "$(nproc)" --target gorvex global_conf_bench >/dev/null
+echo "== configuration read per request"
+"$build/bench/global_conf_bench" --benchmark_color=false 2>/dev/null | tail -4
+echo "== request road"
+BENCH_BUILD_DIR=$build bash bench/road.sh
+echo "== AMQP round trips"
+BENCH_BUILD_DIR=$build bash bench/amqp_roundtrip.sh
