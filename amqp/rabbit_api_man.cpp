@@ -46,6 +46,9 @@ rabbit_api_man::rabbit_api_man(
     , factory_(std::move(factory))
     , log_(log)
 {
+    for (const QString& part : config_.skipped_bindings)
+        log_line(log_, LOG_ERROR) << "rabbit_api_man: binding \"" << part << "\" of queue "
+                                  << config_.queue << " has no \":\" and is skipped";
     if (config_.bindings.isEmpty())
         log_line(log_, LOG_ERROR) << "rabbit_api_man: no binding configured for queue "
                                   << config_.queue << ", commands go out with an empty sender";

@@ -184,7 +184,11 @@ TEST_F(LinkOnBroker, CommandsGoOutAsCompactSortedJson)
 TEST_F(LinkOnBroker, LinkWithoutBindingSendsAnEmptySender)
 {
     ASSERT_TRUE(probe.declare_queue(peer, exchange, "svc"));
-    link = std::make_unique<rabbit_api_man>(logs.log(), config(false), command_factory {}, nullptr);
+    rabbit_api_config settings = config(false);
+    settings.skipped_bindings = QStringList { "nocolon" };
+    link = std::make_unique<rabbit_api_man>(
+        logs.log(), std::move(settings), command_factory {}, nullptr);
+    EXPECT_EQ(logs.count("binding \"nocolon\" of queue " + link_queue), 1);
     EXPECT_EQ(logs.count("no binding configured for queue " + link_queue), 1);
     link->send_cmd_forward("t", {}, "svc");
     const auto got = probe.wait_get(peer);
