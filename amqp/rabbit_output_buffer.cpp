@@ -100,22 +100,24 @@ int rabbit_output_buffer::append(const amqp_frame_t& frame)
 int rabbit_output_buffer::add_ack(amqp_channel_t channel, uint64_t delivery_tag, bool multiple)
 {
     ack_ = amqp_basic_ack_t { delivery_tag, amqp_boolean_t(multiple) };
-    amqp_frame_t frame {};
-    frame.frame_type = AMQP_FRAME_METHOD;
-    frame.channel = channel;
-    frame.payload.method.id = AMQP_BASIC_ACK_METHOD;
-    frame.payload.method.decoded = &ack_;
-    return append(frame);
+    return append_method(channel, AMQP_BASIC_ACK_METHOD, &ack_);
 }
 
 int rabbit_output_buffer::add_reject(amqp_channel_t channel, uint64_t delivery_tag, bool requeue)
 {
     reject_ = amqp_basic_reject_t { delivery_tag, amqp_boolean_t(requeue) };
+    return append_method(channel, AMQP_BASIC_REJECT_METHOD, &reject_);
+}
+
+// The decoded method must outlive the call: the last frame of a pass is kept for the library.
+int rabbit_output_buffer::append_method(
+    amqp_channel_t channel, amqp_method_number_t id, void* decoded)
+{
     amqp_frame_t frame {};
     frame.frame_type = AMQP_FRAME_METHOD;
     frame.channel = channel;
-    frame.payload.method.id = AMQP_BASIC_REJECT_METHOD;
-    frame.payload.method.decoded = &reject_;
+    frame.payload.method.id = id;
+    frame.payload.method.decoded = decoded;
     return append(frame);
 }
 

@@ -32,6 +32,7 @@ public:
 
 private:
     int append(const amqp_frame_t& frame);
+    int append_method(amqp_channel_t channel, amqp_method_number_t id, void* decoded);
     int send_head(int fd, int write_timeout_ms);
 
     std::vector<uint8_t> bytes_; // every frame, the last one included
