@@ -20,6 +20,8 @@ int rabbit_api_man::command_timeout_ms()
 }
 
 static const QString timeout_text = QStringLiteral("rabbit command execution timeout");
+static const QString key_refused_text = QStringLiteral("Routing key longer than %1 bytes")
+                                            .arg(rabbit_publisher_impl::max_routing_key);
 
 static rabbit_receiver_config receiver_config(const rabbit_api_config& c)
 {
@@ -71,6 +73,15 @@ void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey
     std::function<bool(QJsonDocument)> resultHandler, std::function<void(QString)> errorHandler,
     int sharded)
 {
+    const QByteArray key = rabbit_publisher_impl::wire_key(routingKey.toLatin1());
+    if (!publisher_.key_fits(key)) {
+        // Refused before it is pending: the caller is answered on the next pass and the
+        // connection is left alone.
+        QMetaObject::invokeMethod(
+            this, [handler = std::move(errorHandler)] { handler(key_refused_text); },
+            Qt::QueuedConnection);
+        return;
+    }
     const QUuid id = new_command_id();
 
     // The entry may be removed inside the timer's own timeout signal, so the timer is only
@@ -91,7 +102,6 @@ void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey
 
     // Published on a later pass of the event loop, when the entry is surely in place.
     const QByteArray body = command_message(id, data, type, sender(), sharded);
-    const QByteArray key = routingKey.toLatin1();
     auto* publisher = &publisher_;
     QMetaObject::invokeMethod(
         publisher, [publisher, body, key] { publisher->publish_string(body, key); },

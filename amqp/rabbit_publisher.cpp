@@ -37,19 +37,34 @@ void rabbit_publisher_impl::disconnected()
     log_line(log_, LOG_ERROR) << " rabbit_publisher_impl: Disconnected";
 }
 
-void rabbit_publisher_impl::publish_string(
-    QByteArray string, QByteArray routing_key, QString mimeType)
+QByteArray rabbit_publisher_impl::wire_key(QByteArray routing_key)
 {
-    // The key goes out as text: up to its first zero byte.
     const int zero = routing_key.indexOf('\0');
     if (zero >= 0)
         routing_key.truncate(zero);
-    if (routing_key.size() > max_routing_key) {
-        log_line(log_, LOG_ERROR) << "Routing key longer than " << max_routing_key
-                                  << " bytes, message dropped: "
-                                  << QString::fromUtf8(routing_key.left(64)) << "...";
+    // Plain ASCII, the usual case, reads as itself; anything else may grow (an invalid byte
+    // becomes a three-byte replacement character).
+    const bool ascii = std::all_of(routing_key.cbegin(), routing_key.cend(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? routing_key : QString::fromUtf8(routing_key).toUtf8();
+}
+
+bool rabbit_publisher_impl::key_fits(const QByteArray& wire_key)
+{
+    if (wire_key.size() <= max_routing_key)
+        return true;
+    log_line(log_, LOG_ERROR) << "Routing key longer than " << max_routing_key
+                              << " bytes, message dropped: " << QString::fromUtf8(wire_key.left(64))
+                              << "...";
+    return false;
+}
+
+void rabbit_publisher_impl::publish_string(
+    QByteArray string, QByteArray routing_key, QString mimeType)
+{
+    const QByteArray key = wire_key(std::move(routing_key));
+    if (!key_fits(key))
         return;
-    }
     if (!client_.is_connected()) {
         QPointer<rabbit_publisher_impl> self(this);
         QEventLoop loop;
@@ -65,10 +80,6 @@ void rabbit_publisher_impl::publish_string(
         log_line(log_, LOG_DEBUG) << "Try to publish but not connected";
         return;
     }
-    // The key goes out as text read from UTF-8; plain ASCII, the usual case, reads as itself.
-    const bool ascii = std::all_of(routing_key.cbegin(), routing_key.cend(),
-        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    const QByteArray key = ascii ? routing_key : QString::fromUtf8(routing_key).toUtf8();
     if (log_.accepts(LOG_DEBUG))
         log_line(log_, LOG_DEBUG) << "Publishing :" << QString::fromUtf8(string)
                                   << " To route : " << QString::fromUtf8(key)

@@ -26,6 +26,12 @@ public:
     // How long a publish waits for a connection that is down.
     static constexpr int connection_wait_ms = 1000;
 
+    // The routing key as it goes out: up to its first zero byte, read as UTF-8.
+    static QByteArray wire_key(QByteArray routing_key);
+    // False, with an ERROR line, for a key (as it goes out) that AMQP cannot carry: the
+    // library would refuse it and drop the connection.
+    bool key_fits(const QByteArray& wire_key);
+
 signals:
     void republish();
     void conn_estimated();

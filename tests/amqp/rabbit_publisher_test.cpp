@@ -107,8 +107,22 @@ TEST_F(PublisherOnBroker, RefusesRoutingKeysLongerThanAmqpCarries)
     const QString longest(255, 'a');
     ASSERT_TRUE(probe.declare_queue(queue, exchange, longest));
 
-    publisher->publish_string("too long", QByteArray(256, 'a'));
-    EXPECT_EQ(logs.count("Routing key longer than 255 bytes, message dropped"), 1);
+    struct row
+    {
+        const char* behaviour;
+        QByteArray key;
+    };
+    const row rows[] = {
+        { "256 ASCII bytes", QByteArray(256, 'a') },
+        { "100 Latin-1 bytes that go out as 300", QByteArray(100, '\xE9') },
+        { "128 two-byte characters", QString(128, QChar(0xE9)).toUtf8() },
+    };
+    int refused = 0;
+    for (const row& r : rows) {
+        publisher->publish_string("too long", r.key);
+        EXPECT_EQ(logs.count("Routing key longer than 255 bytes, message dropped"), ++refused)
+            << r.behaviour;
+    }
 
     publisher->publish_string("fits", longest.toUtf8());
     const auto got = probe.wait_get(queue);

@@ -244,4 +244,30 @@ TEST_F(amqp_road_test, the_main_link_rejects_what_is_not_a_reply_and_answers_not
     EXPECT_TRUE(gateway->running());
 }
 
+TEST_F(amqp_road_test, a_routing_key_too_long_on_the_wire_fails_its_command_at_once)
+{
+    const QJsonObject script { { "version",
+        QJsonArray { QJsonObject { { "data", QJsonObject { { "v", "2.1" } } } } } } };
+    const auto services = start_backend("a", { iec104_key, qobi_key }, script);
+    ASSERT_TRUE(services->ready());
+    start_collector();
+    ASSERT_TRUE(wait_links_up()) << gateway->output().constData();
+
+    // 100 characters that pass as 100 bytes and go out as 300.
+    QByteArray key;
+    for (int i = 0; i < 100; ++i)
+        key += "%C3%A9";
+    const raw_response refused = call("GET", "/iec104/api/version?route_key=" + key, {}, 3000);
+    EXPECT_EQ(refused.status, 500);
+    EXPECT_EQ(refused.body, "Routing key longer than 255 bytes");
+    EXPECT_EQ(log_count("Routing key longer than 255 bytes, message dropped"), 1);
+
+    // The publisher's connection stayed up: the next command goes out at once.
+    const raw_response next = call("GET", "/qobi_sender/api/version", {}, 3000);
+    EXPECT_EQ(next.status, 200);
+    EXPECT_EQ(next.body, R"({"v":"2.1"})");
+    EXPECT_EQ(log_count("rabbit_publisher_impl: Disconnected"), 0);
+    EXPECT_EQ(recorded("a").size(), 1);
+}
+
 } // namespace
