@@ -102,7 +102,7 @@ void Connection::connect()
     selected_db_ = 0;
     if (!settings_.AUTH.isEmpty()) {
         try {
-            run({ "AUTH", settings_.AUTH.toLatin1() });
+            run_ok({ "AUTH", settings_.AUTH.toLatin1() });
         } catch (const Exception& e) {
             drop();
             throw Exception(std::string("Redis authentication failed: ") + e.what());
@@ -144,9 +144,14 @@ Reply Connection::run(const QList<QByteArray>& args)
     redisReply* r = static_cast<redisReply*>(raw);
     Reply reply = convert(r);
     freeReplyObject(r);
-    if (reply.type == Reply::Error)
-        throw Exception(name.toStdString() + ": " + reply.str.toStdString());
     return reply;
+}
+
+void Connection::run_ok(const QList<QByteArray>& args)
+{
+    const Reply reply = run(args);
+    if (reply.type == Reply::Error)
+        throw Exception(args.first().toStdString() + ": " + reply.str.toStdString());
 }
 
 Reply Connection::command(const QList<QByteArray>& args, int db)
@@ -156,7 +161,7 @@ Reply Connection::command(const QList<QByteArray>& args, int db)
     if (!isConnected())
         connect();
     if (db != selected_db_) {
-        run({ "SELECT", QByteArray::number(db) });
+        run_ok({ "SELECT", QByteArray::number(db) });
         selected_db_ = db;
     }
     return run(args);

@@ -25,8 +25,8 @@ struct Reply
 class Connection
 {
 public:
-    // Raised for a connection that cannot be made, a command that times out or fails;
-    // the request road answers it 400 "Redis exception: %1".
+    // Raised for a connection that cannot be made or a command that times out or gets no
+    // reply; the request road answers it 400 "Redis exception: %1".
     class Exception : public std::runtime_error
     {
     public:
@@ -44,13 +44,16 @@ public:
     bool isConnected() const;
     // Connects (AUTH when a password is set); throws Exception on failure.
     void connect();
-    // Runs one command on database `db` (SELECT as needed); throws Exception on any failure,
-    // including error replies. A connection left dead by an earlier failure is made again
-    // first.
+    // Runs one command on database `db` (SELECT as needed) and returns its reply, an error
+    // reply included: what an error means is the caller's to say. Throws Exception when the
+    // command cannot be run, or when AUTH or SELECT is refused. A connection left dead by an
+    // earlier failure is made again first.
     Reply command(const QList<QByteArray>& args, int db);
 
 private:
     Reply run(const QList<QByteArray>& args);
+    // run() for the connection's own commands, whose error reply is a failure.
+    void run_ok(const QList<QByteArray>& args);
     [[noreturn]] void fail_dead_context(const QByteArray& command_name, int call_errno);
     std::string endpoint() const;
     void drop();

@@ -33,6 +33,16 @@ QString text_of(const RedisClient::Reply& reply)
     return reply.type == RedisClient::Reply::String ? QString::fromLatin1(reply.str) : QString("");
 }
 
+// Error replies are answers like any other for the reads; where one means that nothing was
+// stored, or that a scan cannot go on, it is raised.
+RedisClient::Reply no_error(RedisClient::Reply reply, const QByteArray& command)
+{
+    if (reply.type == RedisClient::Reply::Error)
+        throw RedisClient::Connection::Exception(
+            command.toStdString() + ": " + reply.str.toStdString());
+    return reply;
+}
+
 } // namespace
 
 redis_helper::redis_helper(
@@ -56,8 +66,9 @@ QList<QByteArray> redis_helper::scan_loop(
     // The cursor is opaque to the client: it goes back exactly as the server wrote it.
     QByteArray cursor("0");
     do {
-        const RedisClient::Reply reply
-            = connection->command(head + QList<QByteArray> { cursor } + tail, ownership_db);
+        const RedisClient::Reply reply = no_error(
+            connection->command(head + QList<QByteArray> { cursor } + tail, ownership_db),
+            head.first());
         if (reply.type != RedisClient::Reply::Array || reply.elements.size() != 2
             || reply.elements[0].type != RedisClient::Reply::String
             || reply.elements[1].type != RedisClient::Reply::Array)
@@ -239,8 +250,8 @@ int redis_helper::register_dl_index(QString db_id)
     check_connection();
     // Any error reply raises before the index is handed out, so a caller never gets an
     // index whose mapping was not stored.
-    const RedisClient::Reply counter
-        = connection->command({ "HINCRBY", dl_index_key, "last", "1" }, dl_map_db);
+    const RedisClient::Reply counter = no_error(
+        connection->command({ "HINCRBY", dl_index_key, "last", "1" }, dl_map_db), "HINCRBY");
     if (counter.type != RedisClient::Reply::Integer)
         throw RedisClient::Connection::Exception("HINCRBY: unexpected reply shape");
     if (counter.integer < std::numeric_limits<int>::min()
@@ -248,8 +259,10 @@ int redis_helper::register_dl_index(QString db_id)
         throw RedisClient::Connection::Exception("HINCRBY: downlink index out of range");
     const int index = static_cast<int>(counter.integer);
     const QByteArray index_text = QByteArray::number(index);
-    connection->command({ "HSET", dl_db_id_key, latin1(db_id), index_text }, dl_map_db);
-    connection->command({ "HSET", dl_index_key, index_text, latin1(db_id) }, dl_map_db);
+    no_error(connection->command({ "HSET", dl_db_id_key, latin1(db_id), index_text }, dl_map_db),
+        "HSET");
+    no_error(connection->command({ "HSET", dl_index_key, index_text, latin1(db_id) }, dl_map_db),
+        "HSET");
     return index;
 }
 

@@ -5,6 +5,8 @@
 #include "scripted_redis.h"
 #include "support/test_services.h"
 
+#include <QVariant>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -172,6 +174,50 @@ TEST_F(RedisStore, ErrorRepliesWhileRegisteringRaise)
         seed->command({ "SET", broken, "not a hash" }, 5);
         EXPECT_THROW(store->register_dl_index("db-y"), Connection::Exception);
     }
+}
+
+// A key of the wrong type answers a read with an error reply: read as a missing value, as
+// the reply would be on a store filled by hand; only a scan, which cannot go on, raises.
+TEST_F(RedisStore, ErrorRepliesOfReadsAreMissingValues)
+{
+    seed->command({ "SET", "client:devices:str", "not a set" }, 2);
+    sadd("client:devices:k", texts({ 7 }));
+    seed->command({ "SET", "dev:properties:7", "not a hash" }, 2);
+    seed->command({ "SET", "tornel_dl:db_id", "not a hash" }, 5);
+    seed->command({ "SET", "tornel_dl:index", "not a hash" }, 5);
+    struct row
+    {
+        const char* behaviour;
+        std::function<QVariant()> run;
+        QVariant expected;
+    };
+    const row rows[] = {
+        { "SISMEMBER on a string: not owned",
+            [&] { return QVariant(store->filter_client_devices({ "7" }, "str")); }, "7" },
+        { "SISMEMBER on a string, then an owner",
+            [&] {
+                return QVariant(store->first_foreign_device({ "7" }, { "str", "k" }));
+            },
+            QString() },
+        { "SISMEMBER on a string in a map",
+            [&] { return QVariant(store->client_device_access({ "7" }, "str").value("7", true)); },
+            false },
+        { "HGET on a string: the empty type",
+            [&] {
+                return QVariant(
+                    store->hw_type_devices_by_client({ "k" }).value("k").value("").contains(7));
+            },
+            true },
+        { "HGET of an index on a string", [&] { return QVariant(store->dl_index_of("x")); }, 0 },
+        { "HGET of a database id on a string", [&] { return QVariant(store->dl_db_id_of(1)); },
+            "" },
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.behaviour);
+        EXPECT_EQ(r.run(), r.expected);
+    }
+    EXPECT_THROW(store->devices_by_client({ "str" }), Connection::Exception);
+    EXPECT_THROW(store->register_dl_index("db"), Connection::Exception);
 }
 
 TEST(RedisStoreDown, EveryOperationRaisesUntilRedisComesBack)
