@@ -59,10 +59,10 @@ bool on_only_if_enable(const QString& text)
 
 int to_int32(const QString& text)
 {
-    qint64 value = 0;
-    if (!to_int64_saturated(text, &value))
-        return 0;
-    return clamp_to_int(value);
+    // A number outside the int range is no int: 0, like any other text that is not one.
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : 0;
 }
 
 int seconds_to_ms(const QString& text)
@@ -97,11 +97,13 @@ QStringList list_at_semicolon(const QString& text)
 QList<QPair<QString, QString>> parse_bindings(const QString& text, QStringList* skipped)
 {
     QList<QPair<QString, QString>> bindings;
+    if (text.isEmpty())
+        return bindings;
     const QStringList parts = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
     for (const QString& part : parts) {
         const QStringList fields = part.split(QLatin1Char(':'), Qt::KeepEmptyParts);
         if (fields.size() < 2) {
-            if (skipped && !part.isEmpty())
+            if (skipped)
                 skipped->append(part);
             continue;
         }

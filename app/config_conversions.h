@@ -11,7 +11,7 @@
 bool on_unless_disable(const QString& text);
 // On only when the text is exactly "ENABLE".
 bool on_only_if_enable(const QString& text);
-// Base-10 integer; not a number gives 0, a number beyond the int range is clamped to it.
+// Base-10 integer; not a number, or a number beyond the int range, gives 0.
 int to_int32(const QString& text);
 // Seconds in base 10 to milliseconds, clamped to the int range; not a number gives 0.
 int seconds_to_ms(const QString& text);
@@ -23,6 +23,6 @@ QString as_directory(const QString& text);
 QStringList list_at_semicolon(const QString& text);
 
 // R_BINDINGS: "exchange:routing key" parts joined by ",". Fields after a second ":" are ignored.
-// Non-empty parts without ":" are left out and, when `skipped` is given, appended to it; empty
-// parts (",," or a final ",") are left out silently.
+// Parts without ":", empty ones (",," or a final ",") included, are left out and, when
+// `skipped` is given, appended to it. An empty text has no parts.
 QList<QPair<QString, QString>> parse_bindings(const QString& text, QStringList* skipped = nullptr);

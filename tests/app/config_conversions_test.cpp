@@ -25,9 +25,11 @@ TEST(ConfigConversions, Int32)
         { "empty text gives 0", "", 0 },
         { "hex is not decimal", "0x10", 0 },
         { "exponent form is not an integer", "1e3", 0 },
-        { "past the int range is clamped, not wrapped", "3000000000", int_max },
-        { "below the int range is clamped", "-3000000000", int_min },
-        { "past 64 bits is still clamped", "99999999999999999999999", int_max },
+        { "the int bounds themselves", "2147483647", int_max },
+        { "the lowest int", "-2147483648", int_min },
+        { "past the int range is not a number: 0", "3000000000", 0 },
+        { "below the int range is not a number: 0", "-3000000000", 0 },
+        { "past 64 bits gives 0", "99999999999999999999999", 0 },
     };
     for (const auto& c : cases)
         EXPECT_EQ(to_int32(QString::fromLatin1(c.text)), c.expected) << c.behaviour;
@@ -83,8 +85,9 @@ TEST(ConfigConversions, Bindings)
         { "empty fields are kept", ":k,x:", pairs { { "", "k" }, { "x", "" } }, {} },
         { "a part without ':' is skipped and reported", "x:k1,broken,y:k2",
             pairs { { "x", "k1" }, { "y", "k2" } }, { "broken" } },
-        { "empty parts are skipped silently", "x:k1,,y:k2,", pairs { { "x", "k1" }, { "y", "k2" } },
-            {} },
+        { "empty parts are skipped and reported", "x:k1,,y:k2,",
+            pairs { { "x", "k1" }, { "y", "k2" } }, { "", "" } },
+        { "a final ',' is an empty part", "a:b,", pairs { { "a", "b" } }, { "" } },
         { "an empty value has no binding", "", pairs {}, {} },
     };
     for (const auto& c : cases) {

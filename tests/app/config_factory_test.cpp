@@ -126,6 +126,8 @@ TEST(ConfigFactory, GeneralSettingsConversions)
             } },
         { "huge seconds are clamped, not overflowed", "STATISTIC_BAN_TIME=3000000",
             [](const global_conf& c) { EXPECT_EQ(c.STATISTIC_BAN_TIME, 2147483647); } },
+        { "an instance count past the int range is no number: 0", "APP_INST_COUNT=3000000000",
+            [](const global_conf& c) { EXPECT_EQ(c.APP_INST_COUNT, 0); } },
         { "integers that are not numbers give 0", "APP_PORT=http\nAPP_INST_COUNT=two",
             [](const global_conf& c) {
                 EXPECT_EQ(c.APP_PORT, 0);
