@@ -16,30 +16,18 @@ bool is_word(QChar c)
     return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_';
 }
 
-// White space and line terminators as ECMAScript's \s knows them.
+// The values are matched as their UTF-8 bytes, where white space is ASCII white space only
+// and only LF and CR end a line.
 bool is_space(QChar c)
 {
-    switch (c.unicode()) {
-    case 0x0009:
-    case 0x000A:
-    case 0x000B:
-    case 0x000C:
-    case 0x000D:
-    case 0x0020:
-    case 0x00A0:
-    case 0x2028:
-    case 0x2029:
-    case 0xFEFF:
-        return true;
-    default:
-        return c.category() == QChar::Separator_Space;
-    }
+    const ushort u = c.unicode();
+    return u == ' ' || (u >= 0x09 && u <= 0x0D);
 }
 
 bool is_line_terminator(QChar c)
 {
     const ushort u = c.unicode();
-    return u == 0x000A || u == 0x000D || u == 0x2028 || u == 0x2029;
+    return u == 0x000A || u == 0x000D;
 }
 
 int skip_words(const QString& s, int i)
