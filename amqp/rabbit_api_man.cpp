@@ -2,8 +2,8 @@
 
 #include "amqp/command_id.h"
 #include "amqp/command_message.h"
+#include "amqp/incoming_message.h"
 
-#include <QJsonArray>
 #include <QPointer>
 #include <algorithm>
 #include <stdexcept>
@@ -116,15 +116,7 @@ void rabbit_api_man::send_cmd_forward(QString type, QJsonObject data, QString ro
 
 void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)
 {
-    rabbit_message message;
-    message.msg_type = json.value("msg_type").toString();
-    message.sender = json.value("sender").toString();
-    message.cmd_id = QUuid(json.value("cmd_id").toString());
-    const QJsonValue data = json.value("data");
-    if (data.isObject())
-        message.data = QJsonDocument(data.toObject());
-    else if (data.isArray())
-        message.data = QJsonDocument(data.toArray());
+    const rabbit_message message = read_incoming_message(json);
 
     // Handlers may run nested event loops in which anything can happen, this link's end
     // included; after each call the link and the entry are looked up again.

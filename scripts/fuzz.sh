@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (ASan+UBSan) in build-fuzz, writes a small seed
+# corpus for each, and runs each target for SECONDS (default 30), one after the other. Exits
+# non-zero when a target crashes; its reproducer is left in build-fuzz/crashes/<target>/.
+# Environment: FUZZ_JOBS (parallel build jobs, default 4), FUZZ_TARGETS (names to run, default
+# all), FUZZ_BUILD (build dir, default build-fuzz).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+build=${FUZZ_BUILD:-build-fuzz}
+targets=${FUZZ_TARGETS:-"http_request token_reader query_params amqp_message"}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DGORVEX_FUZZ=ON -DGORVEX_TESTS=OFF >/dev/null
+for t in $targets; do
+  cmake --build "$build" -j "${FUZZ_JOBS:-4}" --target "fuzz_$t"
+done
+
+seed() { # target, name, bytes (printf format)
+  mkdir -p "$build/seeds/$1"
+  # shellcheck disable=SC2059
+  printf "$3" >"$build/seeds/$1/$2"
+}
+seed http_request get '\x00GET /api/x?a=1 HTTP/1.1\r\nHost: h\r\n\r\n'
+seed http_request post '\x01POST /p HTTP/1.1\r\nContent-Length: 5\r\nCookie: VORNIX_JWT=a.b.c\r\n\r\nhello'
+seed http_request chunked '\x00POST /c HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n'
+seed http_request pipelined '\x00GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.0\r\nConnection: keep-alive\r\n\r\nHEAD /c HTTP/1.1\r\n\r\n'
+seed http_request split '\x00GET /x HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\nab'
+seed token_reader bearer '\x00bearer eyJhbGciOiJIUzI1NiJ9.eyJlbWFpbCI6ImFAYiJ9.c2ln'
+seed token_reader cookie '\x01a=1; VORNIX_JWT=eyJ0%%2B.eyJl.c2ln; b=2'
+seed token_reader parts '\x02eyJhbGciOiJIUzI1NiJ9.eyJlbWFpbCI6ImFAYiJ9.c2ln'
+seed token_reader claims '\x03{"email":"a@b","exp":2000000000,"roles":["admin"],"api_keys":["k"],"claims":{"x":1}}'
+seed token_reader header '\x04{"alg":"HS256","typ":"JWT"}\x00{"email":"u@v","exp":1.5}'
+seed query_params list 'ids=1,2,3&names=ab,%%20cd'
+seed query_params object 'o=%%7B%%22a%%22:1%%7D&n=5&x=&route_key=k'
+seed query_params body 'a=x&b=1.5\x00{"a":1,"b":[true]}'
+seed amqp_message reply '{"cmd_id":"{6f1c2e4a-0000-4000-8000-000000000001}","data":{"ok":1},"msg_type":"response"}'
+seed amqp_message push '{"cmd_id":"6f1c2e4a-0000-4000-8000-000000000002","data":[{"api_key":"k","modem_ids":[1,2],"station_ids":[3]}],"msg_type":"clients_devices","sender":"gw"}'
+seed amqp_message command '{"cmd_id":"x","data":{"a":[1,"b"]},"msg_type":"version","sender":"q\\u00e9"}'
+
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+status=0
+for t in $targets; do
+  corpus="$build/corpus/$t"
+  crashes="$build/crashes/$t"
+  mkdir -p "$corpus" "$crashes"
+  echo "== fuzz_$t for ${seconds}s"
+  if ! "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -rss_limit_mb=2048 \
+    -timeout=10 -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus" "$build/seeds/$t" \
+    2>"$build/fuzz_$t.log"; then
+    echo "fuzz_$t: crashed, see $build/fuzz_$t.log and $crashes/" >&2
+    tail -n 40 "$build/fuzz_$t.log" >&2
+    status=1
+  fi
+  grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$build/fuzz_$t.log" || true
+done
+exit $status
