@@ -7,14 +7,14 @@
 
 UserStatisticHandler::UserStatisticHandler(const request_container& container)
     : statistics_(container.statistics)
-    , roles_(container.context.roles)
     , start_time_(container.conf.start_time)
-    , check_api_key_(container.conf.CHECK_TOKEN_API_KEY)
+    , allowed_(!container.conf.CHECK_TOKEN_API_KEY
+          || container.context.roles.contains(QStringLiteral("admin")))
 { }
 
 HttpSyncResult UserStatisticHandler::get(const api_params& params)
 {
-    if (check_api_key_ && !roles_.contains(QStringLiteral("admin")))
+    if (!allowed_)
         throw http_exception(QStringLiteral("Not enough rights. Available only for admin."), 403);
     const statistic_view_query query { params.value(QStringLiteral("user")),
         params.value(QStringLiteral("banned_to")), params.value(QStringLiteral("history")),

@@ -5,7 +5,6 @@
 #include "routes/api_params.h"
 
 #include <QDateTime>
-#include <QStringList>
 #include <array>
 
 // "/statistic": administrators read the per-client request statistics, ask one question of
@@ -25,7 +24,6 @@ public:
 
 private:
     statistic_map& statistics_;
-    QStringList roles_;
     QDateTime start_time_;
-    bool check_api_key_;
+    bool allowed_; // an administrator, or anyone while API keys are not checked
 };
