@@ -3,7 +3,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-// The telecom list merges and the network statistics merge, fed N replies directly.
+// The telecom reply rules and merges, fed the replies of N instances directly.
 
 namespace {
 
@@ -22,7 +22,7 @@ QByteArray merged(const std::vector<QByteArray>& replies, int instances, const Q
 
 using merge_fn = std::function<QByteArray(const std::vector<QByteArray>&, int, const QJsonObject&)>;
 
-TEST(telecom_merges, join_sum_sort_and_cut_the_replies)
+TEST(telecom_reply_rules, answer_with_the_reply_or_the_merge_their_rule_names)
 {
     const merge_fn publish = merged<PublishAllApiHandler>, device = merged<DeviceReadApiHandler>;
     const merge_fn messages = merged<MessagesApiHandler>, dl = merged<DlMessagesApiHandler>;
@@ -39,6 +39,15 @@ TEST(telecom_merges, join_sum_sort_and_cut_the_replies)
         QByteArray answer;
     };
     const row rows[] = {
+        { "all awaited: the third, even empty", merged<DeleteDeviceApiHandler>, 3,
+            { R"({"a":1})", "[1]", "{}" }, {}, "{}" },
+        { "N below 1 completes at once", merged<DeleteDeviceApiHandler>, 0, { "[1]" }, {}, "[1]" },
+        { "the first object with a member; an array reads as {}", merged<BsReadApiHandler>, 3,
+            { "[1]", R"({"a":1})", "{}" }, {}, R"({"a":1})" },
+        { "the first array with an element; an object reads as []", merged<StationStatsApiHandler>,
+            3, { R"({"a":1})", "[1]", "[]" }, {}, "[1]" },
+        { "the _uspd rule takes the first of four", merged<SendDownlinkHandlerTelecomUSPD>, 4,
+            { "[]" }, {}, "[]" },
         { "objects in arrival order, an array read as {}", publish, 2, { R"({"a":1})", "[1]" }, {},
             R"([{"a":1},{}])" },
         { "fewer than N replies never answer", publish, 3, { "{}", "{}" }, {}, "" },
