@@ -24,12 +24,20 @@ statistic_map sample()
 
 TEST(user_statistic_view, answers_each_mode)
 {
-    const QString no;
-    const std::optional<QString> none;
-    const auto q = [](std::optional<QString> user = {}, std::optional<QString> banned_to = {},
-                       std::optional<QString> history = {}, std::optional<QString> user_list = {},
-                       std::optional<QString> uptime = {}) {
-        return statistic_view_query { user, banned_to, history, user_list, uptime };
+    const char* const none = nullptr; // an absent item; "" is present and empty
+    const auto q = [](const char* user = nullptr, const char* banned_to = nullptr,
+                       const char* history = nullptr, const char* user_list = nullptr,
+                       const char* uptime = nullptr) {
+        const auto item = [](const char* text) {
+            return text ? std::optional<QString>(QString::fromUtf8(text)) : std::nullopt;
+        };
+        statistic_view_query query;
+        query.user = item(user);
+        query.banned_to = item(banned_to);
+        query.history = item(history);
+        query.user_list = item(user_list);
+        query.uptime = item(uptime);
+        return query;
     };
     const QByteArray a = R"("a@x":{"api_load_percent":0,"banned_to":"2030.01.01 00:00:00.000 UTC",)"
                          R"("count_request":2,)";
@@ -46,7 +54,7 @@ TEST(user_statistic_view, answers_each_mode)
             "{" + a + R"("last_exec_ms":-1,)"
                 + R"("last_time":"2026.03.01 11:59:58.042 UTC","last_url":"/new"},)" + b + "}" },
         { "named clients only, unknown names skipped", q("b@x,zz"), "{" + b + "}" },
-        { "an empty user names the empty client", q(no), "{}" },
+        { "an empty user names the empty client", q(""), "{}" },
         { "history; a state outside the table has no name", q("a@x", none, "true"),
             "{" + a + R"("history":[{"exec_ms":-1,"status":"WAIT",)"
                 + R"("time":"2026.03.01 11:59:58.042 UTC","url":"/new","uuid":"u2"},)"
@@ -56,7 +64,7 @@ TEST(user_statistic_view, answers_each_mode)
             R"({"a@x":"2030.01.01 00:00:00.000 UTC"})" },
         { "count for every client, user unused", q("a@x", none, none, "count"),
             R"({"a@x":2,"b@x":7})" },
-        { "uptime wins over user_list", q(none, none, none, "count", no),
+        { "uptime wins over user_list", q(none, none, none, "count", ""),
             R"({"update":"2026.02.28 10:58:59.000 UTC","uptime":"1d01:01:01"})" },
     };
     const QDateTime start = now.addSecs(-(86400 + 3600 + 60 + 1));
