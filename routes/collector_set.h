@@ -3,6 +3,7 @@
 #include "handlers/modem/iec104_handlers.h"
 #include "handlers/modem/qobi_sender_handlers.h"
 #include "handlers/modem/spodes_to_tornel_handlers.h"
+#include "handlers/telecom/telecom_command_table.h"
 #include "router/access_bs.h"
 #include "router/forward_handlers.h"
 #include "routes/handler_dispatch.h"
@@ -14,6 +15,23 @@ using collector_set = handler_set<
     // Telecom command routes ("/telecom/api/..."), seventeen, in the order stats, publishall,
     // time_sync_unlock, messages, stinfo, ststats, sthistory, bs, device, deletemessage,
     // deletedevice, deletestation, send_dl, dl_messages, dl_message_status, devsnr, clients.
+    TelecomStats, // "/telecom/api/stats"
+    TelecomPublishAll, // "/telecom/api/publishall"
+    TelecomTimeSyncUnlock, // "/telecom/api/time_sync_unlock"
+    TelecomMessages, // "/telecom/api/messages"
+    TelecomStinfo, // "/telecom/api/stinfo"
+    TelecomStStats, // "/telecom/api/ststats"
+    TelecomStHistory, // "/telecom/api/sthistory"
+    TelecomBs, // "/telecom/api/bs"
+    TelecomDevice, // "/telecom/api/device"
+    TelecomDeleteMessage, // "/telecom/api/deletemessage"
+    TelecomDeleteDevice, // "/telecom/api/deletedevice"
+    TelecomDeleteStation, // "/telecom/api/deletestation"
+    TelecomSendDl, // "/telecom/api/send_dl"
+    TelecomDlMessages, // "/telecom/api/dl_messages"
+    TelecomDlMessageStatus, // "/telecom/api/dl_message_status"
+    TelecomDevSnr, // "/telecom/api/devsnr"
+    TelecomClients, // "/telecom/api/clients"
     // "/api/" modem handlers ("/api/dl_queue" before "/api/dl"):
     AccessBS, // "/api/access/bs"
     // "/driver_tornel/api/" handlers ("setting/version_list" before "setting").

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handlers/telecom/telecom_command_table.h"
+#include "handlers/telecom/user_statistic_handler.h"
 #include "router/access_bs.h"
 #include "router/forward_handlers.h"
 #include "routes/handler_dispatch.h"
@@ -10,6 +12,26 @@ using server_set = handler_set<
     // The two "_uspd" telecom routes, then the seventeen telecom command routes in the
     // collector set's order; "/statistic"; the read-parameters handler and the other gateway
     // handlers of the server.
+    TelecomSendDlUspd, // "/telecom/api/send_dl_uspd"
+    TelecomDlMessageStatusUspd, // "/telecom/api/dl_message_status_uspd"
+    TelecomStats, // "/telecom/api/stats"
+    TelecomPublishAll, // "/telecom/api/publishall"
+    TelecomTimeSyncUnlock, // "/telecom/api/time_sync_unlock"
+    TelecomMessages, // "/telecom/api/messages"
+    TelecomStinfo, // "/telecom/api/stinfo"
+    TelecomStStats, // "/telecom/api/ststats"
+    TelecomStHistory, // "/telecom/api/sthistory"
+    TelecomBs, // "/telecom/api/bs"
+    TelecomDevice, // "/telecom/api/device"
+    TelecomDeleteMessage, // "/telecom/api/deletemessage"
+    TelecomDeleteDevice, // "/telecom/api/deletedevice"
+    TelecomDeleteStation, // "/telecom/api/deletestation"
+    TelecomSendDl, // "/telecom/api/send_dl"
+    TelecomDlMessages, // "/telecom/api/dl_messages"
+    TelecomDlMessageStatus, // "/telecom/api/dl_message_status"
+    TelecomDevSnr, // "/telecom/api/devsnr"
+    TelecomClients, // "/telecom/api/clients"
+    UserStatisticHandler, // "/statistic"
     // "/api/" modem handlers ("/api/dl_queue" before "/api/dl"):
     AccessBS, // "/api/access/bs"
     // "/driver_tornel/api/" handlers ("setting/version_list" before "setting").
