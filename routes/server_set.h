@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handlers/modem/downlink_handlers.h"
+#include "handlers/modem/modem_api_handlers.h"
 #include "router/access_bs.h"
 #include "router/forward_handlers.h"
 #include "routes/handler_dispatch.h"
@@ -11,6 +13,19 @@ using server_set = handler_set<
     // collector set's order; "/statistic"; the read-parameters handler and the other gateway
     // handlers of the server.
     // "/api/" modem handlers ("/api/dl_queue" before "/api/dl"):
+    SettingHandler, // "/api/setting"
+    CalibHandler, // "/api/calib"
+    RollHandler, // "/api/roll"
+    DeviceHandler, // "/api/device"
+    EAVHandler, // "/api/eav"
+    AppIDsHandler, // "/api/app_ids"
+    MetadataHandler, // "/api/metadata"
+    ReparseHadler, // "/api/reparse"
+    CheckIDs, // "/api/check_ids"
+    CustomHandler, // "/api/custom"
+    AppInfoHandler, // "/api/info", no token
+    DownlinkQueueHandler, // "/api/dl_queue"
+    DownlinkHandler, // "/api/dl"
     AccessBS, // "/api/access/bs"
     // "/driver_tornel/api/" handlers ("setting/version_list" before "setting").
     AuthNewForwardHandler // "/new_auth"
