@@ -137,22 +137,12 @@ TEST(dl_queue_reply, answers_each_mode_after_every_instance)
         QList<const char*> replies;
         QByteArray answer;
     };
-    const QJsonArray page { 2, 9 };
     const row rows[] = {
-        { "restricted count ignores the replies", { "modem_count", true, 250, {} },
-            { R"({"x":1})", "[]" }, R"({"all":{"action":"get","status":"ok","total_count":250}})" },
-        { "restricted list answers the page", { "modem_list", true, 0, page }, { "{}", "{}" },
-            R"({"all":{"action":"get","modem_list":[2,9],"status":"ok"}})" },
         { "an administrator's count is the back-end's", { "modem_count", false, 0, {} },
             { R"({"a":1})", R"({"b":2})" }, R"({"a":1,"b":2})" },
-        { "queue_list merges every all.dl", { "queue_list", false, 0, {} },
-            { R"({"all":{"dl":{"1":"a"}}})", R"({"all":{"dl":{"2":"b"}}})" },
-            R"({"all":{"action":"get","dl":{"1":"a","2":"b"},"status":"ok"}})" },
         { "queue_list reads a bad shape as empty", { "queue_list", true, 0, {} },
             { R"({"all":{"dl":[1]}})", R"({"all":3})" },
             R"({"all":{"action":"get","dl":{},"status":"ok"}})" },
-        { "other modes merge", { "normal", true, 0, {} }, { R"({"1":{}})", R"({"2":{}})" },
-            R"({"1":{},"2":{}})" },
     };
     for (const row& r : rows) {
         instance_replies replies(2);

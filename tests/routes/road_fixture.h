@@ -121,7 +121,7 @@ protected:
     {
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0,
             [this](qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
-                dependency_container container { conf, *store, log, rabbit_api_config(),
+                dependency_container container { conf, access, log, rabbit_api_config(),
                     &forward_owner, statistics, api };
                 new router_for_t<dependency_container, Set>(container, request, response);
             }));
@@ -139,7 +139,6 @@ protected:
     QTemporaryDir dir;
     logger log { dir.filePath("road.log"), QString(), LOG_DEBUG };
     null_access access;
-    access_helper* store = &access; // a test may hand the road a store of its own
     fake_command_client api;
     QObject forward_owner;
     statistic_map statistics;
