@@ -1,6 +1,8 @@
 #pragma once
 
+#include "handlers/modem/downlink_handlers.h"
 #include "handlers/modem/iec104_handlers.h"
+#include "handlers/modem/modem_api_handlers.h"
 #include "handlers/modem/qobi_sender_handlers.h"
 #include "handlers/modem/spodes_to_tornel_handlers.h"
 #include "handlers/telecom/telecom_command_table.h"
@@ -33,6 +35,19 @@ using collector_set = handler_set<
     TelecomDevSnr, // "/telecom/api/devsnr"
     TelecomClients, // "/telecom/api/clients"
     // "/api/" modem handlers ("/api/dl_queue" before "/api/dl"):
+    SettingHandler, // "/api/setting"
+    CalibHandler, // "/api/calib"
+    RollHandler, // "/api/roll"
+    DeviceHandler, // "/api/device"
+    EAVHandler, // "/api/eav"
+    AppIDsHandler, // "/api/app_ids"
+    MetadataHandler, // "/api/metadata"
+    ReparseHadler, // "/api/reparse"
+    CheckIDs, // "/api/check_ids"
+    CustomHandler, // "/api/custom"
+    AppInfoHandler, // "/api/info", no token
+    DownlinkQueueHandler, // "/api/dl_queue"
+    DownlinkHandler, // "/api/dl"
     AccessBS, // "/api/access/bs"
     // "/driver_tornel/api/" handlers ("setting/version_list" before "setting").
     // The IEC 104, SPODES-to-Tornel and QOBI-sender endpoints; no path here is a prefix of

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handlers/modem/downlink_handlers.h"
+#include "handlers/modem/modem_api_handlers.h"
 #include "handlers/telecom/telecom_command_table.h"
 #include "handlers/telecom/user_statistic_handler.h"
 #include "router/access_bs.h"
@@ -33,6 +35,19 @@ using server_set = handler_set<
     TelecomClients, // "/telecom/api/clients"
     UserStatisticHandler, // "/statistic"
     // "/api/" modem handlers ("/api/dl_queue" before "/api/dl"):
+    SettingHandler, // "/api/setting"
+    CalibHandler, // "/api/calib"
+    RollHandler, // "/api/roll"
+    DeviceHandler, // "/api/device"
+    EAVHandler, // "/api/eav"
+    AppIDsHandler, // "/api/app_ids"
+    MetadataHandler, // "/api/metadata"
+    ReparseHadler, // "/api/reparse"
+    CheckIDs, // "/api/check_ids"
+    CustomHandler, // "/api/custom"
+    AppInfoHandler, // "/api/info", no token
+    DownlinkQueueHandler, // "/api/dl_queue"
+    DownlinkHandler, // "/api/dl"
     AccessBS, // "/api/access/bs"
     // "/driver_tornel/api/" handlers ("setting/version_list" before "setting").
     AuthNewForwardHandler // "/new_auth"

@@ -1,0 +1,126 @@
+#include "handlers/modem/downlink_handlers.h"
+
+#include "access/access_helper.h"
+#include "handlers/modem/dl_queue_paging.h"
+#include "handlers/modem/query_data.h"
+#include "router/http_exception.h"
+#include "router/json_helpers.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString modem_id_key = QStringLiteral("modem_id");
+
+// The message content must be JSON; an array counts, as an empty object.
+QJsonObject required_json_body(const std::optional<QJsonObject>& body)
+{
+    if (!body)
+        throw http_exception(QStringLiteral("Body is not JSON"), 403);
+    return *body;
+}
+
+// A queue change names its modems in {"all": {"modem_id": [...]}} or by its keys. Array
+// elements count as whole numbers; anything else names modem "0".
+QStringList queue_change_modems(const QJsonObject& body)
+{
+    const QStringList keys = body.keys();
+    const QJsonValue all = body.value(QStringLiteral("all"));
+    const QJsonValue listed = all.toObject().value(modem_id_key);
+    if (keys.isEmpty() || keys.first() != QLatin1String("all") || !all.isObject()
+        || !listed.isArray())
+        return keys;
+    QStringList ids;
+    for (const QJsonValue& element : listed.toArray()) {
+        const double number = element.toDouble(0.5);
+        const bool whole = std::floor(number) == number && number >= std::numeric_limits<int>::min()
+            && number <= std::numeric_limits<int>::max();
+        ids.append(QString::number(whole ? int(number) : 0));
+    }
+    return ids;
+}
+
+} // namespace
+
+HandlerResult DownlinkHandler::get(const ApiParams& params)
+{
+    // Messages by database id: no modem is named, nothing else is read.
+    if (const std::optional<QString> db_id = params.value(QStringLiteral("db_id"))) {
+        return command(QStringLiteral("status_dl_msg"),
+            QJsonObject { { "db_id", split_to_json_array(*db_id) } }, params);
+    }
+    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    insert_int(data, params, QStringLiteral("from"));
+    insert_int(data, params, QStringLiteral("to"));
+    insert_int(data, params, QStringLiteral("limit"));
+    if (params.text(QStringLiteral("not_acked")) == QLatin1String("true"))
+        data.insert(QStringLiteral("not_acked"), true);
+    return command(QStringLiteral("get_dl_msg"), data, params);
+}
+
+HandlerResult DownlinkHandler::post(const ApiParams& params)
+{
+    const QJsonArray modems = ownership().checked_list(params.value(modem_id_key));
+    QJsonObject data;
+    for (const char* key : { "timeout", "dl_phy", "frequency", "station_id", "f_system", "f_ack" })
+        insert_int(data, params, QLatin1String(key));
+    data.insert(modem_id_key, modems);
+    data.insert(QStringLiteral("data"), required_json_body(params.body_object));
+    add_api_keys(data, ownership().api_keys());
+    return command(QStringLiteral("send_dl_msg"), data, params);
+}
+
+HandlerResult DownlinkQueueHandler::get(const ApiParams& params)
+{
+    dl_queue_request sent;
+    sent.mode = params.value(QStringLiteral("mode")).value_or(QStringLiteral("normal"));
+    sent.restricted = restricted();
+    const std::optional<QString> limit_text = params.value(QStringLiteral("limit"));
+    const int limit = limit_text ? limit_text->toInt(nullptr, 10) : 100;
+    QJsonObject data {
+        { "limit", std::min(limit, 10000) },
+        { "offset", params.value(QStringLiteral("offset")).value_or("0").toInt(nullptr, 10) },
+        { "mode", sent.mode },
+        { "admin", !sent.restricted },
+    };
+
+    QStringList modems;
+    const bool own_modems = sent.restricted
+        && (sent.mode == QLatin1String("modem_count") || sent.mode == QLatin1String("modem_list"));
+    if (own_modems) {
+        ownership().store().get_client_devices(ownership().api_keys(), modems);
+        if (sent.mode == QLatin1String("modem_count")) {
+            sent.total_modems = modems.size();
+        } else {
+            page_modem_list(data, modems);
+            for (const QString& modem : modems)
+                sent.modem_list.append(modem.toInt(nullptr, 10));
+        }
+        // One modem member is enough for the back-end to answer; the count or page is ours.
+        modems = modems.mid(0, 1);
+    } else if (const std::optional<QString> listed = params.value(modem_id_key)) {
+        modems = split_modem_list(*listed);
+        ownership().check(modems);
+    } else if (sent.restricted) {
+        ownership().store().get_client_devices(ownership().api_keys(), modems);
+        page_modem_list(data, modems);
+        if (modems.isEmpty())
+            throw http_exception(QStringLiteral("No available modem for provided token."), 403);
+    }
+    for (const QString& modem : modems)
+        data.insert(modem, QJsonObject { { "action", "get" } });
+
+    auto self = this->self<DownlinkQueueHandler>();
+    return command(QStringLiteral("dl_queue"), data,
+        route_key(params.value(QStringLiteral("route_key"))),
+        [self, sent](QJsonDocument& reply) { return dl_queue_reply(reply, self->replies_, sent); });
+}
+
+HandlerResult DownlinkQueueHandler::post(const ApiParams& params)
+{
+    const QJsonObject body = required_json_body(params.body_object);
+    // A body without keys names no modem and passes.
+    ownership().check(queue_change_modems(body));
+    return command(QStringLiteral("dl_queue"), body, params);
+}

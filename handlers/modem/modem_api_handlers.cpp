@@ -1,0 +1,168 @@
+#include "handlers/modem/modem_api_handlers.h"
+
+#include "access/access_helper.h"
+#include "handlers/modem/query_data.h"
+#include "router/http_exception.h"
+#include "router/json_helpers.h"
+
+#include <QJsonDocument>
+
+namespace {
+
+const QString modem_id_key = QStringLiteral("modem_id");
+
+const settings_words setting_words { "setting", "settings", "read_setting", "write_setting" };
+const settings_words calib_words { "calib", "calibs", "read_calib", "write_calib" };
+
+// Both items or "Too few arguments".
+void require_hw_type_and_protocol(const api_params& params)
+{
+    if (!params.has(QStringLiteral("hw_type")) || !params.has(QStringLiteral("protocol")))
+        throw too_few_arguments();
+}
+
+} // namespace
+
+HandlerResult settings_handler::get(const ApiParams& params)
+{
+    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    insert_text_list(data, words_.data_key, params.value(words_.list_key));
+    return command(words_.read_command, data, params);
+}
+
+HandlerResult settings_handler::post(const ApiParams& params)
+{
+    // The body names its modems by its keys.
+    const QJsonObject body = params.body_object.value_or(QJsonObject());
+    ownership().check(body.keys());
+    return command(words_.write_command, QJsonObject { { words_.data_key, body } }, params);
+}
+
+SettingHandler::SettingHandler(const request_container& container)
+    : settings_handler(container, setting_words)
+{ }
+
+CalibHandler::CalibHandler(const request_container& container)
+    : settings_handler(container, calib_words)
+{ }
+
+HandlerResult RollHandler::get(const api_params& params)
+{
+    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    insert_text_list(data, params, QStringLiteral("tag"));
+    insert_int(data, params, QStringLiteral("from"));
+    insert_int(data, params, QStringLiteral("to"));
+    insert_int(data, params, QStringLiteral("limit"));
+    // Only a true flag is sent.
+    if (params.text(QStringLiteral("time_detected")) == QLatin1String("true"))
+        data.insert(QStringLiteral("time_detected"), true);
+    const bool extract = params.has(QStringLiteral("extract"));
+    return command(
+        extract ? QStringLiteral("get_roll_extract") : QStringLiteral("get_roll"), data, params);
+}
+
+HandlerResult DeviceHandler::get(const api_params& params)
+{
+    requested_ = ownership().checked_parts(params.value(modem_id_key));
+    const QJsonObject data { { modem_id_key, to_int_json_array(requested_) } };
+    auto self = this->self<DeviceHandler>();
+    return command(QStringLiteral("device"), data,
+        route_key(params.value(QStringLiteral("route_key"))), [self](QJsonDocument& reply) {
+            return device_supported_reply(reply, self->replies_, self->requested_);
+        });
+}
+
+HandlerResult EAVHandler::get(const api_params& params)
+{
+    // An unowned modem is reported before a bad type.
+    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    const std::optional<QString> type = params.value(QStringLiteral("type"));
+    static const QStringList types { "value", "event", "extract", "extract_event" };
+    if (type && !types.contains(*type))
+        throw http_exception(QStringLiteral("Please enter correct type parameter"), 403);
+    insert_text_list(data, params, QStringLiteral("tag"));
+    insert_text_list(data, QStringLiteral("obis_codes"), params.value(QStringLiteral("obis_code")));
+    insert_int(data, params, QStringLiteral("from"));
+    insert_int(data, params, QStringLiteral("step"));
+    insert_int(data, params, QStringLiteral("to"));
+    insert_int(data, params, QStringLiteral("limit"));
+    insert_text(data, params, QStringLiteral("fill"));
+    insert_bool(data, params, QStringLiteral("first_and_last"));
+    return command(
+        QStringLiteral("get_eav_") + type.value_or(QStringLiteral("extract")), data, params);
+}
+
+HandlerResult AppIDsHandler::get(const api_params& params)
+{
+    require_hw_type_and_protocol(params);
+    QJsonObject data;
+    insert_text(data, params, QStringLiteral("hw_type"));
+    insert_text(data, params, QStringLiteral("protocol"));
+    return command(QStringLiteral("get_ids"), data, params);
+}
+
+HandlerResult MetadataHandler::get(const api_params& params)
+{
+    QJsonObject data;
+    if (params.has(modem_id_key)) {
+        data.insert(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
+    } else {
+        require_hw_type_and_protocol(params);
+        insert_text(data, params, QStringLiteral("hw_type"));
+        insert_text(data, params, QStringLiteral("protocol"));
+    }
+    insert_text(data, params, QStringLiteral("app_id"));
+    return command(QStringLiteral("get_metadata"), data, params);
+}
+
+HandlerResult ReparseHadler::get(const api_params& params)
+{
+    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    insert_int(data, params, QStringLiteral("from"));
+    insert_int(data, params, QStringLiteral("to"));
+    insert_bool(data, params, QStringLiteral("request"));
+    return command(QStringLiteral("reparse_modem"), data, params);
+}
+
+CheckIDs::CheckIDs(const request_container& container)
+    : ownership_(container.access, container.conf.CHECK_TOKEN_API_KEY, container.context)
+{ }
+
+HandlerResult CheckIDs::get(const api_params& params)
+{
+    const std::optional<QString> text = params.value(modem_id_key);
+    if (!text)
+        throw too_few_arguments();
+    const QStringList parts = split_modem_list(*text);
+    QJsonObject answer;
+    if (ownership_.restricted()) {
+        const QMap<QString, bool> owned
+            = ownership_.store().clients_device_access(parts, ownership_.api_keys());
+        for (auto it = owned.begin(); it != owned.end(); ++it)
+            answer.insert(it.key(), it.value());
+    } else {
+        for (const QString& part : parts)
+            answer.insert(part, true);
+    }
+    HttpSyncResult result;
+    result.headers.insert(QStringLiteral("content-type"), QStringLiteral("application/json"));
+    result.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+    return result;
+}
+
+HandlerResult CustomHandler::custom_request(const char* type, const ApiParams& params)
+{
+    const std::optional<QString> modems = params.value(modem_id_key);
+    const std::optional<QString> instance = params.value(QStringLiteral("instance"));
+    if (!modems && !instance)
+        throw too_few_arguments();
+    // Without a modem list the request goes to the instance alone: "modem_id" is [].
+    const QJsonObject data {
+        { modem_id_key, ownership().checked_list(modems.value_or(QString())) },
+        { "instance", instance.value_or(QString()) },
+        { "type", QLatin1String(type) },
+        { "body", params.body_object.value_or(QJsonObject()) },
+        { "query", params.leftover() },
+    };
+    return command(QStringLiteral("custom_request"), data, params);
+}
