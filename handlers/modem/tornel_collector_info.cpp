@@ -1,7 +1,5 @@
 #include "handlers/modem/tornel_collector_info.h"
 
-#include "router/json_helpers.h"
-
 #include <QFile>
 
 const char* const collector_info_file = "uspd_info.json";
@@ -38,11 +36,11 @@ QJsonObject collector_info_answer(
             QDateTime::fromSecsSinceEpoch(build_ts).toLocalTime().toString(date_time_format) } };
 }
 
-bool tornel_info_reply(QJsonDocument& reply, tornel_reply_state& state)
+bool tornel_info_reply(QJsonDocument& reply, instance_replies& replies)
 {
-    if (!merge_json_object(reply, state.merged, state.expected, state.counter))
+    if (!merge_instance_replies(reply, replies))
         return false;
     reply = QJsonDocument(
-        collector_info_answer(state.merged, read_collector_info(), QDateTime::currentDateTime()));
+        collector_info_answer(replies.merged, read_collector_info(), QDateTime::currentDateTime()));
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handlers/modem/tornel_reply_state.h"
+#include "handlers/modem/tornel_reply_steps.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -22,4 +22,4 @@ QJsonObject collector_info_answer(
 
 // Reply step of "info": merges the replies; once every instance has answered, the answer is
 // built from them and the file as it is now.
-bool tornel_info_reply(QJsonDocument& reply, tornel_reply_state& state);
+bool tornel_info_reply(QJsonDocument& reply, instance_replies& replies);

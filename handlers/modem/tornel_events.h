@@ -1,7 +1,7 @@
 #pragma once
 
 #include "handlers/modem/tornel_params.h"
-#include "handlers/modem/tornel_reply_state.h"
+#include "handlers/modem/tornel_reply_steps.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -45,6 +45,6 @@ QJsonObject events_modem_object(
     const QString& modem, const QJsonArray& records, const events_context& context);
 
 // Reply step of "report/events": every modem of the reply (in key order) becomes a modem
-// object; once every instance has answered, the answer is the array of all of them.
-bool tornel_events_reply(
-    QJsonDocument& reply, tornel_reply_state& state, const events_context& context);
+// object joining `answer`; once every instance has answered, the answer is that array.
+bool tornel_events_reply(QJsonDocument& reply, instance_replies& replies, QJsonArray& answer,
+    const events_context& context);

@@ -147,12 +147,12 @@ QJsonObject history_modem_object(
     return object;
 }
 
-bool tornel_history_reply(
-    QJsonDocument& reply, tornel_reply_state& state, const history_context& context)
+bool tornel_history_reply(QJsonDocument& reply, instance_replies& replies, QJsonArray& answer,
+    const history_context& context)
 {
     QJsonArray modems;
     const QJsonObject per_modem = reply.object();
     for (auto it = per_modem.begin(); it != per_modem.end(); ++it)
         modems.append(history_modem_object(it.key(), it.value().toArray(), context));
-    return join_report_reply(reply, state, modems);
+    return join_report_reply(reply, replies, answer, modems);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "handlers/modem/tornel_params.h"
-#include "handlers/modem/tornel_reply_state.h"
+#include "handlers/modem/tornel_reply_steps.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -39,6 +39,6 @@ QJsonObject history_modem_object(
     const QString& modem, const QJsonArray& records, const history_context& context);
 
 // Reply step of "report/history": every modem of the reply (in key order) becomes a modem
-// object; once every instance has answered, the answer is the array of all of them.
-bool tornel_history_reply(
-    QJsonDocument& reply, tornel_reply_state& state, const history_context& context);
+// object joining `answer`; once every instance has answered, the answer is that array.
+bool tornel_history_reply(QJsonDocument& reply, instance_replies& replies, QJsonArray& answer,
+    const history_context& context);

@@ -70,7 +70,7 @@ QJsonObject modem_state_answer(const QJsonObject& state)
     return answer;
 }
 
-bool tornel_modem_info_reply(QJsonDocument& reply, tornel_reply_state& state)
+bool tornel_modem_info_reply(QJsonDocument& reply, instance_replies& replies)
 {
-    return merge_meter_replies(reply, state, modem_state_answer);
+    return merge_meter_replies(reply, replies, modem_state_answer);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handlers/modem/tornel_reply_state.h"
+#include "handlers/modem/tornel_reply_steps.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,4 +13,4 @@ QJsonObject modem_state_answer(const QJsonObject& state);
 
 // Reply step of "RAM/indexes": each meter of the reply, reshaped, replaces that meter in the
 // merged object; the answer is the merged object once every instance has answered.
-bool tornel_modem_info_reply(QJsonDocument& reply, tornel_reply_state& state);
+bool tornel_modem_info_reply(QJsonDocument& reply, instance_replies& replies);

@@ -56,8 +56,3 @@ std::optional<QString> tornel_params::value(const QString& key) const
         return std::nullopt;
     return it->second;
 }
-
-QString tornel_params::route_key(const QString& fallback) const
-{
-    return value(QStringLiteral("route_key")).value_or(fallback);
-}

@@ -29,8 +29,6 @@ public:
     tornel_params(const QStringList& keys, const std::map<QString, QString>& entries);
 
     std::optional<QString> value(const QString& key) const;
-    // A "route_key" entry, an empty one included, replaces the default routing key.
-    QString route_key(const QString& fallback) const;
 
 private:
     std::map<QString, QString> values_;

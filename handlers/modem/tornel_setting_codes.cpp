@@ -103,8 +103,8 @@ QJsonObject settings_by_code(const QJsonObject& settings, const requested_codes&
 }
 
 bool tornel_settings_reply(
-    QJsonDocument& reply, tornel_reply_state& state, const requested_codes& codes)
+    QJsonDocument& reply, instance_replies& replies, const requested_codes& codes)
 {
-    return merge_meter_replies(reply, state,
+    return merge_meter_replies(reply, replies,
         [&codes](const QJsonObject& settings) { return settings_by_code(settings, codes); });
 }

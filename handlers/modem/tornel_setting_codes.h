@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handlers/modem/tornel_reply_state.h"
+#include "handlers/modem/tornel_reply_steps.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,4 +28,4 @@ QJsonObject settings_by_code(const QJsonObject& settings, const requested_codes&
 // Reply step of "setting": each meter of the reply, renamed, replaces that meter in the merged
 // object; the answer is the merged object once every instance has answered.
 bool tornel_settings_reply(
-    QJsonDocument& reply, tornel_reply_state& state, const requested_codes& codes);
+    QJsonDocument& reply, instance_replies& replies, const requested_codes& codes);

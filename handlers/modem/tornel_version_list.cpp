@@ -30,7 +30,7 @@ QJsonArray int_list_to_json_array(const QList<qint64>& list)
 }
 
 bool tornel_version_list_reply(
-    QJsonDocument& reply, tornel_reply_state& state, version_groups& groups)
+    QJsonDocument& reply, instance_replies& replies, version_groups& groups)
 {
     const QString version = QStringLiteral("version");
     const QJsonObject meters = reply.object();
@@ -47,10 +47,10 @@ bool tornel_version_list_reply(
         groups.hw[hw].append(id);
         groups.sw[sw].append(id);
     }
-    if (!state.count_reply())
+    if (!replies.count())
         return false;
-    put_groups(state.merged, QStringLiteral("hw"), groups.hw);
-    put_groups(state.merged, QStringLiteral("sw"), groups.sw);
-    reply = QJsonDocument(state.merged);
+    put_groups(replies.merged, QStringLiteral("hw"), groups.hw);
+    put_groups(replies.merged, QStringLiteral("sw"), groups.sw);
+    reply = QJsonDocument(replies.merged);
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handlers/modem/tornel_reply_state.h"
+#include "handlers/modem/tornel_reply_steps.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,4 +21,4 @@ QJsonArray int_list_to_json_array(const QList<qint64>& list);
 // Reply step of "setting/version_list": groups the meters of each reply; once every instance
 // has answered, the answer is {"hw", "hw_size", "sw", "sw_size"} of the groups.
 bool tornel_version_list_reply(
-    QJsonDocument& reply, tornel_reply_state& state, version_groups& groups);
+    QJsonDocument& reply, instance_replies& replies, version_groups& groups);
