@@ -122,27 +122,9 @@ void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)
     bool handled = true;
     try {
         if (message.msg_type == QLatin1String("response")) {
-            auto it = pending_.find(message.cmd_id);
-            if (it != pending_.end()) {
-                const auto handler = it->second.resultHandler;
-                const bool complete = handler(message.data);
-                if (!self)
-                    return;
-                if (complete) {
-                    it = pending_.find(message.cmd_id);
-                    if (it != pending_.end()) {
-                        if (log_.accepts(LOG_DEBUG)) {
-                            const QTimer& timer = *it->second.timer;
-                            const int elapsed
-                                = timer.interval() - std::max(timer.remainingTime(), 0);
-                            log_line(log_, LOG_DEBUG)
-                                << "Rabbit executed :" << message.cmd_id.toString() << " "
-                                << elapsed << " ms";
-                        }
-                        pending_.erase(it);
-                    }
-                }
-            }
+            take_reply(message);
+            if (!self)
+                return;
         } else {
             if (!factory_)
                 throw std::runtime_error("this link executes no commands");
@@ -166,6 +148,48 @@ void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)
         receiver_.ack_message(message_tag, false);
     else
         receiver_.reject_message(message_tag);
+}
+
+void rabbit_api_man::take_reply(const rabbit_message& message)
+{
+    auto it = pending_.find(message.cmd_id);
+    if (it == pending_.end())
+        return;
+    QPointer<rabbit_api_man> self(this);
+    const auto handler = it->second.resultHandler;
+    bool complete = false;
+    bool failed = true;
+    QString failure = QStringLiteral("reply processing failed");
+    try {
+        complete = handler(message.data);
+        failed = false;
+    } catch (const std::exception& e) {
+        failure = QString::fromUtf8(e.what());
+    } catch (...) { }
+    if (!self)
+        return;
+    it = pending_.find(message.cmd_id);
+    if (it == pending_.end())
+        return;
+    if (failed) {
+        // The reply itself was fine: it is acked, and the command ends through its error
+        // path instead of waiting for its time-out.
+        log_line(log_, LOG_ERROR) << "Rabbit reply handling failed :" << message.cmd_id.toString()
+                                  << " " << failure;
+        const auto on_error = it->second.errorHandler;
+        pending_.erase(it);
+        on_error(failure);
+        return;
+    }
+    if (!complete)
+        return;
+    if (log_.accepts(LOG_DEBUG)) {
+        const QTimer& timer = *it->second.timer;
+        const int elapsed = timer.interval() - std::max(timer.remainingTime(), 0);
+        log_line(log_, LOG_DEBUG) << "Rabbit executed :" << message.cmd_id.toString() << " "
+                                  << elapsed << " ms";
+    }
+    pending_.erase(it);
 }
 
 void rabbit_api_man::on_command_timeout(const QUuid& id)

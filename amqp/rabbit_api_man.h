@@ -42,6 +42,9 @@ public slots:
     void send_cmd_forward(QString type, QJsonObject data, QString routeKey) override;
 
 private:
+    // Hands a reply to its command; a handler that throws ends the command through its error
+    // handler. Never throws.
+    void take_reply(const rabbit_message& message);
     void on_command_timeout(const QUuid& id);
     // The routing key of the first binding: where peers publish their replies to this link.
     QString sender() const;

@@ -62,19 +62,35 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
     statistic_map* stats = statistics;
     logger* out = log;
 
-    auto on_reply = [result, target, flag, caller, id, stats, out](QJsonDocument reply) -> bool {
-        QJsonDocument document = reply;
-        // An empty post-processor throws here, back into the AMQP link.
-        const bool complete = result._postProcess(document);
-        if (complete && can_write(target, flag))
-            send_json_answer(target, document, caller, id, *stats, *out);
-        return complete;
-    };
     auto on_error = [target, flag](QString text) {
         if (!can_write(target, flag))
             return;
         target->setStatusCode(500);
         target->end(text.toUtf8());
+    };
+    auto on_reply
+        = [result, target, flag, caller, id, stats, out, on_error](QJsonDocument reply) -> bool {
+        QJsonDocument document = reply;
+        bool complete = false;
+        bool failed = true;
+        QString failure = QStringLiteral("reply processing failed");
+        // A post-processor that throws (an empty one included) ends its command like a link
+        // error: the caller is answered now and the link drops the command and its timer.
+        try {
+            complete = result._postProcess(document);
+            failed = false;
+        } catch (const std::exception& e) {
+            failure = QString::fromUtf8(e.what());
+        } catch (...) { }
+        if (failed) {
+            log_line(*out, LOG_ERROR)
+                << "reply of command " << result.command << " failed: " << failure;
+            on_error(failure);
+            return true;
+        }
+        if (complete && can_write(target, flag))
+            send_json_answer(target, document, caller, id, *stats, *out);
+        return complete;
     };
     api_man->send_cmd(result.command, result.data, result.routing_key, on_reply, on_error, 0);
 }

@@ -291,6 +291,38 @@ TEST_F(LinkOnBroker, TimeOutEndsTheCommandOnceAndLateRepliesAreDropped)
     EXPECT_EQ(errors.size(), 1);
 }
 
+TEST_F(LinkOnBroker, ThrowingResultHandlerEndsItsCommandAndTheReplyIsAcked)
+{
+    QJsonObject script = ping_script;
+    script.insert("boom",
+        QJsonArray { QJsonObject { { "data", QJsonObject { { "i", 1 } } } },
+            QJsonObject { { "data", QJsonObject { { "i", 2 } } } } });
+    ASSERT_TRUE(start_fake(script));
+    ASSERT_TRUE(make_link());
+    int results = 0;
+    QStringList errors;
+    {
+        short_command_timeout quick(500);
+        link->send_cmd(
+            "boom", {}, "svc",
+            [&](QJsonDocument) -> bool {
+                ++results;
+                throw std::runtime_error("merge broke");
+            },
+            [&](QString e) { errors << e; });
+    }
+    ASSERT_TRUE(wait_until([&] { return !errors.isEmpty(); }));
+    ASSERT_TRUE(fake->wait_for_lines("SENT ", 2));
+    ASSERT_TRUE(round_trip());
+    // Past the time-out: the command was released at once, not left to it.
+    wait_until([] { return false; }, 700);
+    EXPECT_EQ(results, 1);
+    EXPECT_EQ(errors, QStringList { "merge broke" });
+    EXPECT_EQ(logs.count("Rabbit reply handling failed :"), 1);
+    EXPECT_EQ(logs.count("Timeout :"), 0);
+    EXPECT_FALSE(probe.get(dead)) << "the reply was rejected";
+}
+
 TEST_F(LinkOnBroker, IncomingCommandsAreExecutedAndAnswered)
 {
     ASSERT_TRUE(make_link(echo_factory));

@@ -167,4 +167,41 @@ TEST_F(rabbit_fixture, replies_after_the_client_left_write_nothing)
     EXPECT_EQ(request("GET", "/t/get").status, 200);
 }
 
+TEST_F(rabbit_fixture, a_throwing_post_processor_answers_500_and_ends_its_command)
+{
+    struct row
+    {
+        const char* behaviour;
+        QByteArray target;
+        QByteArray body; // empty: any text
+    };
+    const std::vector<row> rows = {
+        { "throws", "/t/rabbit?n=1&fail=merge%20broke", "merge broke" },
+        { "empty post-processor", "/t/rabbit?n=1&fail=empty", "" },
+    };
+    for (const row& r : rows) {
+        loop_client client(port());
+        auto& command = send(client, r.target);
+        // True: the link drops the command and its timer, so no later reply or time-out
+        // reaches it.
+        EXPECT_TRUE(command.on_reply(QJsonDocument(QJsonObject { { "r", 1 } }))) << r.behaviour;
+        raw_response answer;
+        ASSERT_TRUE(client.read(answer, 1000)) << r.behaviour;
+        EXPECT_EQ(answer.status, 500) << r.behaviour;
+        if (r.body.isEmpty())
+            EXPECT_FALSE(answer.body.isEmpty()) << r.behaviour;
+        else
+            EXPECT_EQ(answer.body, r.body) << r.behaviour;
+        EXPECT_TRUE(log_text().contains("reply of command count failed: ")) << r.behaviour;
+        command.on_error("rabbit command execution timeout");
+
+        // The next command on the same connection is answered normally.
+        auto& next = send(client, "/t/rabbit?n=1");
+        EXPECT_TRUE(next.on_reply(QJsonDocument(QJsonObject { { "r", 2 } })));
+        ASSERT_TRUE(client.read(answer)) << r.behaviour;
+        EXPECT_EQ(answer.status, 200) << r.behaviour;
+        EXPECT_EQ(answer.body, R"({"last":{"r":2},"replies":1})") << r.behaviour;
+    }
+}
+
 } // namespace

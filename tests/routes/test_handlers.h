@@ -94,13 +94,14 @@ public:
 };
 
 // An AMQP command that completes at the reply numbered by the query's "n", answering with
-// the number of replies it has seen.
+// the number of replies it has seen. "fail" makes its post-processor throw that text, or
+// leaves it empty when it is "empty".
 class RabbitHandler : public std::enable_shared_from_this<RabbitHandler>
 {
 public:
     static constexpr const char* handler_path = "/t/rabbit";
     static constexpr bool need_token = false;
-    static constexpr std::array<const char*, 2> param_keys { "n", "route_key" };
+    static constexpr std::array<const char*, 3> param_keys { "n", "route_key", "fail" };
     explicit RabbitHandler(const request_container&) { }
     HandlerResult get(const api_params& params)
     {
@@ -116,6 +117,12 @@ public:
                 QJsonObject { { "replies", self->replies_ }, { "last", reply.object() } });
             return self->replies_ >= needed;
         };
+        const QString fail = params.text("fail");
+        if (fail == "empty")
+            result._postProcess = nullptr;
+        else if (!fail.isEmpty())
+            result._postProcess
+                = [fail](QJsonDocument&) -> bool { throw std::runtime_error(fail.toStdString()); };
         return result;
     }
 
