@@ -1,7 +1,7 @@
 #include "handlers/modem/tornel_events.h"
 
-#include "handlers/modem/tornel_event_journals.h"
 #include "handlers/modem/tornel_numbers.h"
+#include "handlers/modem/tornel_tables.h"
 
 #include <algorithm>
 #include <optional>
@@ -146,9 +146,8 @@ QJsonObject events_modem_object(
 bool tornel_events_reply(QJsonDocument& reply, instance_replies& replies, QJsonArray& answer,
     const events_context& context)
 {
-    QJsonArray modems;
-    const QJsonObject per_modem = reply.object();
-    for (auto it = per_modem.begin(); it != per_modem.end(); ++it)
-        modems.append(events_modem_object(it.key(), it.value().toArray(), context));
-    return join_report_reply(reply, replies, answer, modems);
+    return join_report_reply(
+        reply, replies, answer, [&context](const QString& modem, const QJsonArray& records) {
+            return events_modem_object(modem, records, context);
+        });
 }

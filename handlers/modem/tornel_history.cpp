@@ -2,7 +2,7 @@
 
 #include "handlers/modem/obis_hex_key.h"
 #include "handlers/modem/tornel_numbers.h"
-#include "handlers/modem/tornel_profile_tables.h"
+#include "handlers/modem/tornel_tables.h"
 
 #include <QList>
 #include <algorithm>
@@ -150,9 +150,8 @@ QJsonObject history_modem_object(
 bool tornel_history_reply(QJsonDocument& reply, instance_replies& replies, QJsonArray& answer,
     const history_context& context)
 {
-    QJsonArray modems;
-    const QJsonObject per_modem = reply.object();
-    for (auto it = per_modem.begin(); it != per_modem.end(); ++it)
-        modems.append(history_modem_object(it.key(), it.value().toArray(), context));
-    return join_report_reply(reply, replies, answer, modems);
+    return join_report_reply(
+        reply, replies, answer, [&context](const QString& modem, const QJsonArray& records) {
+            return history_modem_object(modem, records, context);
+        });
 }

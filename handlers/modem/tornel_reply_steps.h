@@ -21,13 +21,16 @@ bool merge_meter_replies(QJsonDocument& reply, instance_replies& replies, Reshap
     return true;
 }
 
-// The common completion of the two reports: this reply's modem objects join `answer`; once
-// every instance has answered, the answer is the joined array.
-inline bool join_report_reply(
-    QJsonDocument& reply, instance_replies& replies, QJsonArray& answer, const QJsonArray& modems)
+// The common completion of the two reports: every modem of the reply (in key order) becomes
+// `modem_object(key, records)` joining `answer`; once every instance has answered, the answer is
+// the joined array.
+template <class ModemObject>
+bool join_report_reply(
+    QJsonDocument& reply, instance_replies& replies, QJsonArray& answer, ModemObject modem_object)
 {
-    for (const QJsonValue& modem : modems)
-        answer.append(modem);
+    const QJsonObject per_modem = reply.object();
+    for (auto it = per_modem.begin(); it != per_modem.end(); ++it)
+        answer.append(modem_object(it.key(), it.value().toArray()));
     if (!replies.count())
         return false;
     reply = QJsonDocument(answer);
