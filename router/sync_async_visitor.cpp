@@ -1,8 +1,10 @@
 #include "router/sync_async_visitor.h"
 
+#include "access/redis_connection.h"
 #include "amqp/command_client.h"
 #include "app/logger.h"
 #include "http/qhttp_server.h"
+#include "router/error_answer.h"
 #include "router/forward_delivery.h"
 #include "router/gzip.h"
 #include "router/statistics.h"
@@ -79,6 +81,14 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
         try {
             complete = result._postProcess(document);
             failed = false;
+        } catch (const RedisClient::Connection::Exception& e) {
+            // The access store failed under a reply step: answered as the same failure is on
+            // the request road, 400 "Redis exception: ...".
+            log_line(*out, LOG_ERROR)
+                << "reply of command " << result.command << " failed: " << e.what();
+            if (can_write(target, flag))
+                answer_failure(target, *out, std::current_exception());
+            return true;
         } catch (const std::exception& e) {
             failure = QString::fromUtf8(e.what());
         } catch (...) { }

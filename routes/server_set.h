@@ -2,6 +2,7 @@
 
 #include "handlers/modem/downlink_handlers.h"
 #include "handlers/modem/modem_api_handlers.h"
+#include "handlers/modem/tornel_handlers.h"
 #include "handlers/telecom/telecom_command_table.h"
 #include "handlers/telecom/user_statistic_handler.h"
 #include "router/access_bs.h"
@@ -50,5 +51,16 @@ using server_set = handler_set<
     DownlinkHandler, // "/api/dl"
     AccessBS, // "/api/access/bs"
     // "/driver_tornel/api/" handlers ("setting/version_list" before "setting").
+    Tornel_SendCmdHandler, // "/driver_tornel/api/cmd/send"
+    Tornel_StatusCmdHandler, // "/driver_tornel/api/cmd/status"
+    Tornel_ReadSettingsVersionListHandler, // "/driver_tornel/api/setting/version_list"
+    Tornel_ReadSettingsHandler, // "/driver_tornel/api/setting"
+    Tornel_ReportHistoryHandler, // "/driver_tornel/api/report/history"
+    Tornel_ReportEventsHandler, // "/driver_tornel/api/report/events"
+    Tornel_el_modems_for_get_index, // "/driver_tornel/api/el/modems_for_get_index"
+    Tornel_RAM_indexes, // "/driver_tornel/api/RAM/indexes"
+    Tornel_RAM_modems, // "/driver_tornel/api/RAM/modems"
+    Tornel_RAM_bs, // "/driver_tornel/api/RAM/bs"
+    Tornel_info, // "/driver_tornel/api/info"
     AuthNewForwardHandler // "/new_auth"
     >;
