@@ -13,11 +13,37 @@
 #include <QHostAddress>
 #include <QVariant>
 #include <QVector>
+#include <cerrno>
+#include <cstring>
+#include <sys/resource.h>
 
 namespace {
 
 // The tick needs at least a second: a smaller STATISTIC_PERIOD would make the timer spin.
 constexpr int min_statistic_period_ms = 1000;
+
+// Every client connection and every forward holds a descriptor: the soft limit goes up to the
+// hard one, which is logged (along with why it could not be raised).
+void raise_open_file_limit(logger& log)
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        log_line(log, LOG_WARNING) << "Open file limit unknown: " << strerror(errno);
+        return;
+    }
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+        else
+            log_line(log, LOG_WARNING) << QStringLiteral("Open file limit not raised to %1: %2")
+                                              .arg(QString::number(limit.rlim_max),
+                                                  QString::fromLocal8Bit(strerror(errno)));
+    }
+    log_line(log, LOG_INFORM)
+        << QStringLiteral("Open file limit: %1").arg(QString::number(limit.rlim_cur));
+}
 
 } // namespace
 
@@ -35,6 +61,7 @@ Application::Application(int& argc, char** argv)
     }
 
     logger& log = config_->get_logger(QString());
+    raise_open_file_limit(log);
     if (!config_->readable())
         log_line(log, LOG_ERROR) << "Config file " << config_->path()
                                  << " cannot be read; the defaults are used";

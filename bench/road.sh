@@ -125,3 +125,43 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 printf '%-44s %12s %12s %7s\n' "road ($conns connections, ${duration}s)" "gorvex r/s" "nginx r/s" "ratio"
 printf '%-44s %12s %12s %7s\n' "(a) handler not found, valid token" "$a_gw" "$a_ref" "$(ratio "$a_gw" "$a_ref")"
 printf '%-44s %12s %12s %7s\n' "(b) forward to a local target" "$b_gw" "$b_ref" "$(ratio "$b_gw" "$b_ref")"
+
+# --- (c) Idle load: the "handler not found" rate while idle keep-alive connections (one request
+# answered, then quiet) and slow clients (a request head sent a byte every 100 ms) are held
+# open, against the same server's idle-free rate measured just before; nginx (one worker) under
+# the same load beside it. BENCH_IDLE / BENCH_SLOW change the load.
+idle=${BENCH_IDLE:-10000}
+slow=${BENCH_SLOW:-200}
+ulimit -n "$(ulimit -Hn)"
+need=$((idle + slow + conns + 64))
+[ "$(ulimit -n)" -ge "$need" ] || { echo "open file limit $(ulimit -n) is below $need" >&2; exit 1; }
+cmake --build "$build" -j 4 --target idle_holder >/dev/null
+idle_ref_port=$(port)
+nginx_conf idle 1 "server { listen 127.0.0.1:$idle_ref_port;
+  location = /nothing { default_type application/json; return 200 '$body'; } }"
+sed -i -e "s/worker_connections [0-9]*;/worker_connections $need;/" \
+  -e "1i worker_rlimit_nofile $(ulimit -n);" "$work/idle/nginx.conf"
+nginx -c "$work/idle/nginx.conf" & pids+=($!)
+wait_port "$idle_ref_port"
+
+under_idle_load() { # port url [header]: r/s of the url while the idle load is held on port
+  local out="$work/holder.$1" holder
+  "$build/bench/idle_holder" "$1" "$idle" "$slow" $((duration + 120)) \
+    "Authorization: Bearer $token" >"$out" & holder=$!
+  for _ in $(seq 600); do
+    grep -q '^ready' "$out" && break
+    kill -0 "$holder" 2>/dev/null || { echo "idle_holder failed on port $1" >&2; exit 1; }
+    sleep 0.1
+  done
+  grep -q '^ready' "$out" || { echo "idle_holder not ready on port $1" >&2; exit 1; }
+  rps "$2" "${3:-}"
+  kill "$holder" 2>/dev/null || true
+  wait "$holder" 2>/dev/null || true
+}
+c_gw_free=$(rps "http://127.0.0.1:$gw_port/nothing" "Authorization: Bearer $token")
+c_gw=$(under_idle_load "$gw_port" "http://127.0.0.1:$gw_port/nothing" "Authorization: Bearer $token")
+c_ref_free=$(rps "http://127.0.0.1:$idle_ref_port/nothing")
+c_ref=$(under_idle_load "$idle_ref_port" "http://127.0.0.1:$idle_ref_port/nothing")
+printf '%-44s %12s %12s %7s\n' "(c) as (a), $idle idle + $slow slow clients" "$c_gw" "$c_ref" "$(ratio "$c_gw" "$c_ref")"
+printf '%-44s %12s %12s\n' "    idle-free rate of the same" "$c_gw_free" "$c_ref_free"
+printf '%-44s %12s %12s\n' "    under idle load / idle-free (goal >= 0.9)" "$(ratio "$c_gw" "$c_gw_free")" "$(ratio "$c_ref" "$c_ref_free")"

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <gtest/gtest.h>
 
 quint16 gateway_process::free_port()
 {
@@ -86,6 +87,9 @@ bool gateway_process::start_no_wait()
     proc_->setProcessChannelMode(QProcess::MergedChannels);
     proc_->setWorkingDirectory(dir_->path());
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    // A sanitizer run checks the gateway for leaks while the test programs themselves do not.
+    if (e.contains("GORVEX_GATEWAY_ASAN_OPTIONS"))
+        e.insert("ASAN_OPTIONS", e.value("GORVEX_GATEWAY_ASAN_OPTIONS"));
     for (auto it = env_.begin(); it != env_.end(); ++it)
         e.insert(it.key(), it.value());
     proc_->setProcessEnvironment(e);
@@ -116,16 +120,35 @@ bool gateway_process::running() const
     return proc_ && proc_->state() == QProcess::Running;
 }
 
+qint64 gateway_process::pid() const
+{
+    return proc_ ? proc_->processId() : 0;
+}
+
+int gateway_process::wait_for_exit(int wait_ms)
+{
+    if (!proc_)
+        return -1;
+    if (proc_->state() != QProcess::NotRunning && !proc_->waitForFinished(wait_ms))
+        return -1;
+    out_ += proc_->readAll();
+    return proc_->exitStatus() == QProcess::NormalExit ? proc_->exitCode() : -1;
+}
+
 void gateway_process::stop()
 {
     if (!proc_)
         return;
     if (proc_->state() != QProcess::NotRunning) {
         proc_->terminate();
-        if (!proc_->waitForFinished(5000)) {
+        // A sanitizer build looks for leaks at exit, which takes a while.
+        const int code = wait_for_exit(15000);
+        if (proc_->state() != QProcess::NotRunning) {
             proc_->kill();
             proc_->waitForFinished(5000);
         }
+        out_ += proc_->readAll();
+        EXPECT_EQ(code, 0) << "gorvex did not stop cleanly on SIGTERM:\n" << out_.constData();
     }
     out_ += proc_->readAll();
     proc_.reset();

@@ -1,0 +1,42 @@
+#include "gateway_fixture.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <csignal>
+
+namespace {
+
+struct stop_case
+{
+    const char* behaviour;
+    int signal;
+};
+
+// An operator's stop ends the event loop as its own end does: the listener and every client
+// connection are closed, and the exit status is 0.
+TEST_F(gateway_fixture, a_stop_signal_closes_everything_and_exits_with_zero)
+{
+    const stop_case cases[] = {
+        { "SIGTERM, as a service manager stops it", SIGTERM },
+        { "SIGINT, as Ctrl-C in a terminal stops it", SIGINT },
+    };
+    for (const stop_case& c : cases) {
+        start_gateway();
+        raw_http idle(gateway->port());
+        ASSERT_TRUE(idle.connected()) << c.behaviour;
+        idle.send("GET /nothing HTTP/1.1\r\nHost: x\r\n\r\n");
+        raw_response answer;
+        ASSERT_TRUE(idle.read(answer)) << c.behaviour; // kept alive, now idle
+
+        ASSERT_EQ(::kill(pid_t(gateway->pid()), c.signal), 0) << c.behaviour;
+        EXPECT_EQ(gateway->wait_for_exit(), 0) << c.behaviour << gateway->output().constData();
+        EXPECT_TRUE(idle.wait_closed()) << c.behaviour;
+        QTcpSocket late;
+        late.connectToHost(QHostAddress::LocalHost, gateway->port());
+        EXPECT_FALSE(late.waitForConnected(1000)) << c.behaviour;
+        TearDown();
+        gateway.reset();
+    }
+}
+
+} // namespace
