@@ -9,6 +9,9 @@
 #include <QUrl>
 #include <functional>
 
+class QSocketNotifier;
+class QTimer;
+
 namespace qhttp {
 
 // Limits that keep one client from exhausting the process.
@@ -16,6 +19,16 @@ struct server_limits
 {
     qint64 max_body_bytes = 64LL * 1024 * 1024; // larger bodies are answered 413
     int idle_timeout_ms = 60000; // connections idle this long are closed
+    // A request head not complete this long after its first byte closes the connection.
+    int head_timeout_ms = default_head_timeout_ms();
+    // Reading and parsing stop while more than the high mark of answers waits to be sent, and
+    // go on once it is down to the low mark.
+    qint64 output_high_bytes = 1024 * 1024;
+    qint64 output_low_bytes = 256 * 1024;
+
+    static int default_head_timeout_ms();
+    // For tests: the head time-out of servers made from now on.
+    static void set_default_head_timeout_ms(int ms);
 };
 
 namespace server {
@@ -103,10 +116,19 @@ public:
     void setLimits(const server_limits& limits) { limits_ = limits; }
     const server_limits& limits() const { return limits_; }
 
+signals:
+    // Accepting has stopped for a moment: the process is out of file descriptors. Emitted
+    // once until a connection is accepted again.
+    void acceptPaused();
+
 private:
     friend class QHttpConnection;
+    void accept_pending();
     void accept(qintptr descriptor);
     QTcpServer* tcp_ = nullptr;
+    QSocketNotifier* accept_notifier_ = nullptr;
+    QTimer* accept_retry_ = nullptr;
+    bool accept_starved_ = false;
     TServerHandler handler_;
     server_limits limits_;
 };

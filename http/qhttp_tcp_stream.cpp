@@ -167,12 +167,26 @@ void tcp_stream::write(const QByteArray& bytes)
         return;
     if (out_pos_ >= out_.size()) {
         out_ = bytes;
+        out_pos_ = 0;
     } else {
-        out_.remove(0, out_pos_); // what was sent already is not kept
+        // What was sent already is dropped only once it is most of the buffer, so a long queue
+        // is not moved for every answer added to it.
+        if (out_pos_ >= out_.size() / 2) {
+            out_.remove(0, out_pos_);
+            out_pos_ = 0;
+        }
         out_.append(bytes);
     }
-    out_pos_ = 0;
     schedule_send();
+}
+
+void tcp_stream::notify_drained(qint64 bytes)
+{
+    drain_mark_ = bytes;
+    if (bytes_to_write() <= drain_mark_) {
+        drain_mark_ = -1;
+        QMetaObject::invokeMethod(this, &tcp_stream::drained, Qt::QueuedConnection);
+    }
 }
 
 void tcp_stream::close_after_writing()
@@ -230,6 +244,11 @@ void tcp_stream::send_now()
     if (close_when_sent_ && bytes_to_write() == 0) {
         close_descriptor();
         emit closed();
+        return;
+    }
+    if (drain_mark_ >= 0 && bytes_to_write() <= drain_mark_) {
+        drain_mark_ = -1;
+        emit drained();
     }
 }
 
@@ -325,6 +344,7 @@ void tcp_stream::close_descriptor()
     out_ = QByteArray();
     out_pos_ = 0;
     close_when_sent_ = false;
+    drain_mark_ = -1;
 }
 
 } // namespace qhttp

@@ -27,6 +27,8 @@ public:
     bool running() const;
 
     quint16 port() const { return port_; }
+    // The running binary's process id; 0 when it does not run.
+    qint64 pid() const { return proc_ ? proc_->processId() : 0; }
     QString ini_path() const;
     QString dir() const;
     // Rewrites one ini value while the gateway runs.
