@@ -352,7 +352,7 @@ void QHttpConnection::dispatch_head()
     request->headers_.swap(headers_);
     request->remote_address_ = remote_address_;
     request->remote_port_ = remote_port_;
-    auto* response = new QHttpResponse(this, request);
+    QHttpResponse* response = &request->response_;
     response->head_ = parser_.method == HTTP_HEAD;
     request_ = request;
     response_ = response;

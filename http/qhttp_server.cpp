@@ -32,8 +32,9 @@ void server_limits::set_default_head_timeout_ms(int ms)
 
 namespace server {
 
-QHttpRequest::QHttpRequest(QObject* parent)
-    : QObject(parent)
+QHttpRequest::QHttpRequest(QHttpConnection* connection)
+    : QObject(connection)
+    , response_(connection)
 { }
 
 void QHttpRequest::collectData(int atMost)
@@ -42,9 +43,8 @@ void QHttpRequest::collectData(int atMost)
     collect_limit_ = atMost;
 }
 
-QHttpResponse::QHttpResponse(QHttpConnection* connection, QObject* parent)
-    : QObject(parent)
-    , connection_(connection)
+QHttpResponse::QHttpResponse(QHttpConnection* connection)
+    : connection_(connection)
 { }
 
 void QHttpResponse::end(const QByteArray& data)

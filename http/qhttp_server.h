@@ -36,9 +36,36 @@ namespace server {
 class QHttpConnection;
 class QHttpResponse;
 
-// One incoming request. Created when its headers are complete, destroyed (deleteLater) after
-// its answer has been written or when the client goes away; its `destroyed` signal comes
-// before its children are deleted.
+// The answer to one request. Headers keep the order they were added in.
+class QHttpResponse : public QObject
+{
+    Q_OBJECT
+public:
+    void setStatusCode(int code) { status_ = code; }
+    int statusCode() const { return status_; }
+    // A later header of the same name (case-insensitive) replaces the earlier one.
+    void addHeader(const QByteArray& field, const QByteArray& value) { headers_.set(field, value); }
+    THeaderList& headers() { return headers_; }
+    // Writes the status line, the headers (Content-Length set by the layer), the body, and
+    // completes the answer. A second end() is ignored.
+    void end(const QByteArray& data = QByteArray());
+    bool isDone() const { return done_; }
+
+private:
+    friend class QHttpConnection;
+    friend class QHttpRequest;
+    explicit QHttpResponse(QHttpConnection* connection);
+    QPointer<QHttpConnection> connection_;
+    int status_ = 200;
+    THeaderList headers_;
+    bool done_ = false;
+    bool head_ = false;
+};
+
+// One incoming request. Created when its headers are complete, destroyed after its answer has
+// been written (once the user code that wrote it has returned) or when the client goes away;
+// its `destroyed` signal comes before its children are deleted. Its response is part of it and
+// goes first.
 class QHttpRequest : public QObject
 {
     Q_OBJECT
@@ -61,7 +88,8 @@ signals:
 
 private:
     friend class QHttpConnection;
-    explicit QHttpRequest(QObject* parent);
+    explicit QHttpRequest(QHttpConnection* connection);
+    QHttpResponse response_;
     THttpMethod method_ = EHTTP_GET;
     QUrl url_;
     THeaderHash headers_;
@@ -71,31 +99,6 @@ private:
     bool complete_ = false;
     bool collect_ = false;
     int collect_limit_ = -1;
-};
-
-// The answer to one request. Headers keep the order they were added in.
-class QHttpResponse : public QObject
-{
-    Q_OBJECT
-public:
-    void setStatusCode(int code) { status_ = code; }
-    int statusCode() const { return status_; }
-    // A later header of the same name (case-insensitive) replaces the earlier one.
-    void addHeader(const QByteArray& field, const QByteArray& value) { headers_.set(field, value); }
-    THeaderList& headers() { return headers_; }
-    // Writes the status line, the headers (Content-Length set by the layer), the body, and
-    // completes the answer. A second end() is ignored.
-    void end(const QByteArray& data = QByteArray());
-    bool isDone() const { return done_; }
-
-private:
-    friend class QHttpConnection;
-    explicit QHttpResponse(QHttpConnection* connection, QObject* parent);
-    QPointer<QHttpConnection> connection_;
-    int status_ = 200;
-    THeaderList headers_;
-    bool done_ = false;
-    bool head_ = false;
 };
 
 using TServerHandler = std::function<void(QHttpRequest*, QHttpResponse*)>;

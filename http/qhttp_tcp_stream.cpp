@@ -153,7 +153,8 @@ qint64 tcp_stream::read(char* data, qint64 size)
     } while (got < 0 && errno == EINTR);
     if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
         // Taken up again: tell about whatever comes next.
-        if (!close_when_sent_)
+        read_since_notice_ = true;
+        if (!read_notifier_->isEnabled() && !close_when_sent_)
             read_notifier_->setEnabled(true);
         return qMax<qint64>(got, 0);
     }
@@ -277,9 +278,14 @@ void tcp_stream::on_writable()
 
 void tcp_stream::on_readable()
 {
-    // Quiet until the reader reads again, so input left unread (while the reader is busy in a
-    // nested event loop, say) does not spin the loop.
-    read_notifier_->setEnabled(false);
+    // Input the reader left unread since the last notice (while it is busy in a nested event
+    // loop, say) would spin the loop: quiet until it reads again. A reader that keeps reading
+    // costs no switching of the notifier.
+    if (!read_since_notice_) {
+        read_notifier_->setEnabled(false);
+        return;
+    }
+    read_since_notice_ = false;
     emit ready_read();
 }
 

@@ -84,6 +84,7 @@ private:
     int out_pos_ = 0;
     bool send_scheduled_ = false;
     bool close_when_sent_ = false;
+    bool read_since_notice_ = true; // read() was called since the last ready_read()
     qint64 drain_mark_ = -1; // -1: nobody waits for the output to drain
     QHostAddress peer_address_;
     quint16 peer_port_ = 0;
