@@ -101,6 +101,10 @@ QHttpConnection::~QHttpConnection()
     socket_->disconnect(this);
     if (response_)
         response_->connection_.clear();
+    // A request still held goes with its connection (one whose release was deferred is a
+    // child by now and goes with the other children).
+    delete release_.data();
+    delete request_.data();
 }
 
 const http_parser_settings& QHttpConnection::parser_settings()
@@ -445,10 +449,14 @@ void QHttpConnection::detach_request()
     request_.clear();
     if (!request)
         return;
-    if (user_depth_ > 0)
+    if (user_depth_ > 0) {
         release_ = request;
-    else
-        request->deleteLater();
+        return;
+    }
+    // Answered from outside our calls, by code of the request's own that is still on the
+    // stack: it goes when the event loop next turns, or with the connection if that is first.
+    request->setParent(this);
+    request->deleteLater();
 }
 
 void QHttpConnection::close_after_answer()

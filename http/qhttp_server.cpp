@@ -32,9 +32,10 @@ void server_limits::set_default_head_timeout_ms(int ms)
 
 namespace server {
 
+// Without a parent: a child would cost its connection two events per request. The connection
+// deletes it.
 QHttpRequest::QHttpRequest(QHttpConnection* connection)
-    : QObject(connection)
-    , response_(connection)
+    : response_(connection)
 { }
 
 void QHttpRequest::collectData(int atMost)

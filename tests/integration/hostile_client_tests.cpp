@@ -18,26 +18,21 @@
 
 namespace {
 
-qint64 status_kib(qint64 pid, const QByteArray& field)
+// Field `index` (from 0) of /proc/<pid>/<file>; the binary's name holds no blank.
+qint64 proc_field(qint64 pid, const char* file, int index)
 {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
-    return -1;
+    QFile f(QStringLiteral("/proc/%1/%2").arg(pid).arg(file));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().split(' ').value(index).toLongLong() : -1;
 }
 
-// User and system CPU time of a process, in clock ticks.
+qint64 rss_kib(qint64 pid)
+{
+    return proc_field(pid, "statm", 1) * sysconf(_SC_PAGESIZE) / 1024;
+}
+
 qint64 cpu_ticks(qint64 pid)
 {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return fields.value(11).toLongLong() + fields.value(12).toLongLong();
+    return proc_field(pid, "stat", 13) + proc_field(pid, "stat", 14);
 }
 
 // A plain non-blocking socket, so the test decides the receive buffer and never reads unless
@@ -72,23 +67,17 @@ struct raw_socket
     }
 };
 
-// Counts answers, and those that are not the expected 404, in a stream that comes in pieces.
+// Counts the 404 answers in a stream that comes in pieces.
 struct answer_counter
 {
     QByteArray buf;
     qint64 answers = 0;
-    qint64 not_404 = 0;
     void feed(const char* data, qint64 size)
     {
+        static const QByteArray needle = "HTTP/1.1 404 ";
         buf.append(data, int(size));
-        int at = 0;
-        int done = 0;
-        while ((at = buf.indexOf("HTTP/1.1 ", at)) >= 0 && at + 12 <= buf.size()) {
-            ++answers;
-            not_404 += buf.mid(at + 9, 3) != "404";
-            done = at += 12;
-        }
-        buf.remove(0, qMax(done, buf.size() - 11)); // a status line may have been cut
+        answers += buf.count(needle);
+        buf = buf.right(needle.size() - 1); // a status line may have been cut
     }
 };
 
@@ -102,7 +91,7 @@ TEST_F(gateway_fixture, a_client_that_never_reads_is_pushed_back_and_served_once
     start_gateway({ { "GENERAL_SETTINGS/LOG_LEVEL", "ERROR" } });
     const qint64 pid = gateway->pid();
     ASSERT_EQ(get("/warm-up").status, 404);
-    const qint64 rss_before = status_kib(pid, "VmRSS");
+    const qint64 rss_before = rss_kib(pid);
 
     raw_socket client(gateway->port(), 4096);
     ASSERT_GE(client.fd, 0);
@@ -126,12 +115,11 @@ TEST_F(gateway_fixture, a_client_that_never_reads_is_pushed_back_and_served_once
             client.wait(POLLOUT, 100);
         }
     }
-    const qint64 rss_growth_kib = status_kib(pid, "VmRSS") - rss_before;
+    const qint64 rss_growth_kib = rss_kib(pid) - rss_before;
     EXPECT_LT(sent, goal) << "the gateway read everything while its answers stayed unsent";
     EXPECT_LT(rss_growth_kib, 10 * 1024) << "after " << sent << " bytes of requests";
 
-    // The client reads now: every request sent so far is answered, in full and in order, and the
-    // connection goes on serving.
+    // The client reads now: every request it sent whole is answered.
     const qint64 requests = sent / request.size(); // a last one cut short is not answered
     answer_counter counter;
     char buffer[65536];
@@ -146,12 +134,11 @@ TEST_F(gateway_fixture, a_client_that_never_reads_is_pushed_back_and_served_once
             client.wait(POLLIN, 100);
     }
     EXPECT_EQ(counter.answers, requests);
-    EXPECT_EQ(counter.not_404, 0);
     EXPECT_TRUE(gateway->running());
 }
 
-// A head sent a byte at a time is cut off at its deadline, after the answers the connection
-// still owed; idle keep-alive connections keep their own, longer time.
+// A head sent a byte at a time is cut off at its deadline (shortened through the test seam);
+// idle keep-alive connections keep their own, longer time.
 TEST_F(gateway_fixture, a_head_that_comes_too_slowly_closes_its_connection)
 {
     QMap<QString, QString> ini = default_ini();
