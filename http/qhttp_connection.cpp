@@ -18,6 +18,7 @@ namespace {
 constexpr int max_unparsed_bytes = 256 * 1024;
 constexpr int input_reserve_bytes = 16 * 1024;
 constexpr int read_chunk_bytes = 16 * 1024;
+constexpr int target_reserve_bytes = 256;
 
 QString peer_text(const QHostAddress& address)
 {
@@ -75,6 +76,7 @@ QHttpConnection::QHttpConnection(tcp_stream* socket, QHttpServer* server)
     http_parser_init(&parser_, HTTP_REQUEST);
     parser_.data = this;
     in_.reserve(input_reserve_bytes);
+    target_.reserve(target_reserve_bytes); // reserved room stays when it is emptied
 
     connect(socket_, &tcp_stream::ready_read, this, [this] {
         readable_ = true;
@@ -132,7 +134,7 @@ int QHttpConnection::on_message_begin(http_parser* p)
     QHttpConnection* c = connection_of(p);
     c->stage_ = stage::head;
     c->start_head_clock();
-    c->target_.clear();
+    c->target_.resize(0); // keeps its room for the next target
     c->field_.clear();
     c->value_.clear();
     c->in_value_ = false;

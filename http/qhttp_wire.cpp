@@ -49,6 +49,9 @@ public:
     {
         char* start = p_;
         put(bytes);
+        const size_t size = size_t(p_ - start);
+        if (!std::memchr(start, '\r', size) && !std::memchr(start, '\n', size))
+            return; // as good as always
         for (char* c = start; c != p_; ++c)
             if (*c == '\r' || *c == '\n')
                 *c = ' ';
