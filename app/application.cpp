@@ -84,6 +84,10 @@ Application::Application(int& argc, char** argv)
         log_line(log, LOG_ERROR) << QStringLiteral("HTTP listen on %1:%2 failed: %3")
                                         .arg(http.HOST, QString::number(port),
                                             server_.errorString());
+    connect(&server_, &qhttp::server::QHttpServer::acceptPaused, this, [&log] {
+        log_line(log, LOG_WARNING) << "HTTP connections are not accepted for a moment: out of "
+                                      "file descriptors";
+    });
 
     statistic_timer_ = std::make_unique<QTimer>();
     const int period = config_->read_global_conf().STATISTIC_PERIOD;

@@ -28,6 +28,8 @@ void apply_test_seams()
         rabbit_client::set_reconnect_interval_ms(ms);
     if (const int ms = positive_env_ms("GORVEX_TEST_COMMIT_DELAY_MS"))
         ram_helper::set_commit_delay_ms(ms);
+    if (const int ms = positive_env_ms("GORVEX_TEST_HEAD_TIMEOUT_MS"))
+        qhttp::server_limits::set_default_head_timeout_ms(ms);
 }
 
 } // namespace

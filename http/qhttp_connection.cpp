@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <climits>
+#include <cstring>
 
 namespace qhttp {
 namespace server {
@@ -17,6 +18,7 @@ namespace {
 constexpr int max_unparsed_bytes = 256 * 1024;
 constexpr int input_reserve_bytes = 16 * 1024;
 constexpr int read_chunk_bytes = 16 * 1024;
+constexpr int target_reserve_bytes = 256;
 
 QString peer_text(const QHostAddress& address)
 {
@@ -51,9 +53,11 @@ QHttpConnection::user_call::~user_call()
     QHttpConnection* c = c_.data();
     if (!c || --c->user_depth_ > 0)
         return;
+    // Nothing of the request is on the stack any more, so it goes now: deferred, every
+    // request a client pipelines would live until the event loop next turns.
     if (QHttpRequest* done = c->release_.data()) {
         c->release_.clear();
-        done->deleteLater();
+        delete done;
     }
     if (c->gone_)
         c->deleteLater();
@@ -72,6 +76,7 @@ QHttpConnection::QHttpConnection(tcp_stream* socket, QHttpServer* server)
     http_parser_init(&parser_, HTTP_REQUEST);
     parser_.data = this;
     in_.reserve(input_reserve_bytes);
+    target_.reserve(target_reserve_bytes); // reserved room stays when it is emptied
 
     connect(socket_, &tcp_stream::ready_read, this, [this] {
         readable_ = true;
@@ -79,13 +84,17 @@ QHttpConnection::QHttpConnection(tcp_stream* socket, QHttpServer* server)
     });
     connect(socket_, &tcp_stream::failed, this, &QHttpConnection::teardown);
     connect(socket_, &tcp_stream::closed, this, &QHttpConnection::teardown);
+    connect(socket_, &tcp_stream::drained, this, [this] {
+        output_full_ = false;
+        schedule_pump();
+    });
 
     idle_timer_->setSingleShot(true);
     idle_timer_->setTimerType(Qt::CoarseTimer);
     connect(idle_timer_, &QTimer::timeout, this, &QHttpConnection::on_idle_timer);
-    activity_.start();
-    if (server_->limits().idle_timeout_ms > 0)
-        idle_timer_->start(server_->limits().idle_timeout_ms);
+    clock_.start();
+    const int idle = server_->limits().idle_timeout_ms;
+    arm_timer(0, idle > 0 ? idle : -1);
 }
 
 QHttpConnection::~QHttpConnection()
@@ -94,6 +103,10 @@ QHttpConnection::~QHttpConnection()
     socket_->disconnect(this);
     if (response_)
         response_->connection_.clear();
+    // A request still held goes with its connection (one whose release was deferred is a
+    // child by now and goes with the other children).
+    delete release_.data();
+    delete request_.data();
 }
 
 const http_parser_settings& QHttpConnection::parser_settings()
@@ -120,7 +133,8 @@ int QHttpConnection::on_message_begin(http_parser* p)
 {
     QHttpConnection* c = connection_of(p);
     c->stage_ = stage::head;
-    c->target_.clear();
+    c->start_head_clock();
+    c->target_.resize(0); // keeps its room for the next target
     c->field_.clear();
     c->value_.clear();
     c->in_value_ = false;
@@ -141,6 +155,10 @@ int QHttpConnection::on_header_field(http_parser* p, const char* at, size_t leng
     QHttpConnection* c = connection_of(p);
     if (c->in_value_)
         c->commit_header();
+    // The parser lets a blank pass in a name; such a request is refused as malformed, since
+    // peers that trim it would read a different header than we do.
+    if (std::memchr(at, ' ', length))
+        return 1;
     c->field_.append(at, int(length));
     return 0;
 }
@@ -158,6 +176,7 @@ int QHttpConnection::on_headers_complete(http_parser* p)
     QHttpConnection* c = connection_of(p);
     if (c->in_value_ || !c->field_.isEmpty())
         c->commit_header();
+    c->head_started_ = -1;
     c->event_ = event::head_done;
     http_parser_pause(p, 1);
     return 0;
@@ -226,7 +245,7 @@ bool QHttpConnection::read_socket()
     }
     if (got == 0)
         return false;
-    activity_.restart();
+    last_activity_ = clock_.elapsed();
     return true;
 }
 
@@ -267,6 +286,8 @@ void QHttpConnection::pump()
             }
             stage_ = stage::idle;
         }
+        if (stage_ == stage::idle && output_full())
+            return;
         if (in_pos_ >= in_.size()) {
             if (in_.capacity() > 4 * input_reserve_bytes) {
                 in_ = QByteArray();
@@ -283,6 +304,9 @@ void QHttpConnection::pump()
         const size_t parsed = http_parser_execute(
             &parser_, &parser_settings(), in_.constData() + in_pos_, size_t(in_.size() - in_pos_));
         in_pos_ += int(parsed);
+        // Blank lines between requests start the next head's clock: they could come forever.
+        if (stage_ == stage::idle && parsed > 0)
+            start_head_clock();
         const http_errno error = HTTP_PARSER_ERRNO(&parser_);
         if (error != HPE_OK && error != HPE_PAUSED) {
             fail(error);
@@ -299,10 +323,27 @@ void QHttpConnection::pump()
     }
 }
 
+// A client that does not take its answers is not read further: its answers would pile up in
+// memory for as long as it sends. Reading goes on once most of them have left.
+bool QHttpConnection::output_full()
+{
+    if (output_full_)
+        return true;
+    if (socket_->bytes_to_write() <= server_->limits().output_high_bytes)
+        return false;
+    output_full_ = true;
+    socket_->notify_drained(server_->limits().output_low_bytes);
+    return true;
+}
+
 void QHttpConnection::dispatch_head()
 {
+    if (parser_.http_major != 1 || parser_.http_minor > 1) {
+        answer_error(505, QByteArrayLiteral("{\"What\":\"HTTP version not supported\"}"));
+        return;
+    }
     keep_alive_ = http_should_keep_alive(&parser_) != 0;
-    http10_ = parser_.http_major == 1 && parser_.http_minor == 0;
+    http10_ = parser_.http_minor == 0;
 
     const quint64 length = parser_.content_length;
     if (length != ULLONG_MAX && length > quint64(server_->limits().max_body_bytes)) {
@@ -317,7 +358,7 @@ void QHttpConnection::dispatch_head()
     request->headers_.swap(headers_);
     request->remote_address_ = remote_address_;
     request->remote_port_ = remote_port_;
-    auto* response = new QHttpResponse(this, request);
+    QHttpResponse* response = &request->response_;
     response->head_ = parser_.method == HTTP_HEAD;
     request_ = request;
     response_ = response;
@@ -359,7 +400,7 @@ void QHttpConnection::write_answer(QHttpResponse* response, const QByteArray& bo
     // between the requests' own work, which under load costs more than the work itself.
     socket_->write(
         wire::answer_bytes(response->status_, response->headers_, body, response->head_, note));
-    activity_.restart();
+    last_activity_ = clock_.elapsed();
     detach_request();
     if (close) {
         close_after_answer();
@@ -410,15 +451,20 @@ void QHttpConnection::detach_request()
     request_.clear();
     if (!request)
         return;
-    if (user_depth_ > 0)
+    if (user_depth_ > 0) {
         release_ = request;
-    else
-        request->deleteLater();
+        return;
+    }
+    // Answered from outside our calls, by code of the request's own that is still on the
+    // stack: it goes when the event loop next turns, or with the connection if that is first.
+    request->setParent(this);
+    request->deleteLater();
 }
 
 void QHttpConnection::close_after_answer()
 {
     closing_ = true;
+    head_started_ = -1; // nothing more is parsed
     // Sends what is queued, then closes; `closed` releases the connection.
     socket_->close_after_writing();
 }
@@ -435,27 +481,70 @@ void QHttpConnection::teardown()
         deleteLater();
 }
 
+// Started by the first byte of a head (or a blank line before it), unless it runs already.
+void QHttpConnection::start_head_clock()
+{
+    const int head_timeout = server_->limits().head_timeout_ms;
+    if (head_started_ >= 0 || head_timeout <= 0)
+        return;
+    head_started_ = clock_.elapsed();
+    if (head_started_ + head_timeout < timer_due_)
+        arm_timer(head_started_, -1);
+}
+
+// Runs the timer to the nearer of the idle deadline (`idle_in` from `now`; -1: none) and the
+// deadline of the head under way.
+void QHttpConnection::arm_timer(qint64 now, qint64 idle_in)
+{
+    qint64 in = idle_in;
+    const int head_timeout = server_->limits().head_timeout_ms;
+    if (head_started_ >= 0 && head_timeout > 0) {
+        const qint64 head_in = qMax<qint64>(head_started_ + head_timeout - now, 0);
+        in = in < 0 ? head_in : qMin(in, head_in);
+    }
+    if (in < 0) {
+        idle_timer_->stop();
+        timer_due_ = LLONG_MAX;
+        return;
+    }
+    timer_due_ = now + in;
+    idle_timer_->start(int(in));
+}
+
 void QHttpConnection::on_idle_timer()
 {
     if (gone_)
         return;
+    const qint64 now = clock_.elapsed();
+    const int head_timeout = server_->limits().head_timeout_ms;
     const int timeout = server_->limits().idle_timeout_ms;
+    const qint64 idle_in = timeout > 0 ? timeout : -1;
+    // A head that takes too long never becomes a request: nothing is answered for it, and the
+    // answers already given leave before the connection closes.
+    if (head_started_ >= 0 && head_timeout > 0 && now - head_started_ >= head_timeout
+        && !closing_) {
+        head_started_ = -1;
+        close_after_answer();
+        if (!gone_)
+            arm_timer(now, idle_in);
+        return;
+    }
     // A request waiting for its answer (or a handler still running) is not idleness.
     if (response_ && (stage_ == stage::complete || user_depth_ > 0)) {
-        idle_timer_->start(timeout);
+        arm_timer(now, idle_in);
         return;
     }
     // An answer still draining to a client that keeps reading is not idleness either.
     const qint64 unsent = socket_->bytes_to_write();
     if (unsent > 0 && unsent != unsent_at_last_check_) {
         unsent_at_last_check_ = unsent;
-        idle_timer_->start(timeout);
+        arm_timer(now, idle_in);
         return;
     }
     unsent_at_last_check_ = unsent;
-    const qint64 idle = activity_.elapsed();
-    if (idle < timeout) {
-        idle_timer_->start(int(timeout - idle));
+    const qint64 idle = now - last_activity_;
+    if (timeout <= 0 || idle < timeout) {
+        arm_timer(now, timeout > 0 ? timeout - idle : -1);
         return;
     }
     if (closing_) {
@@ -467,7 +556,7 @@ void QHttpConnection::on_idle_timer()
     detach_request();
     close_after_answer();
     if (!gone_)
-        idle_timer_->start(timeout);
+        arm_timer(now, idle_in);
 }
 
 } // namespace server

@@ -63,6 +63,9 @@ private:
     void close_after_answer();
     void teardown();
     void on_idle_timer();
+    void arm_timer(qint64 now, qint64 idle_in);
+    void start_head_clock();
+    bool output_full();
     void commit_header();
 
     static const http_parser_settings& parser_settings();
@@ -76,8 +79,12 @@ private:
 
     tcp_stream* socket_;
     QHttpServer* server_;
+    // One timer watches both idleness and the head deadline; times are milliseconds on clock_.
     QTimer* idle_timer_;
-    QElapsedTimer activity_;
+    QElapsedTimer clock_;
+    qint64 last_activity_ = 0;
+    qint64 head_started_ = -1; // -1: no request head is under way
+    qint64 timer_due_ = 0;
     qint64 unsent_at_last_check_ = 0;
     QString remote_address_;
     quint16 remote_port_ = 0;
@@ -109,6 +116,7 @@ private:
     bool closing_ = false; // the connection closes once the last answer has left
     bool pump_scheduled_ = false;
     bool readable_ = false; // the socket said it has input that has not been read yet
+    bool output_full_ = false; // reading stopped until the unsent answers drain
 };
 
 } // namespace server

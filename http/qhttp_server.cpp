@@ -3,33 +3,39 @@
 #include "http/qhttp_connection.h"
 #include "http/qhttp_tcp_stream.h"
 
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <sys/socket.h>
+
 namespace qhttp {
-namespace server {
 
 namespace {
 
-// Hands every accepted descriptor to the server as it is, without a QTcpSocket around it.
-class descriptor_listener : public QTcpServer
-{
-public:
-    descriptor_listener(QHttpServer* server, void (QHttpServer::*accept)(qintptr))
-        : QTcpServer(server)
-        , server_(server)
-        , accept_(accept)
-    { }
+// A listener that ran out of descriptors tries again after this long; the connections that
+// wait meanwhile stay in the kernel's backlog.
+constexpr int starved_accept_retry_ms = 250;
 
-protected:
-    void incomingConnection(qintptr descriptor) override { (server_->*accept_)(descriptor); }
-
-private:
-    QHttpServer* server_;
-    void (QHttpServer::*accept_)(qintptr);
-};
+int head_timeout_default_ms = 60000;
 
 } // namespace
 
-QHttpRequest::QHttpRequest(QObject* parent)
-    : QObject(parent)
+int server_limits::default_head_timeout_ms()
+{
+    return head_timeout_default_ms;
+}
+
+void server_limits::set_default_head_timeout_ms(int ms)
+{
+    head_timeout_default_ms = ms;
+}
+
+namespace server {
+
+// Without a parent: a child would cost its connection two events per request. The connection
+// deletes it.
+QHttpRequest::QHttpRequest(QHttpConnection* connection)
+    : response_(connection)
 { }
 
 void QHttpRequest::collectData(int atMost)
@@ -38,9 +44,8 @@ void QHttpRequest::collectData(int atMost)
     collect_limit_ = atMost;
 }
 
-QHttpResponse::QHttpResponse(QHttpConnection* connection, QObject* parent)
-    : QObject(parent)
-    , connection_(connection)
+QHttpResponse::QHttpResponse(QHttpConnection* connection)
+    : connection_(connection)
 { }
 
 void QHttpResponse::end(const QByteArray& data)
@@ -54,21 +59,35 @@ void QHttpResponse::end(const QByteArray& data)
 
 QHttpServer::QHttpServer(QObject* parent)
     : QObject(parent)
-    , tcp_(new descriptor_listener(this, &QHttpServer::accept))
-{ }
+    , tcp_(new QTcpServer(this))
+    , accept_retry_(new QTimer(this))
+{
+    accept_retry_->setSingleShot(true);
+    connect(accept_retry_, &QTimer::timeout, this, [this] {
+        if (accept_notifier_)
+            accept_notifier_->setEnabled(true);
+    });
+}
 
 QHttpServer::~QHttpServer()
 {
     // Connections are children; they go before the listener does.
-    tcp_->close();
+    stopListening();
 }
 
+// QTcpServer only binds and listens here: its own accepting spins on a listener that is out of
+// descriptors (the pending connection keeps it readable) and wraps every connection in more
+// than the layer needs.
 bool QHttpServer::listen(const QHostAddress& address, quint16 port, const TServerHandler& handler)
 {
     handler_ = handler;
-    if (tcp_->isListening())
-        tcp_->close();
-    return tcp_->listen(address, port);
+    stopListening();
+    if (!tcp_->listen(address, port))
+        return false;
+    tcp_->pauseAccepting();
+    accept_notifier_ = new QSocketNotifier(tcp_->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(accept_notifier_, &QSocketNotifier::activated, this, &QHttpServer::accept_pending);
+    return true;
 }
 
 bool QHttpServer::isListening() const
@@ -88,7 +107,37 @@ QString QHttpServer::errorString() const
 
 void QHttpServer::stopListening()
 {
+    delete accept_notifier_; // before the descriptor it watches is closed
+    accept_notifier_ = nullptr;
+    accept_retry_->stop();
     tcp_->close();
+}
+
+void QHttpServer::accept_pending()
+{
+    const int listener = int(tcp_->socketDescriptor());
+    for (;;) {
+        const int descriptor = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (descriptor >= 0) {
+            accept_starved_ = false;
+            accept(descriptor);
+            continue;
+        }
+        // A connection reset before it was taken is only that one connection's end.
+        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
+            continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // Descriptors come back as connections close: the listener rests meanwhile, and
+            // the connections that wait stay in the kernel's backlog.
+            accept_notifier_->setEnabled(false);
+            accept_retry_->start(starved_accept_retry_ms);
+            if (!accept_starved_) {
+                accept_starved_ = true;
+                emit acceptPaused();
+            }
+        }
+        return; // EAGAIN: all taken
+    }
 }
 
 void QHttpServer::accept(qintptr descriptor)

@@ -9,6 +9,9 @@
 #include <QUrl>
 #include <functional>
 
+class QSocketNotifier;
+class QTimer;
+
 namespace qhttp {
 
 // Limits that keep one client from exhausting the process.
@@ -16,6 +19,16 @@ struct server_limits
 {
     qint64 max_body_bytes = 64LL * 1024 * 1024; // larger bodies are answered 413
     int idle_timeout_ms = 60000; // connections idle this long are closed
+    // A request head not complete this long after its first byte closes the connection.
+    int head_timeout_ms = default_head_timeout_ms();
+    // Reading and parsing stop while more than the high mark of answers waits to be sent, and
+    // go on once it is down to the low mark.
+    qint64 output_high_bytes = 1024 * 1024;
+    qint64 output_low_bytes = 256 * 1024;
+
+    static int default_head_timeout_ms();
+    // For tests: the head time-out of servers made from now on.
+    static void set_default_head_timeout_ms(int ms);
 };
 
 namespace server {
@@ -23,9 +36,36 @@ namespace server {
 class QHttpConnection;
 class QHttpResponse;
 
-// One incoming request. Created when its headers are complete, destroyed (deleteLater) after
-// its answer has been written or when the client goes away; its `destroyed` signal comes
-// before its children are deleted.
+// The answer to one request. Headers keep the order they were added in.
+class QHttpResponse : public QObject
+{
+    Q_OBJECT
+public:
+    void setStatusCode(int code) { status_ = code; }
+    int statusCode() const { return status_; }
+    // A later header of the same name (case-insensitive) replaces the earlier one.
+    void addHeader(const QByteArray& field, const QByteArray& value) { headers_.set(field, value); }
+    THeaderList& headers() { return headers_; }
+    // Writes the status line, the headers (Content-Length set by the layer), the body, and
+    // completes the answer. A second end() is ignored.
+    void end(const QByteArray& data = QByteArray());
+    bool isDone() const { return done_; }
+
+private:
+    friend class QHttpConnection;
+    friend class QHttpRequest;
+    explicit QHttpResponse(QHttpConnection* connection);
+    QPointer<QHttpConnection> connection_;
+    int status_ = 200;
+    THeaderList headers_;
+    bool done_ = false;
+    bool head_ = false;
+};
+
+// One incoming request. Created when its headers are complete, destroyed after its answer has
+// been written (once the user code that wrote it has returned) or when the client goes away;
+// its `destroyed` signal comes before its children are deleted. Its response is part of it and
+// goes first.
 class QHttpRequest : public QObject
 {
     Q_OBJECT
@@ -48,7 +88,8 @@ signals:
 
 private:
     friend class QHttpConnection;
-    explicit QHttpRequest(QObject* parent);
+    explicit QHttpRequest(QHttpConnection* connection);
+    QHttpResponse response_;
     THttpMethod method_ = EHTTP_GET;
     QUrl url_;
     THeaderHash headers_;
@@ -58,31 +99,6 @@ private:
     bool complete_ = false;
     bool collect_ = false;
     int collect_limit_ = -1;
-};
-
-// The answer to one request. Headers keep the order they were added in.
-class QHttpResponse : public QObject
-{
-    Q_OBJECT
-public:
-    void setStatusCode(int code) { status_ = code; }
-    int statusCode() const { return status_; }
-    // A later header of the same name (case-insensitive) replaces the earlier one.
-    void addHeader(const QByteArray& field, const QByteArray& value) { headers_.set(field, value); }
-    THeaderList& headers() { return headers_; }
-    // Writes the status line, the headers (Content-Length set by the layer), the body, and
-    // completes the answer. A second end() is ignored.
-    void end(const QByteArray& data = QByteArray());
-    bool isDone() const { return done_; }
-
-private:
-    friend class QHttpConnection;
-    explicit QHttpResponse(QHttpConnection* connection, QObject* parent);
-    QPointer<QHttpConnection> connection_;
-    int status_ = 200;
-    THeaderList headers_;
-    bool done_ = false;
-    bool head_ = false;
 };
 
 using TServerHandler = std::function<void(QHttpRequest*, QHttpResponse*)>;
@@ -103,10 +119,19 @@ public:
     void setLimits(const server_limits& limits) { limits_ = limits; }
     const server_limits& limits() const { return limits_; }
 
+signals:
+    // Accepting has stopped for a moment: the process is out of file descriptors. Emitted
+    // once until a connection is accepted again.
+    void acceptPaused();
+
 private:
     friend class QHttpConnection;
+    void accept_pending();
     void accept(qintptr descriptor);
     QTcpServer* tcp_ = nullptr;
+    QSocketNotifier* accept_notifier_ = nullptr;
+    QTimer* accept_retry_ = nullptr;
+    bool accept_starved_ = false;
     TServerHandler handler_;
     server_limits limits_;
 };

@@ -153,7 +153,8 @@ qint64 tcp_stream::read(char* data, qint64 size)
     } while (got < 0 && errno == EINTR);
     if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
         // Taken up again: tell about whatever comes next.
-        if (!close_when_sent_)
+        read_since_notice_ = true;
+        if (!read_notifier_->isEnabled() && !close_when_sent_)
             read_notifier_->setEnabled(true);
         return qMax<qint64>(got, 0);
     }
@@ -167,12 +168,26 @@ void tcp_stream::write(const QByteArray& bytes)
         return;
     if (out_pos_ >= out_.size()) {
         out_ = bytes;
+        out_pos_ = 0;
     } else {
-        out_.remove(0, out_pos_); // what was sent already is not kept
+        // What was sent already is dropped only once it is most of the buffer, so a long queue
+        // is not moved for every answer added to it.
+        if (out_pos_ >= out_.size() / 2) {
+            out_.remove(0, out_pos_);
+            out_pos_ = 0;
+        }
         out_.append(bytes);
     }
-    out_pos_ = 0;
     schedule_send();
+}
+
+void tcp_stream::notify_drained(qint64 bytes)
+{
+    drain_mark_ = bytes;
+    if (bytes_to_write() <= drain_mark_) {
+        drain_mark_ = -1;
+        QMetaObject::invokeMethod(this, &tcp_stream::drained, Qt::QueuedConnection);
+    }
 }
 
 void tcp_stream::close_after_writing()
@@ -230,6 +245,11 @@ void tcp_stream::send_now()
     if (close_when_sent_ && bytes_to_write() == 0) {
         close_descriptor();
         emit closed();
+        return;
+    }
+    if (drain_mark_ >= 0 && bytes_to_write() <= drain_mark_) {
+        drain_mark_ = -1;
+        emit drained();
     }
 }
 
@@ -258,9 +278,14 @@ void tcp_stream::on_writable()
 
 void tcp_stream::on_readable()
 {
-    // Quiet until the reader reads again, so input left unread (while the reader is busy in a
-    // nested event loop, say) does not spin the loop.
-    read_notifier_->setEnabled(false);
+    // Input the reader left unread since the last notice (while it is busy in a nested event
+    // loop, say) would spin the loop: quiet until it reads again. A reader that keeps reading
+    // costs no switching of the notifier.
+    if (!read_since_notice_) {
+        read_notifier_->setEnabled(false);
+        return;
+    }
+    read_since_notice_ = false;
     emit ready_read();
 }
 
@@ -325,6 +350,7 @@ void tcp_stream::close_descriptor()
     out_ = QByteArray();
     out_pos_ = 0;
     close_when_sent_ = false;
+    drain_mark_ = -1;
 }
 
 } // namespace qhttp

@@ -43,6 +43,9 @@ public:
     // Queues the bytes for sending; a failure to send is reported by failed().
     void write(const QByteArray& bytes);
     qint64 bytes_to_write() const { return qint64(out_.size()) - out_pos_; }
+    // Emits drained() once, as soon as no more than `bytes` are left to send (at once when
+    // that is already so); a later call replaces the mark.
+    void notify_drained(qint64 bytes);
     // Closes once the queued output has been sent; closed() follows.
     void close_after_writing();
     // Closes at once, dropping queued output, without signalling.
@@ -56,6 +59,8 @@ signals:
     void failed();
     // Closed after close_after_writing() sent the last output.
     void closed();
+    // The output has shrunk to the mark given to notify_drained().
+    void drained();
 
 private:
     enum class state { idle, connecting, connected, closed };
@@ -79,6 +84,8 @@ private:
     int out_pos_ = 0;
     bool send_scheduled_ = false;
     bool close_when_sent_ = false;
+    bool read_since_notice_ = true; // read() was called since the last ready_read()
+    qint64 drain_mark_ = -1; // -1: nobody waits for the output to drain
     QHostAddress peer_address_;
     quint16 peer_port_ = 0;
 };

@@ -24,7 +24,7 @@ void THeaderList::set(const QByteArray& name, const QByteArray& value)
             items_[i] = qMakePair(name, value);
         } else {
             // Duplicates added earlier with add() would otherwise survive the replacement.
-            items_.removeAt(i--);
+            items_.remove(i--);
         }
     }
     if (found < 0)
@@ -56,7 +56,7 @@ void THeaderList::remove(const QByteArray& name)
 {
     for (int i = 0; i < items_.size(); ++i)
         if (same_name(items_.at(i).first, name))
-            items_.removeAt(i--);
+            items_.remove(i--);
 }
 
 QByteArray method_name(int method)

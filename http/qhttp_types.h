@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QPair>
+#include <QVector>
 
 namespace qhttp {
 
@@ -32,11 +32,12 @@ public:
     QByteArray value(const QByteArray& name) const;
     bool has(const QByteArray& name) const;
     void remove(const QByteArray& name);
-    const QList<QPair<QByteArray, QByteArray>>& items() const { return items_; }
+    const QVector<QPair<QByteArray, QByteArray>>& items() const { return items_; }
     bool isEmpty() const { return items_.isEmpty(); }
 
 private:
-    QList<QPair<QByteArray, QByteArray>> items_;
+    // A vector keeps the pairs in one block; a list would allocate each of them on its own.
+    QVector<QPair<QByteArray, QByteArray>> items_;
 };
 
 // Name of a method number as the parser spells it ("GET", "POST", ...).

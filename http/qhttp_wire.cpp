@@ -27,48 +27,77 @@ bool is_connection(const QByteArray& name)
     return is_name(name, "connection", 10);
 }
 
-void append_number(QByteArray& out, qint64 value)
+// Writes into a buffer sized beforehand, so an answer costs one allocation and no growth.
+class writer
 {
-    char digits[24];
-    int n = 0;
-    quint64 v = value < 0 ? quint64(-value) : quint64(value);
-    do {
-        digits[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v);
-    if (value < 0)
-        out.append('-');
-    while (n)
-        out.append(digits[--n]);
-}
-
-void append_clean(QByteArray& out, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    const int size = bytes.size();
-    if (!std::memchr(data, '\r', size_t(size)) && !std::memchr(data, '\n', size_t(size))) {
-        out.append(bytes);
-        return;
+public:
+    // `most`: an upper bound of what will be written.
+    explicit writer(int most)
+    {
+        out_.resize(most);
+        p_ = out_.data();
     }
-    for (int i = 0; i < size; ++i)
-        out.append(data[i] == '\r' || data[i] == '\n' ? ' ' : data[i]);
-}
+    void put(const char* data, int size)
+    {
+        std::memcpy(p_, data, size_t(size));
+        p_ += size;
+    }
+    void put(const QByteArray& bytes) { put(bytes.constData(), bytes.size()); }
+    void put(char c) { *p_++ = c; }
+    // CR and LF become blanks, so that no header can be smuggled in.
+    void put_clean(const QByteArray& bytes)
+    {
+        char* start = p_;
+        put(bytes);
+        const size_t size = size_t(p_ - start);
+        if (!std::memchr(start, '\r', size) && !std::memchr(start, '\n', size))
+            return; // as good as always
+        for (char* c = start; c != p_; ++c)
+            if (*c == '\r' || *c == '\n')
+                *c = ' ';
+    }
+    void put_number(qint64 value)
+    {
+        char digits[24];
+        int n = 0;
+        quint64 v = value < 0 ? quint64(-value) : quint64(value);
+        do {
+            digits[n++] = char('0' + v % 10);
+            v /= 10;
+        } while (v);
+        if (value < 0)
+            put('-');
+        while (n)
+            put(digits[--n]);
+    }
+    void put_header(const QByteArray& name, const QByteArray& value)
+    {
+        put_clean(name);
+        put(": ", 2);
+        put_clean(value);
+        put("\r\n", 2);
+    }
+    void put_length(const QByteArray& name, qint64 length)
+    {
+        put_clean(name);
+        put(": ", 2);
+        put_number(length);
+        put("\r\n", 2);
+    }
+    QByteArray take()
+    {
+        out_.truncate(int(p_ - out_.constData()));
+        return std::move(out_);
+    }
 
-void append_header(QByteArray& out, const QByteArray& name, const QByteArray& value)
-{
-    append_clean(out, name);
-    out.append(": ", 2);
-    append_clean(out, value);
-    out.append("\r\n", 2);
-}
+private:
+    QByteArray out_;
+    char* p_;
+};
 
-void append_length(QByteArray& out, const QByteArray& name, qint64 length)
-{
-    append_clean(out, name);
-    out.append(": ", 2);
-    append_number(out, length);
-    out.append("\r\n", 2);
-}
+// Room for the fixed parts of a head: its first line's own words, numbers and the layer's own
+// headers (Content-Length, Connection, Host).
+constexpr int fixed_head_bytes = 160;
 
 int headers_size(const THeaderList& headers)
 {
@@ -82,20 +111,20 @@ int headers_size(const THeaderList& headers)
 // Transfer-Encoding is dropped and a given Content-Length is made to tell the real size, in
 // its place. Returns whether a length was written; a negative size writes none.
 template <class Seen>
-bool append_framed_headers(QByteArray& out, const THeaderList& headers, qint64 body_size, Seen seen)
+bool put_framed_headers(writer& out, const THeaderList& headers, qint64 body_size, Seen seen)
 {
     bool length_written = body_size < 0;
     for (const auto& h : headers.items()) {
         if (is_content_length(h.first)) {
             if (!length_written)
-                append_length(out, h.first, body_size);
+                out.put_length(h.first, body_size);
             length_written = true;
             continue;
         }
         if (is_transfer_encoding(h.first))
             continue;
         seen(h.first);
-        append_header(out, h.first, h.second);
+        out.put_header(h.first, h.second);
     }
     return length_written;
 }
@@ -161,27 +190,28 @@ QByteArray answer_bytes(int status, const THeaderList& headers, const QByteArray
 {
     const bool no_length = (status >= 100 && status < 200) || status == 204;
     const bool no_body = head_request || no_length || status == 304;
+    const QByteArray reason = reason_phrase(status);
 
-    QByteArray out;
-    out.reserve(64 + headers_size(headers) + (no_body ? 0 : body.size()));
-    out.append("HTTP/1.1 ", 9);
-    append_number(out, status);
-    out.append(' ');
-    out.append(reason_phrase(status));
-    out.append("\r\n", 2);
+    writer out(
+        fixed_head_bytes + reason.size() + headers_size(headers) + (no_body ? 0 : body.size()));
+    out.put("HTTP/1.1 ", 9);
+    out.put_number(status);
+    out.put(' ');
+    out.put(reason);
+    out.put("\r\n", 2);
 
     bool connection_given = false;
-    if (!append_framed_headers(out, headers, no_length ? -1 : body.size(),
+    if (!put_framed_headers(out, headers, no_length ? -1 : body.size(),
             [&](const QByteArray& name) { connection_given |= is_connection(name); }))
-        append_length(out, QByteArrayLiteral("Content-Length"), body.size());
+        out.put_length(QByteArrayLiteral("Content-Length"), body.size());
     if (!connection_given && note == connection_note::close)
-        out.append("Connection: close\r\n");
+        out.put("Connection: close\r\n", 19);
     else if (!connection_given && note == connection_note::keep_alive)
-        out.append("Connection: keep-alive\r\n");
-    out.append("\r\n", 2);
+        out.put("Connection: keep-alive\r\n", 24);
+    out.put("\r\n", 2);
     if (!no_body)
-        out.append(body);
-    return out;
+        out.put(body);
+    return out.take();
 }
 
 QByteArray request_target(const QUrl& url)
@@ -205,29 +235,34 @@ QByteArray request_target(const QUrl& url)
 QByteArray request_bytes(
     const QByteArray& method, const QUrl& url, const THeaderList& headers, const QByteArray& body)
 {
-    QByteArray out;
-    out.reserve(128 + headers_size(headers) + body.size());
-    out.append(method);
-    out.append(' ');
-    out.append(request_target(url));
-    out.append(" HTTP/1.1\r\n", 11);
-
+    const QByteArray target = request_target(url);
     bool host_given = false;
-    const bool length_written = append_framed_headers(out, headers, body.size(),
-        [&](const QByteArray& name) { host_given |= is_name(name, "host", 4); });
+    for (const auto& h : headers.items())
+        host_given |= is_name(h.first, "host", 4);
+    QByteArray host;
     if (!host_given) {
-        QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+        host = url.host(QUrl::FullyEncoded).toLatin1();
         if (host.contains(':'))
             host = '[' + host + ']';
         if (url.port() > 0 && url.port() != 80)
             host += ':' + QByteArray::number(url.port());
-        append_header(out, QByteArrayLiteral("Host"), host);
     }
+
+    writer out(fixed_head_bytes + method.size() + target.size() + host.size()
+        + headers_size(headers) + body.size());
+    out.put(method);
+    out.put(' ');
+    out.put(target);
+    out.put(" HTTP/1.1\r\n", 11);
+    const bool length_written
+        = put_framed_headers(out, headers, body.size(), [](const QByteArray&) {});
+    if (!host_given)
+        out.put_header(QByteArrayLiteral("Host"), host);
     if (!length_written)
-        append_length(out, QByteArrayLiteral("Content-Length"), body.size());
-    out.append("\r\n", 2);
-    out.append(body);
-    return out;
+        out.put_length(QByteArrayLiteral("Content-Length"), body.size());
+    out.put("\r\n", 2);
+    out.put(body);
+    return out.take();
 }
 
 } // namespace wire

@@ -96,7 +96,7 @@ void run(QHttpClient* client, qhttp::THttpMethod method, const QUrl& url, outcom
         [&out](QHttpResponse* response) {
             out.events << "response";
             out.status = response->status();
-            out.headers = response->headers().items();
+            out.headers = response->headers().items().toList();
             response->collectData(-1);
             QObject::connect(response, &QHttpResponse::end, [&out, response] {
                 out.events << "end";

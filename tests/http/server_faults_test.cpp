@@ -70,6 +70,14 @@ TEST(HttpServerFaults, MalformedInputIsAnsweredAndClosed)
                 + "\r\n0\r\n\r\n",
             413, "{\"What\":\"Request body too large\"}", false, 0 },
         { "head over the parser's limit", big_header, 431, "", false, 0 },
+        { "version 2.0", "GET / HTTP/2.0\r\n\r\n", 505, "{\"What\":\"HTTP version not supported\"}",
+            true, 0 },
+        { "version 1.2", "GET / HTTP/1.2\r\nHost: x\r\n\r\n", 505, "", true, 0 },
+        { "version 0.9", "GET / HTTP/0.9\r\n\r\n", 505, "", true, 0 },
+        { "blank inside a header name", "GET / HTTP/1.1\r\nX Forwarded: a\r\n\r\n", 400,
+            "{\"What\":\"Bad request\"}", true, 0 },
+        { "blank before the colon", "GET / HTTP/1.1\r\nHost : x\r\n\r\n", 400, "", true, 0 },
+        { "tab inside a header name", "GET / HTTP/1.1\r\nX\tY: a\r\n\r\n", 400, "", true, 0 },
     };
     for (const Case& c : cases) {
         handled = 0;
@@ -227,4 +235,53 @@ TEST(HttpServerFaults, ServerDestroyedWithRequestsPending)
     s.reset();
     EXPECT_TRUE(pending.isNull());
     EXPECT_TRUE(client.wait_closed());
+}
+
+// A head has a deadline from its first byte, whatever trickles in meanwhile; the request it
+// would have been is never answered, and what was owed before it still goes out.
+TEST(HttpServerFaults, HeadNotCompleteInTimeClosesTheConnection)
+{
+    qhttp::server_limits limits;
+    limits.head_timeout_ms = 400;
+    limits.idle_timeout_ms = 10000;
+    http_test::server s(limits);
+    int handled = 0;
+    s.handler = [&](QHttpRequest*, QHttpResponse* response) {
+        ++handled;
+        response->end("ok");
+    };
+    struct Case
+    {
+        const char* behaviour;
+        QByteArray first; // sent at once
+        QByteArray trickle; // then a byte every 50 ms, as long as the test runs
+        int answers; // whole answers read before the close
+        bool closed;
+    };
+    const Case cases[] = {
+        { "head sent a byte at a time", "", "GET / HTTP/1.1\r\nX-Slow: aaaaaaaaaaaaaaaaaaaaaaa", 0,
+            true },
+        { "blank lines before a head", "", QByteArray(60, '\n'), 0, true },
+        { "answer owed before the slow head goes first",
+            "GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n",
+            "X-Slow: aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 1, true },
+        { "head completed in time", "GET / HTTP/1.1\r\nHost: x\r\n", "\r\n", 1, false },
+    };
+    for (const Case& c : cases) {
+        handled = 0;
+        peer client(s.port());
+        client.send(c.first);
+        for (char byte : c.trickle) {
+            client.send(QByteArray(1, byte));
+            if (client.wait_closed(50))
+                break;
+        }
+        EXPECT_EQ(client.wait_closed(1000), c.closed) << c.behaviour;
+        int answers = 0;
+        raw_response r;
+        while (client.read(r, false, 200))
+            ++answers;
+        EXPECT_EQ(answers, c.answers) << c.behaviour;
+        EXPECT_EQ(handled, c.answers) << c.behaviour;
+    }
 }

@@ -32,6 +32,8 @@ public:
     int wait_for_exit(int wait_ms = 15000);
 
     quint16 port() const { return port_; }
+    // The running binary's process id; 0 when it does not run.
+    qint64 pid() const { return proc_ ? proc_->processId() : 0; }
     QString ini_path() const;
     QString dir() const;
     // Rewrites one ini value while the gateway runs.

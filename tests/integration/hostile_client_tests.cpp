@@ -1,0 +1,231 @@
+#include "gateway_fixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// Clients that do not play along: they never read, send their heads a byte at a time, or
+// come when the gateway is out of descriptors. The gateway holds its memory, its deadlines and
+// its other clients through all of them.
+
+namespace {
+
+// Field `index` (from 0) of /proc/<pid>/<file>; the binary's name holds no blank.
+qint64 proc_field(qint64 pid, const char* file, int index)
+{
+    QFile f(QStringLiteral("/proc/%1/%2").arg(pid).arg(file));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().split(' ').value(index).toLongLong() : -1;
+}
+
+qint64 rss_kib(qint64 pid)
+{
+    return proc_field(pid, "statm", 1) * sysconf(_SC_PAGESIZE) / 1024;
+}
+
+qint64 cpu_ticks(qint64 pid)
+{
+    return proc_field(pid, "stat", 13) + proc_field(pid, "stat", 14);
+}
+
+// A plain non-blocking socket, so the test decides the receive buffer and never reads unless
+// it means to.
+struct raw_socket
+{
+    int fd = -1;
+    raw_socket(quint16 port, int receive_buffer)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            ::close(fd);
+            fd = -1;
+            return;
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    ~raw_socket()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool wait(short events, int ms)
+    {
+        pollfd p { fd, events, 0 };
+        return ::poll(&p, 1, ms) > 0;
+    }
+};
+
+// Counts the 404 answers in a stream that comes in pieces.
+struct answer_counter
+{
+    QByteArray buf;
+    qint64 answers = 0;
+    void feed(const char* data, qint64 size)
+    {
+        static const QByteArray needle = "HTTP/1.1 404 ";
+        buf.append(data, int(size));
+        answers += buf.count(needle);
+        buf = buf.right(needle.size() - 1); // a status line may have been cut
+    }
+};
+
+} // namespace
+
+// A client pipelining requests without ever reading its answers is no longer read once its
+// unsent answers pass a bound, so TCP pushes it back instead of the gateway's memory growing;
+// once it reads, it gets every answer.
+TEST_F(gateway_fixture, a_client_that_never_reads_is_pushed_back_and_served_once_it_reads)
+{
+    QMap<QString, QString> ini = default_ini();
+    ini["GENERAL_SETTINGS/LOG_LEVEL"] = "ERROR";
+    // A sanitizer build would otherwise keep what is freed for a while, which is not growth.
+    const QString asan = qEnvironmentVariable("ASAN_OPTIONS");
+    gateway = std::make_unique<gateway_process>(ini,
+        QMap<QString, QString> {
+            { "ASAN_OPTIONS", (asan.isEmpty() ? "" : asan + ":") + "quarantine_size_mb=0" } });
+    ASSERT_TRUE(gateway->start()) << gateway->output().constData();
+    const qint64 pid = gateway->pid();
+    ASSERT_EQ(get("/warm-up").status, 404);
+    const qint64 rss_before = rss_kib(pid);
+
+    raw_socket client(gateway->port(), 4096);
+    ASSERT_GE(client.fd, 0);
+    const QByteArray request = "GET /zzz HTTP/1.1\r\n\r\n";
+    const QByteArray chunk = request.repeated(65536 / request.size());
+    const qint64 goal = 32LL * 1024 * 1024;
+    qint64 sent = 0;
+    QElapsedTimer since_progress;
+    QElapsedTimer total;
+    since_progress.start();
+    total.start();
+    // Sends until everything went or the gateway has stopped taking more for a while.
+    while (sent < goal && since_progress.elapsed() < 1500 && total.elapsed() < 60000) {
+        const int offset = int(sent % chunk.size());
+        const ssize_t n = ::send(
+            client.fd, chunk.constData() + offset, size_t(chunk.size() - offset), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += n;
+            since_progress.restart();
+        } else {
+            client.wait(POLLOUT, 100);
+        }
+    }
+    const qint64 rss_growth_kib = rss_kib(pid) - rss_before;
+    EXPECT_LT(sent, goal) << "the gateway read everything while its answers stayed unsent";
+    EXPECT_LT(rss_growth_kib, 10 * 1024) << "after " << sent << " bytes of requests";
+
+    // The client reads now: every request it sent whole is answered.
+    const qint64 requests = sent / request.size(); // a last one cut short is not answered
+    answer_counter counter;
+    char buffer[65536];
+    total.restart();
+    while (counter.answers < requests && total.elapsed() < 120000) {
+        const ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
+        if (n > 0)
+            counter.feed(buffer, n);
+        else if (n == 0)
+            break;
+        else
+            client.wait(POLLIN, 100);
+    }
+    EXPECT_EQ(counter.answers, requests);
+    EXPECT_TRUE(gateway->running());
+}
+
+// A head sent a byte at a time is cut off at its deadline (shortened through the test seam);
+// idle keep-alive connections keep their own, longer time.
+TEST_F(gateway_fixture, a_head_that_comes_too_slowly_closes_its_connection)
+{
+    QMap<QString, QString> ini = default_ini();
+    ini["GENERAL_SETTINGS/LOG_LEVEL"] = "ERROR";
+    gateway = std::make_unique<gateway_process>(
+        ini, QMap<QString, QString> { { "GORVEX_TEST_HEAD_TIMEOUT_MS", "700" } });
+    ASSERT_TRUE(gateway->start()) << gateway->output().constData();
+
+    raw_http idle(gateway->port());
+    raw_http slow(gateway->port());
+    slow.send("GET /first HTTP/1.1\r\n\r\n");
+    raw_response first;
+    ASSERT_TRUE(slow.read(first));
+    EXPECT_EQ(first.status, 404);
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray head = "GET /second HTTP/1.1\r\nX-Slow: ";
+    int sent = 0;
+    bool closed = false;
+    while (!closed && clock.elapsed() < 5000) {
+        slow.send(head.mid(sent % head.size(), 1)); // a byte every 100 ms, never the end
+        ++sent;
+        closed = slow.wait_closed(100);
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_GE(clock.elapsed(), 600);
+    EXPECT_LT(clock.elapsed(), 3000);
+
+    idle.send("GET /later HTTP/1.1\r\n\r\n");
+    raw_response later;
+    ASSERT_TRUE(idle.read(later)) << "an idle connection outlives the head deadline";
+    EXPECT_EQ(later.status, 404);
+}
+
+// Out of descriptors, the gateway stops accepting for a moment instead of spinning on its
+// listener, keeps serving the connections it has, warns once, and takes the waiting client
+// as soon as descriptors are free again.
+TEST_F(gateway_fixture, out_of_descriptors_pauses_accepting_and_keeps_serving)
+{
+    start_gateway({ { "GENERAL_SETTINGS/LOG_LEVEL", "WARNING" } });
+    const qint64 pid = gateway->pid();
+    const int open_now = QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                             .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
+                             .size();
+    const QString limit = QString::number(open_now + 2);
+    ASSERT_EQ(QProcess::execute(
+                  "prlimit", { "--pid", QString::number(pid), "--nofile=" + limit + ":" + limit }),
+        0);
+
+    // Connections are taken until the descriptors run out; the first one left unserved waits in
+    // the backlog (the links to the absent broker may hold a descriptor or not meanwhile).
+    std::vector<std::unique_ptr<raw_http>> held;
+    std::unique_ptr<raw_http> waiting;
+    while (!waiting && held.size() < 10) {
+        auto next = std::make_unique<raw_http>(gateway->port());
+        next->send("GET /held HTTP/1.1\r\n\r\n");
+        raw_response r;
+        if (next->read(r, 1000))
+            held.push_back(std::move(next));
+        else
+            waiting = std::move(next);
+    }
+    ASSERT_TRUE(waiting) << "the descriptor limit was not reached";
+    ASSERT_FALSE(held.empty());
+    ASSERT_TRUE(gateway->wait_for_output("out of file descriptors", 5000))
+        << gateway->output().constData();
+
+    const int warnings = gateway->output().count("out of file descriptors");
+    const qint64 cpu_before = cpu_ticks(pid);
+    QThread::msleep(1000); // several retries
+    EXPECT_LT(cpu_ticks(pid) - cpu_before, sysconf(_SC_CLK_TCK) / 4) << "no busy loop";
+    EXPECT_EQ(gateway->output().count("out of file descriptors"), warnings)
+        << "one warning for the whole shortage, not one per retry";
+    held.front()->send("GET /again HTTP/1.1\r\n\r\n");
+    raw_response again;
+    ASSERT_TRUE(held.front()->read(again)) << "open connections are still served";
+    EXPECT_EQ(again.status, 404);
+
+    held.clear();
+    raw_response answer;
+    ASSERT_TRUE(waiting->read(answer, 5000)) << "accepted once descriptors are free";
+    EXPECT_EQ(answer.status, 404);
+}
