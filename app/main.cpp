@@ -2,6 +2,7 @@
 #include "amqp/rabbit_api_man.h"
 #include "amqp/rabbit_client.h"
 #include "app/application.h"
+#include "router/forward_delivery.h"
 
 #include <QtGlobal>
 #include <memory>
@@ -26,6 +27,7 @@ void apply_test_seams()
         rabbit_client::set_reconnect_interval_ms(ms);
     if (const int ms = positive_env_ms("GORVEX_TEST_COMMIT_DELAY_MS"))
         ram_helper::set_commit_delay_ms(ms);
+    set_forward_stall_ms(positive_env_ms("GORVEX_TEST_FORWARD_STALL_MS"));
 }
 
 } // namespace

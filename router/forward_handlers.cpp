@@ -47,9 +47,23 @@ void put_client_address(QHash<QByteArray, QByteArray>& headers, const QString& a
 
 forward_handler::forward_handler(const request_container& container, forward_rules rules)
     : context_(container.context)
-    , conf_(container.conf)
     , rules_(rules)
-{ }
+{
+    switch (rules_.to) {
+    case forward_rules::target::app:
+        host_ = container.conf.APP_IP;
+        port_ = container.conf.APP_PORT;
+        break;
+    case forward_rules::target::sessions:
+        host_ = container.conf.SESSIONS_IP;
+        port_ = container.conf.SESSIONS_PORT;
+        break;
+    case forward_rules::target::auth:
+        host_ = container.conf.AUTH_IP;
+        port_ = container.conf.AUTH_PORT;
+        break;
+    }
+}
 
 HandlerResult forward_handler::process(qhttp::server::QHttpRequest* request)
 {
@@ -77,23 +91,6 @@ HandlerResult forward_handler::process(qhttp::server::QHttpRequest* request)
 HttpForwardAsycResult forward_handler::forward_url_builder(
     qhttp::server::QHttpRequest* request) const
 {
-    QString host;
-    int port = 0;
-    switch (rules_.to) {
-    case forward_rules::target::app:
-        host = conf_.APP_IP;
-        port = conf_.APP_PORT;
-        break;
-    case forward_rules::target::sessions:
-        host = conf_.SESSIONS_IP;
-        port = conf_.SESSIONS_PORT;
-        break;
-    case forward_rules::target::auth:
-        host = conf_.AUTH_IP;
-        port = conf_.AUTH_PORT;
-        break;
-    }
-
     const QUrl& incoming = request->url();
     HttpForwardAsycResult forward;
     forward.url.setPath(incoming.path(QUrl::FullyDecoded), QUrl::DecodedMode);
@@ -103,8 +100,8 @@ HttpForwardAsycResult forward_handler::forward_url_builder(
         forward.url.setQuery(incoming.query(form), QUrl::TolerantMode);
     }
     forward.url.setScheme(rules_.scheme_from_request ? incoming.scheme() : QStringLiteral("http"));
-    forward.url.setPort(port);
-    forward.url.setHost(host, QUrl::DecodedMode);
+    forward.url.setPort(port_);
+    forward.url.setHost(host_, QUrl::DecodedMode);
     forward.headers = request->headers();
     forward.body = request->collectedData();
     if (rules_.authorisation)

@@ -129,17 +129,19 @@ TEST(HttpClient, RequestReachesTheTargetByteForByte)
         { "Host and Content-Length added, headers as given", qhttp::EHTTP_POST, "/p q", "a=1&2",
             { { "X-Mixed", "Va Lue" }, { "user-agent", "gorvex: x" } }, "body",
             "POST /p%20q?a=1&2 HTTP/1.1\r\nX-Mixed: Va Lue\r\nuser-agent: gorvex: x\r\n"
-            "Host: 127.0.0.1:{port}\r\nContent-Length: 4\r\n\r\nbody" },
+            "Connection: keep-alive\r\nHost: 127.0.0.1:{port}\r\nContent-Length: 4\r\n\r\nbody" },
         { "the caller's Host and Content-Length are not doubled", qhttp::EHTTP_PUT, "/x", "",
             { { "host", "front:8080" }, { "content-length", "3" } }, "abc",
-            "PUT /x HTTP/1.1\r\nhost: front:8080\r\ncontent-length: 3\r\n\r\nabc" },
+            "PUT /x HTTP/1.1\r\nhost: front:8080\r\ncontent-length: 3\r\nConnection: "
+            "keep-alive\r\n\r\nabc" },
         { "CR/LF in a decoded path is encoded, never injected", qhttp::EHTTP_GET,
             "/a\r\nX-Injected: 1", "", {}, "",
-            "GET /a%0D%0AX-Injected:%201 HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nContent-Length: "
-            "0\r\n\r\n" },
+            "GET /a%0D%0AX-Injected:%201 HTTP/1.1\r\nConnection: keep-alive\r\nHost: "
+            "127.0.0.1:{port}\r\nContent-Length: 0\r\n\r\n" },
         { "chunked framing of the incoming request is not passed on", qhttp::EHTTP_POST, "/c", "",
             { { "transfer-encoding", "chunked" } }, "whole",
-            "POST /c HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nContent-Length: 5\r\n\r\nwhole" },
+            "POST /c HTTP/1.1\r\nConnection: keep-alive\r\nHost: 127.0.0.1:{port}\r\n"
+            "Content-Length: 5\r\n\r\nwhole" },
     };
     for (const Case& c : cases) {
         target t;
