@@ -62,6 +62,7 @@ struct QHttpClient::impl final : link_user
         pump();
     }
     void link_failed() override { on_stream_failed(); }
+    void link_destroyed() override { socket = nullptr; }
 
     void start_connecting();
     void connect_to(const QHostAddress& address);
@@ -429,7 +430,9 @@ bool QHttpClient::impl::deliver_head()
         return true;
     // Nothing of an answer known to be too long is read.
     const qint64 limit = q->answer_limit_;
-    if (limit >= 0 && announced_length > limit && method != EHTTP_HEAD) {
+    const bool bodiless
+        = method == EHTTP_HEAD || parser.status_code == 204 || parser.status_code == 304;
+    if (limit >= 0 && announced_length > limit && !bodiless) {
         fail();
         return false;
     }

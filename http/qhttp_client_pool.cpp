@@ -30,6 +30,12 @@ target_link::target_link(const QString& host, quint16 port, QObject* parent)
     , port(port)
 { }
 
+target_link::~target_link()
+{
+    if (user)
+        user->link_destroyed();
+}
+
 connection_pool::connection_pool(QObject* parent)
     : QObject(parent)
 { }

@@ -21,6 +21,8 @@ public:
     virtual void link_connected() = 0;
     virtual void link_readable() = 0;
     virtual void link_failed() = 0;
+    // The connection is being destroyed with the pool, at the end of the process.
+    virtual void link_destroyed() = 0;
 
 protected:
     ~link_user() = default;
@@ -33,6 +35,9 @@ class target_link : public tcp_stream
 {
 public:
     target_link(const QString& host, quint16 port, QObject* parent);
+    ~target_link() override;
+    target_link(const target_link&) = delete;
+    target_link& operator=(const target_link&) = delete;
 
     const QString host;
     const quint16 port;
