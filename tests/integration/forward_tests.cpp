@@ -321,20 +321,22 @@ qint64 peak_rss_kib(const QString& ini_path)
     return -1;
 }
 
+// What a target is scripted to do, and which fault that stands for.
+struct misbehaviour
+{
+    const char* behaviour;
+    http_target::behaviour b;
+    QByteArray answer;
+};
+
 TEST_F(forward_test, answers_beyond_the_body_cap_are_answered_408_without_holding_them)
 {
-    struct row
-    {
-        const char* behaviour;
-        http_target::behaviour b;
-        QByteArray answer;
-    };
-    const row rows[] = {
+    const misbehaviour rows[] = {
         { "300 MiB announced", http_target::behaviour::answer,
             "HTTP/1.1 200 OK\r\nContent-Length: 314572800\r\n\r\nxxxx" },
         { "no end in sight", http_target::behaviour::endless_answer, {} },
     };
-    for (const row& r : rows) {
+    for (const misbehaviour& r : rows) {
         target.script(r.b, r.answer);
         const raw_response answer
             = raw_http::request(gateway->port(), "GET", "/api/x", { user }, {}, 60000);
@@ -367,20 +369,14 @@ protected:
 
 TEST_F(forward_deadline_test, a_target_that_stops_short_is_answered_408)
 {
-    struct row
-    {
-        const char* behaviour;
-        http_target::behaviour b;
-        QByteArray answer;
-    };
-    const row rows[] = {
+    const misbehaviour rows[] = {
         { "accepts and never answers", http_target::behaviour::never_answer, {} },
         { "stops within the head", http_target::behaviour::answer,
             "HTTP/1.1 200 OK\r\nContent-Ty" },
         { "stops within the body", http_target::behaviour::answer,
             "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc" },
     };
-    for (const row& r : rows) {
+    for (const misbehaviour& r : rows) {
         target.script(r.b, r.answer);
         QElapsedTimer clock;
         clock.start();
