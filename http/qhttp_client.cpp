@@ -27,6 +27,7 @@ struct QHttpClient::impl final : link_user
 
     explicit impl(QHttpClient* q)
         : q(q)
+        , request(q)
     {
         http_parser_init(&parser, HTTP_RESPONSE);
         parser.data = this;
@@ -98,7 +99,8 @@ struct QHttpClient::impl final : link_user
     QUrl url;
     TRequstHandler request_handler;
     TResponseHandler response_handler;
-    QHttpRequest* request = nullptr;
+    QHttpRequest request;
+    bool request_made = false; // the request handler has been called
     QPointer<QHttpResponse> response;
 
     http_parser parser;
@@ -252,7 +254,7 @@ void QHttpClient::impl::on_connected()
     timer.stop();
     addresses.clear();
     arm_progress_check();
-    if (request) {
+    if (request_made) {
         // A fresh connection in place of a pooled one that failed: the request goes again.
         if (!sent.isEmpty()) {
             socket->write(sent);
@@ -260,11 +262,12 @@ void QHttpClient::impl::on_connected()
         }
         return;
     }
-    request = new QHttpRequest(q);
-    const TRequstHandler handler = request_handler;
+    request_made = true;
+    // Called once; taken out, since the handler may release the client.
+    const TRequstHandler handler = std::move(request_handler);
     user_call call(q);
     if (handler)
-        handler(request);
+        handler(&request);
 }
 
 // The connection could not be made (the next address of the host is tried, if any) or broke.
@@ -442,7 +445,8 @@ bool QHttpClient::impl::deliver_head()
     headers = THeaderList();
     response = r;
     QPointer<QHttpClient> self(q);
-    const TResponseHandler handler = response_handler;
+    // Called once, for the one final answer; taken out, since it may release the client.
+    const TResponseHandler handler = std::move(response_handler);
     {
         user_call call(q);
         if (handler)
@@ -525,8 +529,7 @@ void QHttpRequest::end(const QByteArray& data)
 }
 
 QHttpRequest::QHttpRequest(QHttpClient* client)
-    : QObject(client)
-    , client_(client)
+    : client_(client)
 { }
 
 QHttpResponse::QHttpResponse(QObject* parent)
@@ -601,9 +604,9 @@ void QHttpClient::write_request(const QByteArray& data)
     target_link* link = d_->socket;
     if (d_->stopped || !link || !link->is_connected())
         return;
-    THeaderList& headers = d_->request->headers_;
+    THeaderList& headers = d_->request.headers_;
     if (!headers.has("connection"))
-        headers.add("Connection", "keep-alive");
+        headers.add(QByteArrayLiteral("Connection"), QByteArrayLiteral("keep-alive"));
     else if (wire::asks_close(headers))
         d_->may_keep = false;
     const QByteArray bytes = wire::request_bytes(method_name(d_->method), d_->url, headers, data);

@@ -14,10 +14,9 @@ namespace client {
 
 class QHttpClient;
 
-// The request being written to the target.
-class QHttpRequest : public QObject
+// The request being written to the target; part of its client, not an object of its own.
+class QHttpRequest
 {
-    Q_OBJECT
 public:
     // Headers are written as given; the layer adds Host and Content-Length only when absent.
     void addHeader(const QByteArray& field, const QByteArray& value) { headers_.add(field, value); }

@@ -104,7 +104,7 @@ void write_forward_request(
             continue;
         if (is_name(it.key(), "user-agent")) {
             const QString agent = QString::fromUtf8(it.value().constData());
-            request->addHeader(it.key(), QStringLiteral("gorvex: %1").arg(agent).toLatin1());
+            request->addHeader(it.key(), QByteArrayLiteral("gorvex: ") + agent.toLatin1());
         } else {
             request->addHeader(it.key(), it.value());
         }

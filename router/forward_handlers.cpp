@@ -33,14 +33,35 @@ void put_client_address(QHash<QByteArray, QByteArray>& headers, const QString& a
 {
     bool found = false;
     for (auto it = headers.begin(); it != headers.end(); ++it) {
-        if (it.key().toLower() != "user-agent")
+        if (it.key().compare("user-agent", Qt::CaseInsensitive) != 0)
             continue;
-        it.value()
-            = QStringLiteral("%1: %2").arg(address, QString::fromUtf8(it.value())).toLatin1();
+        it.value() = (address + QLatin1String(": ") + QString::fromUtf8(it.value())).toLatin1();
         found = true;
     }
     if (!found)
         headers.insert("user-agent", (address + QLatin1Char(':')).toLatin1());
+}
+
+// The target's scheme, host and port as a URL. Checking a host costs more than the rest of the
+// URL together, and the targets are few: the URL of the last one is kept and shared.
+QUrl target_base(const QString& scheme, const QString& host, int port)
+{
+    struct last_target
+    {
+        QString scheme;
+        QString host;
+        int port = -1;
+        QUrl url;
+    };
+    static thread_local last_target last;
+    if (last.url.isEmpty() || last.port != port || last.host != host || last.scheme != scheme) {
+        QUrl url;
+        url.setScheme(scheme);
+        url.setPort(port);
+        url.setHost(host, QUrl::DecodedMode);
+        last = last_target { scheme, host, port, url };
+    }
+    return last.url;
 }
 
 } // namespace
@@ -93,15 +114,14 @@ HttpForwardAsycResult forward_handler::forward_url_builder(
 {
     const QUrl& incoming = request->url();
     HttpForwardAsycResult forward;
+    forward.url = target_base(
+        rules_.scheme_from_request ? incoming.scheme() : QStringLiteral("http"), host_, port_);
     forward.url.setPath(incoming.path(QUrl::FullyDecoded), QUrl::DecodedMode);
     if (incoming.hasQuery()) {
         // The authorisation services see encoded delimiters as the client wrote them.
         const auto form = rules_.authorisation ? QUrl::PrettyDecoded : QUrl::FullyDecoded;
         forward.url.setQuery(incoming.query(form), QUrl::TolerantMode);
     }
-    forward.url.setScheme(rules_.scheme_from_request ? incoming.scheme() : QStringLiteral("http"));
-    forward.url.setPort(port_);
-    forward.url.setHost(host_, QUrl::DecodedMode);
     forward.headers = request->headers();
     forward.body = request->collectedData();
     if (rules_.authorisation)
