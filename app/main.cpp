@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/epoll_event_dispatcher.h"
 #include "app/stop_signals.h"
+#include "router/forward_delivery.h"
 
 #include <QtGlobal>
 #include <memory>
@@ -30,6 +31,7 @@ void apply_test_seams()
         ram_helper::set_commit_delay_ms(ms);
     if (const int ms = positive_env_ms("GORVEX_TEST_HEAD_TIMEOUT_MS"))
         qhttp::server_limits::set_default_head_timeout_ms(ms);
+    set_forward_stall_ms(positive_env_ms("GORVEX_TEST_FORWARD_STALL_MS"));
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Throughput of the request road against nginx (one worker), measured in the same run:
 #   (a) the "handler not found" answer with a valid token   vs  nginx `return 200` (small JSON)
-#   (b) a forward to a local target                          vs  nginx `proxy_pass` to it
+#   (b) a forward to a local target                          vs  nginx `proxy_pass` to it, and vs
+#       nginx keeping idle connections to it (`keepalive`), as the gateway does
 # Prints requests/s of each and the ratios. Loopback only; stops what it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -65,7 +66,9 @@ nginx_conf target 4 "server { listen 127.0.0.1:$target_port; location / { defaul
 # The reference: one worker, as the gateway has one thread.
 nginx_conf ref 1 "server { listen 127.0.0.1:$ref_port;
   location = /nothing { default_type application/json; return 200 '$body'; }
-  location / { proxy_pass http://127.0.0.1:$target_port; } }"
+  location / { proxy_pass http://127.0.0.1:$target_port; }
+  location /pooled/ { proxy_pass http://pooled_target; proxy_http_version 1.1; proxy_set_header Connection \"\"; } }
+  upstream pooled_target { server 127.0.0.1:$target_port; keepalive 64; }"
 nginx -c "$work/target/nginx.conf" & pids+=($!)
 nginx -c "$work/ref/nginx.conf" & pids+=($!)
 
@@ -110,6 +113,7 @@ check "http://127.0.0.1:$gw_port/nothing" 404 "Authorization: Bearer $token"
 check "http://127.0.0.1:$gw_port/new_auth/x" 200
 check "http://127.0.0.1:$ref_port/nothing" 200
 check "http://127.0.0.1:$ref_port/new_auth/x" 200
+check "http://127.0.0.1:$ref_port/pooled/new_auth/x" 200
 
 # Warm-up, long enough for the ini file written above to leave the gateway's recent-change
 # window (2 s after a change, in which every request re-reads the file by design): the steady
@@ -120,11 +124,13 @@ a_gw=$(rps "http://127.0.0.1:$gw_port/nothing" "Authorization: Bearer $token")
 a_ref=$(rps "http://127.0.0.1:$ref_port/nothing")
 b_gw=$(rps "http://127.0.0.1:$gw_port/new_auth/x")
 b_ref=$(rps "http://127.0.0.1:$ref_port/new_auth/x")
+b_pooled=$(rps "http://127.0.0.1:$ref_port/pooled/new_auth/x")
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 printf '%-44s %12s %12s %7s\n' "road ($conns connections, ${duration}s)" "gorvex r/s" "nginx r/s" "ratio"
 printf '%-44s %12s %12s %7s\n' "(a) handler not found, valid token" "$a_gw" "$a_ref" "$(ratio "$a_gw" "$a_ref")"
 printf '%-44s %12s %12s %7s\n' "(b) forward to a local target" "$b_gw" "$b_ref" "$(ratio "$b_gw" "$b_ref")"
+printf '%-44s %12s %12s %7s\n' "(b) the same, nginx keeping idle connections" "$b_gw" "$b_pooled" "$(ratio "$b_gw" "$b_pooled")"
 
 # --- (c) Idle load: the "handler not found" rate while idle keep-alive connections (one request
 # answered, then quiet) and slow clients (a request head sent a byte every 100 ms) are held

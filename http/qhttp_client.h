@@ -14,10 +14,9 @@ namespace client {
 
 class QHttpClient;
 
-// The request being written to the target.
-class QHttpRequest : public QObject
+// The request being written to the target; part of its client, not an object of its own.
+class QHttpRequest
 {
-    Q_OBJECT
 public:
     // Headers are written as given; the layer adds Host and Content-Length only when absent.
     void addHeader(const QByteArray& field, const QByteArray& value) { headers_.add(field, value); }
@@ -61,7 +60,11 @@ private:
 using TRequstHandler = std::function<void(QHttpRequest*)>;
 using TResponseHandler = std::function<void(QHttpResponse*)>;
 
-// One request to one HTTP target, over a connection of its own.
+// One request to one HTTP target. The connection comes from the thread's pool of idle
+// keep-alive connections to that target when one is there, and goes back to it when the answer
+// was read whole and neither side asked to close; the request says "Connection: keep-alive"
+// unless the caller gave a Connection header of its own. A pooled connection that the target
+// closed before answering a byte is replaced once by a fresh one, with the request sent again.
 class QHttpClient : public QObject
 {
     Q_OBJECT
@@ -69,16 +72,24 @@ public:
     explicit QHttpClient(QObject* parent = nullptr);
     ~QHttpClient() override;
     void setConnectingTimeOut(quint32 ms) { connect_timeout_ms_ = ms; }
+    // Once connected, the request fails when for this long neither a byte of the answer
+    // arrives nor a byte of the request leaves; 0 (the default): no limit.
+    void setProgressTimeOut(quint32 ms) { progress_timeout_ms_ = ms; }
+    // An answer whose body is longer fails as soon as that is known (at its head when it
+    // announces its length), before more than this is kept; -1 (the default): no limit.
+    void setAnswerLimit(qint64 bytes) { answer_limit_ = bytes; }
     // Connects to url's host and port; when connected, calls reqHandler with the request to
-    // fill in; when the answer's head arrives (interim 1xx answers skipped), calls resHandler.
-    // The target is written in encoded form, so a decoded path can never inject CR/LF.
+    // fill in (from within this call when an idle connection to the target is at hand); when
+    // the answer's head arrives (interim 1xx answers skipped), calls resHandler. The target is
+    // written in encoded form, so a decoded path can never inject CR/LF.
     bool request(THttpMethod method, const QUrl& url, const TRequstHandler& reqHandler,
         const TResponseHandler& resHandler);
 
 signals:
     // Not connected within the connecting time-out.
     void connectingTimeOut();
-    // The connection was refused, failed, or dropped before the answer was complete.
+    // The connection was refused, failed, or dropped before the answer was complete; the
+    // answer made no progress within the progress time-out, or outgrew the answer limit.
     void connectionError();
 
 private:
@@ -88,6 +99,8 @@ private:
     struct impl;
     impl* d_ = nullptr;
     quint32 connect_timeout_ms_ = 0;
+    quint32 progress_timeout_ms_ = 0;
+    qint64 answer_limit_ = -1;
 };
 
 } // namespace client

@@ -10,6 +10,8 @@
 
 namespace {
 
+int stall_ms = 60000;
+
 // Header names compared without regard to letter case, and without making lower-case copies.
 bool same_name(const QByteArray& name, const QByteArray& other)
 {
@@ -96,12 +98,13 @@ void write_forward_request(
             framed = true;
             continue;
         }
-        // The body is sent whole, so the target has nothing to confirm.
-        if (is_name(it.key(), "expect"))
+        // The body is sent whole, so the target has nothing to confirm; and the connection to
+        // the target is the client layer's, kept open for the requests after this one.
+        if (is_name(it.key(), "expect") || is_name(it.key(), "connection"))
             continue;
         if (is_name(it.key(), "user-agent")) {
             const QString agent = QString::fromUtf8(it.value().constData());
-            request->addHeader(it.key(), QStringLiteral("gorvex: %1").arg(agent).toLatin1());
+            request->addHeader(it.key(), QByteArrayLiteral("gorvex: ") + agent.toLatin1());
         } else {
             request->addHeader(it.key(), it.value());
         }
@@ -113,10 +116,19 @@ void write_forward_request(
 
 } // namespace
 
+void set_forward_stall_ms(int ms)
+{
+    if (ms > 0)
+        stall_ms = ms;
+}
+
 void start_forward(const HttpForwardAsycResult& forward, const forward_context& context)
 {
     auto* client = new qhttp::client::QHttpClient(context.parent);
     client->setConnectingTimeOut(1000);
+    client->setProgressTimeOut(quint32(stall_ms));
+    // An answer is held whole before it is relayed: it may be no larger than a request body.
+    client->setAnswerLimit(qhttp::server_limits().max_body_bytes);
     auto call = std::make_shared<forward_call>();
     call->context = context;
     call->client = client;

@@ -31,7 +31,12 @@ struct forward_context
 };
 
 // Sends the request to its target and relays the answer. A target that cannot be connected to
-// within 1000 ms, refuses, or drops the connection before its answer is complete is answered
-// 408 with an empty body. The client is released after the relay, after a failure, or as soon
-// as the incoming request goes away, whichever comes first.
+// within 1000 ms, refuses, drops the connection before its answer is complete, makes no
+// progress for 60 s (neither takes the request nor sends the answer), or answers with a body
+// longer than a request body may be, is answered 408 with an empty body. The client is
+// released after the relay, after a failure, or as soon as the incoming request goes away,
+// whichever comes first.
 void start_forward(const HttpForwardAsycResult& forward, const forward_context& context);
+
+// Shortens the 60 s a forward may go without progress; for tests. 0 keeps it.
+void set_forward_stall_ms(int ms);

@@ -33,23 +33,58 @@ void put_client_address(QHash<QByteArray, QByteArray>& headers, const QString& a
 {
     bool found = false;
     for (auto it = headers.begin(); it != headers.end(); ++it) {
-        if (it.key().toLower() != "user-agent")
+        if (it.key().compare("user-agent", Qt::CaseInsensitive) != 0)
             continue;
-        it.value()
-            = QStringLiteral("%1: %2").arg(address, QString::fromUtf8(it.value())).toLatin1();
+        it.value() = (address + QLatin1String(": ") + QString::fromUtf8(it.value())).toLatin1();
         found = true;
     }
     if (!found)
         headers.insert("user-agent", (address + QLatin1Char(':')).toLatin1());
 }
 
+// The target's scheme, host and port as a URL. Checking a host costs more than the rest of the
+// URL together, and the targets are few: the URL of the last one is kept and shared.
+QUrl target_base(const QString& scheme, const QString& host, int port)
+{
+    struct last_target
+    {
+        QString scheme;
+        QString host;
+        int port = -1;
+        QUrl url;
+    };
+    static thread_local last_target last;
+    if (last.url.isEmpty() || last.port != port || last.host != host || last.scheme != scheme) {
+        QUrl url;
+        url.setScheme(scheme);
+        url.setPort(port);
+        url.setHost(host, QUrl::DecodedMode);
+        last = last_target { scheme, host, port, url };
+    }
+    return last.url;
+}
+
 } // namespace
 
 forward_handler::forward_handler(const request_container& container, forward_rules rules)
     : context_(container.context)
-    , conf_(container.conf)
     , rules_(rules)
-{ }
+{
+    switch (rules_.to) {
+    case forward_rules::target::app:
+        host_ = container.conf.APP_IP;
+        port_ = container.conf.APP_PORT;
+        break;
+    case forward_rules::target::sessions:
+        host_ = container.conf.SESSIONS_IP;
+        port_ = container.conf.SESSIONS_PORT;
+        break;
+    case forward_rules::target::auth:
+        host_ = container.conf.AUTH_IP;
+        port_ = container.conf.AUTH_PORT;
+        break;
+    }
+}
 
 HandlerResult forward_handler::process(qhttp::server::QHttpRequest* request)
 {
@@ -77,34 +112,16 @@ HandlerResult forward_handler::process(qhttp::server::QHttpRequest* request)
 HttpForwardAsycResult forward_handler::forward_url_builder(
     qhttp::server::QHttpRequest* request) const
 {
-    QString host;
-    int port = 0;
-    switch (rules_.to) {
-    case forward_rules::target::app:
-        host = conf_.APP_IP;
-        port = conf_.APP_PORT;
-        break;
-    case forward_rules::target::sessions:
-        host = conf_.SESSIONS_IP;
-        port = conf_.SESSIONS_PORT;
-        break;
-    case forward_rules::target::auth:
-        host = conf_.AUTH_IP;
-        port = conf_.AUTH_PORT;
-        break;
-    }
-
     const QUrl& incoming = request->url();
     HttpForwardAsycResult forward;
+    forward.url = target_base(
+        rules_.scheme_from_request ? incoming.scheme() : QStringLiteral("http"), host_, port_);
     forward.url.setPath(incoming.path(QUrl::FullyDecoded), QUrl::DecodedMode);
     if (incoming.hasQuery()) {
         // The authorisation services see encoded delimiters as the client wrote them.
         const auto form = rules_.authorisation ? QUrl::PrettyDecoded : QUrl::FullyDecoded;
         forward.url.setQuery(incoming.query(form), QUrl::TolerantMode);
     }
-    forward.url.setScheme(rules_.scheme_from_request ? incoming.scheme() : QStringLiteral("http"));
-    forward.url.setPort(port);
-    forward.url.setHost(host, QUrl::DecodedMode);
     forward.headers = request->headers();
     forward.body = request->collectedData();
     if (rules_.authorisation)

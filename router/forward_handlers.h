@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/dependency_container.h"
-#include "app/global_conf.h"
 #include "router/handler_result.h"
 #include "router/http_context.h"
 
@@ -38,10 +37,12 @@ public:
 
 protected:
     HttpContext context_;
-    global_conf conf_;
 
 private:
     forward_rules rules_;
+    // The target's address as the ini file gave it for this request.
+    QString host_;
+    int port_ = 0;
 };
 
 class ApiForwardHandler : public forward_handler

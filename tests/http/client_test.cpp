@@ -1,11 +1,13 @@
 #include "http/qhttp_client.h"
 #include "http_test_support.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpServer>
 #include <QTimer>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,12 +17,26 @@ using http_test::wait_until;
 
 namespace {
 
+// The length of the first whole request in `data` (head and Content-Length body), or -1.
+int request_length(const QByteArray& data)
+{
+    const int end = data.indexOf("\r\n\r\n");
+    if (end < 0)
+        return -1;
+    int length = 0;
+    for (const QByteArray& line : data.left(end).split('\n'))
+        if (line.toLower().startsWith("content-length:"))
+            length = line.mid(15).trimmed().toInt();
+    return data.size() >= end + 4 + length ? end + 4 + length : -1;
+}
+
 // A raw HTTP target: records the bytes of one request and plays back a scripted answer once
 // the whole request (head and Content-Length body) has arrived.
 class target
 {
 public:
-    QList<QByteArray> answer; // written piece by piece, a turn of the event loop apart
+    QList<QByteArray> answer; // written piece by piece, gap_ms apart
+    int gap_ms = 5;
     bool close_after = false;
     QByteArray received;
     QPointer<QTcpSocket> socket;
@@ -32,7 +48,7 @@ public:
             socket = server_.nextPendingConnection();
             QObject::connect(socket, &QTcpSocket::readyRead, [this] {
                 received += socket->readAll();
-                if (complete() && !answered_) {
+                if (request_length(received) >= 0 && !answered_) {
                     answered_ = true;
                     play(0);
                 }
@@ -46,17 +62,6 @@ public:
     }
 
 private:
-    bool complete() const
-    {
-        const int end = received.indexOf("\r\n\r\n");
-        if (end < 0)
-            return false;
-        int length = 0;
-        for (const QByteArray& line : received.left(end).split('\n'))
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toInt();
-        return received.size() >= end + 4 + length;
-    }
     void play(int piece)
     {
         if (!socket)
@@ -64,13 +69,57 @@ private:
         if (piece < answer.size()) {
             socket->write(answer[piece]);
             socket->flush();
-            QTimer::singleShot(5, socket, [this, piece] { play(piece + 1); });
+            QTimer::singleShot(gap_ms, socket, [this, piece] { play(piece + 1); });
         } else if (close_after) {
             socket->disconnectFromHost();
         }
     }
     QTcpServer server_;
     bool answered_ = false;
+};
+
+// A target that answers every request on every connection it accepts, and counts both. The
+// second request on a connection gets `later` instead, after which the target closes it.
+class keep_alive_target
+{
+public:
+    QByteArray answer;
+    bool second_differs = false;
+    QByteArray later;
+    int accepted = 0;
+    int requests = 0;
+
+    keep_alive_target()
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+            QTcpSocket* socket = server_.nextPendingConnection();
+            ++accepted;
+            auto buffer = std::make_shared<QByteArray>();
+            auto served = std::make_shared<int>(0);
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, buffer, served] {
+                *buffer += socket->readAll();
+                int length;
+                while ((length = request_length(*buffer)) >= 0) {
+                    buffer->remove(0, length);
+                    ++requests;
+                    if (++*served == 2 && second_differs) {
+                        socket->write(later);
+                        socket->disconnectFromHost();
+                        return;
+                    }
+                    socket->write(answer);
+                }
+            });
+        });
+    }
+    QUrl url() const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server_.serverPort()));
+    }
+
+private:
+    QTcpServer server_;
 };
 
 // What the client reported, in the order it came.
@@ -129,17 +178,19 @@ TEST(HttpClient, RequestReachesTheTargetByteForByte)
         { "Host and Content-Length added, headers as given", qhttp::EHTTP_POST, "/p q", "a=1&2",
             { { "X-Mixed", "Va Lue" }, { "user-agent", "gorvex: x" } }, "body",
             "POST /p%20q?a=1&2 HTTP/1.1\r\nX-Mixed: Va Lue\r\nuser-agent: gorvex: x\r\n"
-            "Host: 127.0.0.1:{port}\r\nContent-Length: 4\r\n\r\nbody" },
+            "Connection: keep-alive\r\nHost: 127.0.0.1:{port}\r\nContent-Length: 4\r\n\r\nbody" },
         { "the caller's Host and Content-Length are not doubled", qhttp::EHTTP_PUT, "/x", "",
             { { "host", "front:8080" }, { "content-length", "3" } }, "abc",
-            "PUT /x HTTP/1.1\r\nhost: front:8080\r\ncontent-length: 3\r\n\r\nabc" },
+            "PUT /x HTTP/1.1\r\nhost: front:8080\r\ncontent-length: 3\r\nConnection: "
+            "keep-alive\r\n\r\nabc" },
         { "CR/LF in a decoded path is encoded, never injected", qhttp::EHTTP_GET,
             "/a\r\nX-Injected: 1", "", {}, "",
-            "GET /a%0D%0AX-Injected:%201 HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nContent-Length: "
-            "0\r\n\r\n" },
+            "GET /a%0D%0AX-Injected:%201 HTTP/1.1\r\nConnection: keep-alive\r\nHost: "
+            "127.0.0.1:{port}\r\nContent-Length: 0\r\n\r\n" },
         { "chunked framing of the incoming request is not passed on", qhttp::EHTTP_POST, "/c", "",
             { { "transfer-encoding", "chunked" } }, "whole",
-            "POST /c HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nContent-Length: 5\r\n\r\nwhole" },
+            "POST /c HTTP/1.1\r\nConnection: keep-alive\r\nHost: 127.0.0.1:{port}\r\n"
+            "Content-Length: 5\r\n\r\nwhole" },
     };
     for (const Case& c : cases) {
         target t;
@@ -368,4 +419,145 @@ TEST(HttpClient, FailureDuringNestedLoopOfTheHandlerIsReportedAfterItReturns)
         });
     ASSERT_TRUE(wait_until([&] { return events.contains("error"); }));
     EXPECT_EQ(events, QStringList({ "response", "handler returned", "error" }));
+}
+
+namespace {
+
+// One GET through a fresh client, optionally asking to close; waits for its outcome.
+outcome get_once(
+    const QUrl& url, bool ask_close = false, quint32 progress_ms = 0, qint64 answer_limit = -1)
+{
+    outcome out;
+    QHttpClient client;
+    client.setProgressTimeOut(progress_ms);
+    client.setAnswerLimit(answer_limit);
+    run(&client, qhttp::EHTTP_GET, url, out, [ask_close](QHttpRequest* request) {
+        if (ask_close)
+            request->addHeader("Connection", "close");
+        request->end();
+    });
+    EXPECT_TRUE(wait_until([&] { return finished(out); }));
+    http_test::spin(10); // nothing more may follow the end or the error
+    return out;
+}
+
+} // namespace
+
+TEST(HttpClient, ConnectionIsKeptOnlyWhenTheAnswerLeavesItClean)
+{
+    const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    struct Case
+    {
+        const char* behaviour;
+        QByteArray answer;
+        bool ask_close;
+        int connections; // for two requests, one after the other
+    };
+    const Case cases[] = {
+        { "a length-framed answer", ok, false, 1 },
+        { "a chunked answer",
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", false, 1 },
+        { "an HTTP/1.0 answer asking to keep it",
+            "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok", false, 1 },
+        { "the answer says close",
+            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok", false, 2 },
+        { "an HTTP/1.0 answer", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", false, 2 },
+        { "bytes beyond the answer", ok + ok, false, 2 },
+        { "the caller says close", ok, true, 2 },
+    };
+    for (const Case& c : cases) {
+        keep_alive_target t;
+        t.answer = c.answer;
+        for (int i = 0; i < 2; ++i) {
+            const outcome out = get_once(t.url(), c.ask_close);
+            EXPECT_EQ(out.events, QStringList({ "request", "response", "end" })) << c.behaviour;
+            EXPECT_EQ(out.body, "ok") << c.behaviour;
+        }
+        EXPECT_EQ(t.accepted, c.connections) << c.behaviour;
+    }
+}
+
+TEST(HttpClient, KeptConnectionClosedBeforeAnsweringIsReplacedOnce)
+{
+    struct Case
+    {
+        const char* behaviour;
+        QByteArray later; // the target's last words on the kept connection
+        QStringList events;
+        int connections;
+        int requests; // that reached the target
+    };
+    const Case cases[] = {
+        { "closed without a word: sent again on a fresh connection", {},
+            { "request", "response", "end" }, 2, 3 },
+        { "closed within its answer: not sent again", "HTTP/1.1 200 OK\r\nContent-Len",
+            { "request", "error" }, 1, 2 },
+    };
+    for (const Case& c : cases) {
+        keep_alive_target t;
+        t.answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        t.second_differs = true;
+        t.later = c.later;
+        get_once(t.url());
+        const outcome out = get_once(t.url());
+        EXPECT_EQ(out.events, c.events) << c.behaviour;
+        EXPECT_EQ(t.accepted, c.connections) << c.behaviour;
+        EXPECT_EQ(t.requests, c.requests) << c.behaviour;
+    }
+}
+
+TEST(HttpClient, AnswerThatMakesNoProgressFails)
+{
+    constexpr quint32 progress_ms = 150;
+    struct Case
+    {
+        const char* behaviour;
+        QList<QByteArray> answer;
+        int gap_ms;
+        QStringList events;
+    };
+    const Case cases[] = {
+        { "never answers", {}, 0, { "request", "error" } },
+        { "stops within the body", { "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc" }, 0,
+            { "request", "response", "error" } },
+        { "slow, but never quiet for long",
+            { "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n", "a", "b", "c", "d" }, 60,
+            { "request", "response", "end" } },
+    };
+    for (const Case& c : cases) {
+        target t;
+        t.answer = c.answer;
+        t.gap_ms = c.gap_ms;
+        QElapsedTimer clock;
+        clock.start();
+        const outcome out = get_once(t.url(), false, progress_ms);
+        EXPECT_EQ(out.events, c.events) << c.behaviour;
+        EXPECT_GE(clock.elapsed(), qint64(progress_ms) - 10) << c.behaviour;
+    }
+}
+
+TEST(HttpClient, AnswerLongerThanTheLimitFails)
+{
+    struct Case
+    {
+        const char* behaviour;
+        QByteArray answer;
+        QStringList events;
+    };
+    const Case cases[] = {
+        { "announced beyond the limit", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n0123456789a",
+            { "request", "error" } },
+        { "chunked beyond the limit",
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+            "chunked\r\n\r\n6\r\n012345\r\n5\r\n6789a\r\n0\r\n\r\n",
+            { "request", "response", "error" } },
+        { "exactly the limit", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789",
+            { "request", "response", "end" } },
+    };
+    for (const Case& c : cases) {
+        target t;
+        t.answer = { c.answer };
+        const outcome out = get_once(t.url(), false, 0, 10);
+        EXPECT_EQ(out.events, c.events) << c.behaviour;
+    }
 }

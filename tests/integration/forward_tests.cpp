@@ -1,5 +1,9 @@
 #include "gateway_fixture.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
 namespace {
 
 using header_list = QList<QPair<QByteArray, QByteArray>>;
@@ -270,6 +274,122 @@ TEST_F(forward_test, a_silent_target_is_let_go_when_the_client_leaves)
     target.script(http_target::behaviour::answer);
     EXPECT_EQ(get("/api/y", { user }).status, 200);
     EXPECT_TRUE(gateway->running());
+}
+
+TEST_F(forward_test, connections_to_the_target_are_kept_while_it_keeps_them)
+{
+    struct row
+    {
+        const char* behaviour;
+        QByteArray answer;
+        int connections; // for three forwards in a row
+    };
+    // A connection kept by one row serves the next: the rows that keep none come first.
+    const row rows[] = {
+        { "the target says close",
+            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 6\r\n\r\ntarget", 3 },
+        { "an HTTP/1.0 target", "HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\ntarget", 3 },
+        { "a keep-alive target", http_target::default_answer(), 1 },
+    };
+    for (const row& r : rows) {
+        target.script(http_target::behaviour::answer, r.answer);
+        const int before = target.accepted_connections();
+        for (int i = 0; i < 3; ++i) {
+            // The client's own wish to close concerns its connection, not the target's.
+            const seen_request seen = forwarded("GET", "/api/x", { { "Connection", "close" } });
+            EXPECT_EQ(seen.count("connection"), 1) << r.behaviour;
+            EXPECT_EQ(seen.value("connection"), "keep-alive") << r.behaviour;
+        }
+        EXPECT_EQ(target.accepted_connections() - before, r.connections) << r.behaviour;
+    }
+}
+
+// The peak resident size of the gateway, in KiB, found by its ini file on its command line.
+qint64 peak_rss_kib(const QString& ini_path)
+{
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile command("/proc/" + pid + "/cmdline");
+        if (!command.open(QIODevice::ReadOnly) || !command.readAll().contains(ini_path.toUtf8()))
+            continue;
+        QFile status("/proc/" + pid + "/status");
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// What a target is scripted to do, and which fault that stands for.
+struct misbehaviour
+{
+    const char* behaviour;
+    http_target::behaviour b;
+    QByteArray answer;
+};
+
+TEST_F(forward_test, answers_beyond_the_body_cap_are_answered_408_without_holding_them)
+{
+    const misbehaviour rows[] = {
+        { "300 MiB announced", http_target::behaviour::answer,
+            "HTTP/1.1 200 OK\r\nContent-Length: 314572800\r\n\r\nxxxx" },
+        { "no end in sight", http_target::behaviour::endless_answer, {} },
+    };
+    for (const misbehaviour& r : rows) {
+        target.script(r.b, r.answer);
+        const raw_response answer
+            = raw_http::request(gateway->port(), "GET", "/api/x", { user }, {}, 60000);
+        EXPECT_EQ(answer.status, 408) << r.behaviour;
+        EXPECT_TRUE(answer.body.isEmpty()) << r.behaviour;
+        // The cap is 64 MiB; the whole answer would be several times that.
+        const qint64 peak = peak_rss_kib(gateway->ini_path());
+        EXPECT_GT(peak, 0) << r.behaviour;
+        EXPECT_LT(peak, 250 * 1024) << r.behaviour;
+        EXPECT_TRUE(target.wait_open_connections(0)) << r.behaviour;
+    }
+    target.script(http_target::behaviour::answer);
+    EXPECT_EQ(get("/api/y", { user }).status, 200);
+}
+
+// Targets that stop short, against a gateway that waits 300 ms for progress instead of 60 s.
+class forward_deadline_test : public forward_test
+{
+protected:
+    static constexpr int stall_ms = 300;
+    void SetUp() override
+    {
+        forward_test::SetUp();
+        gateway = std::make_unique<gateway_process>(default_ini(),
+            QMap<QString, QString> {
+                { "GORVEX_TEST_FORWARD_STALL_MS", QString::number(stall_ms) } });
+        ASSERT_TRUE(gateway->start()) << gateway->output().constData();
+    }
+};
+
+TEST_F(forward_deadline_test, a_target_that_stops_short_is_answered_408)
+{
+    const misbehaviour rows[] = {
+        { "accepts and never answers", http_target::behaviour::never_answer, {} },
+        { "stops within the head", http_target::behaviour::answer,
+            "HTTP/1.1 200 OK\r\nContent-Ty" },
+        { "stops within the body", http_target::behaviour::answer,
+            "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc" },
+    };
+    for (const misbehaviour& r : rows) {
+        target.script(r.b, r.answer);
+        QElapsedTimer clock;
+        clock.start();
+        const raw_response answer = get("/api/x", { user });
+        EXPECT_EQ(answer.status, 408) << r.behaviour;
+        EXPECT_TRUE(answer.body.isEmpty()) << r.behaviour;
+        EXPECT_GE(clock.elapsed(), stall_ms - 50) << r.behaviour;
+        // The connection to the target is closed, not kept for another request.
+        EXPECT_TRUE(target.wait_open_connections(0)) << r.behaviour;
+    }
+    // A target that answers within the deadline is waited for.
+    target.script(http_target::behaviour::answer, http_target::default_answer(), stall_ms / 2);
+    EXPECT_EQ(get("/api/y", { user }).status, 200);
 }
 
 } // namespace

@@ -31,6 +31,7 @@ private:
                 QMutexLocker lock(&owner_.mutex_);
                 b = owner_.behaviour_;
                 ++owner_.open_;
+                ++owner_.accepted_;
             }
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                 {
@@ -86,10 +87,25 @@ private:
                 answer = owner_.answer_;
                 delay = owner_.delay_ms_;
             }
+            if (b == http_target::behaviour::endless_answer)
+                pour(socket);
             if (b != http_target::behaviour::answer)
                 continue;
             QTimer::singleShot(delay, socket, [socket, answer] { socket->write(answer); });
         }
+    }
+
+    // Keeps a megabyte or so in flight: as much as the reader takes, never the whole answer.
+    static void pour(QTcpSocket* socket)
+    {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n");
+        const QByteArray piece(256 * 1024, 'x');
+        auto refill = [socket, piece] {
+            while (socket->bytesToWrite() < 4 * piece.size())
+                socket->write(piece);
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, refill);
+        refill();
     }
 
     http_target& owner_;
@@ -126,6 +142,12 @@ void http_target::script(behaviour b, const QByteArray& answer, int delay_ms)
     behaviour_ = b;
     answer_ = answer;
     delay_ms_ = delay_ms;
+}
+
+int http_target::accepted_connections() const
+{
+    QMutexLocker lock(&mutex_);
+    return accepted_;
 }
 
 QList<QByteArray> http_target::requests() const

@@ -17,7 +17,8 @@ public:
     enum class behaviour {
         answer, // writes the scripted answer once the request is complete
         never_answer, // keeps the connection open and says nothing
-        close_at_once // closes every connection as soon as it is accepted
+        close_at_once, // closes every connection as soon as it is accepted
+        endless_answer // answers a head without a length, then body bytes until the peer leaves
     };
 
     http_target();
@@ -32,8 +33,9 @@ public:
     // Raw bytes of each complete request, in arrival order.
     QList<QByteArray> requests() const;
     bool wait_requests(int count, int wait_ms = 10000) const;
-    // Connections the target holds open now.
+    // Connections the target holds open now, and accepted so far.
     int open_connections() const;
+    int accepted_connections() const;
     bool wait_open_connections(int count, int wait_ms = 10000) const;
 
 private:
@@ -44,6 +46,7 @@ private:
     int delay_ms_ = 0;
     QList<QByteArray> requests_;
     int open_ = 0;
+    int accepted_ = 0;
 
     QThread thread_;
     http_target_worker* worker_ = nullptr;
