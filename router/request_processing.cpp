@@ -32,7 +32,26 @@ request_processing::request_processing(qhttp::server::QHttpRequest* request,
     , uuid_(make_request_id())
 { }
 
-void request_processing::open()
+request_gone_notice::request_gone_notice(request_gone_notice&& other) noexcept
+    : gone_(std::move(other.gone_))
+    , log_(other.log_)
+{ }
+
+request_gone_notice::~request_gone_notice()
+{
+    if (!gone_)
+        return;
+    gone_->store(true);
+    log_line(*log_, LOG_DEBUG) << "Request destroyed and response canceled";
+}
+
+void request_gone_notice::arm(std::shared_ptr<std::atomic<bool>> gone, logger& log)
+{
+    gone_ = std::move(gone);
+    log_ = &log;
+}
+
+void request_processing::open(request_gone_notice& notice)
 {
     open_request_record(statistics_, context_.email, uuid_, url_text_,
         QDateTime::currentDateTimeUtc(), conf_->STATISTIC_HISTORY_LENGTH);
@@ -49,15 +68,7 @@ void request_processing::open()
     }
 
     // The flag outlives the request: callbacks still pending then find it set.
-    const auto gone = gone_;
-    logger* log = &log_;
-    QObject::connect(
-        request_, &QObject::destroyed, request_,
-        [gone, log] {
-            gone->store(true);
-            log_line(*log, LOG_DEBUG) << "Request destroyed and response canceled";
-        },
-        Qt::DirectConnection);
+    notice.arm(gone_, log_);
 
     if (!debug)
         return;
