@@ -8,6 +8,7 @@
 #include "router/statistics.h"
 #include "router/sync_async_visitor.h"
 #include "router/token_rules.h"
+#include "router/url_text.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -26,11 +27,13 @@ request_processing::request_processing(qhttp::server::QHttpRequest* request,
     , statistics_(statistics)
     , api_man_(api_man)
     , forward_parent_(forward_parent)
-    , url_(request->url())
-    , url_text_(url_.toString())
     , gone_(std::make_shared<std::atomic<bool>>(false))
     , uuid_(make_request_id())
-{ }
+{
+    url_texts texts = texts_of(request->url());
+    url_text_ = std::move(texts.text);
+    path_ = std::move(texts.path);
+}
 
 request_gone_notice::request_gone_notice(request_gone_notice&& other) noexcept
     : gone_(std::move(other.gone_))

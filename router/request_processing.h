@@ -55,7 +55,7 @@ public:
     // goes with the request, to tell when the request has gone.
     void open(request_gone_notice& notice);
     // The request path, fully decoded, as the route table matches it.
-    QString path() const { return url_.path(QUrl::FullyDecoded); }
+    const QString& path() const { return path_; }
     // Validity, expiry, ban and rights for a handler that needs a token; throws on refusal.
     void enforce_token_rules(const QString& handler_path);
     // The context handlers are built with (the narrowed API keys of a "3.0" token included).
@@ -80,8 +80,8 @@ private:
     statistic_map& statistics_;
     command_client& api_man_;
     QObject* forward_parent_;
-    QUrl url_;
     QString url_text_; // as the statistics and the refresh redirect show it
+    QString path_;
     std::shared_ptr<std::atomic<bool>> gone_;
     QString uuid_;
 };
