@@ -62,21 +62,13 @@ private:
         , context_(enter_request(request, response, container_->conf, container_->log))
     { }
 
-    // Forward clients belong to the process-wide AMQP link object, as long-lived as anything.
-    static QObject* forward_parent_of(const Container& container)
-    {
-        if (auto* object = dynamic_cast<QObject*>(&container.api_man))
-            return object;
-        return container.parent;
-    }
-
     void process_request(const std::shared_ptr<const Container>& container,
         qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response,
         HttpContext context)
     {
         request_processing run(request, response, std::move(context),
             std::shared_ptr<const global_conf>(container, &container->conf), container->log,
-            container->statistics, container->api_man, forward_parent_of(*container));
+            container->statistics, container->api_man, container->parent);
         run.open(gone_notice_);
         try {
             const std::optional<route_match> route = handlers::find_handler(run.path());

@@ -1,5 +1,6 @@
 #include "router/request_processing.h"
 
+#include "amqp/command_client.h"
 #include "app/logger.h"
 #include "http/qhttp_server.h"
 #include "router/error_answer.h"
@@ -18,7 +19,7 @@
 request_processing::request_processing(qhttp::server::QHttpRequest* request,
     qhttp::server::QHttpResponse* response, HttpContext context,
     std::shared_ptr<const global_conf> conf, logger& log, statistic_map& statistics,
-    command_client& api_man, QObject* forward_parent)
+    command_client& api_man, QObject* parent)
     : request_(request)
     , response_(response)
     , context_(std::move(context))
@@ -26,7 +27,7 @@ request_processing::request_processing(qhttp::server::QHttpRequest* request,
     , log_(log)
     , statistics_(statistics)
     , api_man_(api_man)
-    , forward_parent_(forward_parent)
+    , parent_(parent)
     , gone_(std::make_shared<std::atomic<bool>>(false))
     , uuid_(make_request_id())
 {
@@ -108,7 +109,12 @@ void request_processing::deliver(const HandlerResult& result)
     visitor.uuid = uuid_;
     visitor.request_gone = gone_;
     visitor.request = request_.data();
-    visitor.forward_parent = forward_parent_;
+    // Forward clients belong to the process-wide AMQP link object, as long-lived as anything;
+    // looked up only for a forward, the one result that needs it.
+    if (std::holds_alternative<HttpForwardAsycResult>(result)) {
+        auto* link = dynamic_cast<QObject*>(&api_man_);
+        visitor.forward_parent = link ? link : parent_;
+    }
     std::visit(visitor, result);
 }
 

@@ -49,7 +49,7 @@ class request_processing
 public:
     request_processing(qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response,
         HttpContext context, std::shared_ptr<const global_conf> conf, logger& log,
-        statistic_map& statistics, command_client& api_man, QObject* forward_parent);
+        statistic_map& statistics, command_client& api_man, QObject* parent);
 
     // Opens the statistics record, writes the access and token lines and arms `notice`, which
     // goes with the request, to tell when the request has gone.
@@ -79,7 +79,7 @@ private:
     logger& log_;
     statistic_map& statistics_;
     command_client& api_man_;
-    QObject* forward_parent_;
+    QObject* parent_; // of the forward clients when the AMQP link is no object to own them
     QString url_text_; // as the statistics and the refresh redirect show it
     QString path_;
     std::shared_ptr<std::atomic<bool>> gone_;
