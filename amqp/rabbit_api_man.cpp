@@ -4,6 +4,9 @@
 #include "amqp/command_message.h"
 #include "amqp/incoming_message.h"
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QJsonArray>
 #include <QPointer>
 #include <algorithm>
 #include <stdexcept>
@@ -22,6 +25,19 @@ int rabbit_api_man::command_timeout_ms()
 static const QString timeout_text = QStringLiteral("rabbit command execution timeout");
 static const QString key_refused_text = QStringLiteral("Routing key longer than %1 bytes")
                                             .arg(rabbit_publisher_impl::max_routing_key);
+
+static QEvent::Type publish_event_type()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+static qint64 elapsed_ms(command_deadlines::clock::time_point since)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        command_deadlines::clock::now() - since)
+        .count();
+}
 
 static rabbit_receiver_config receiver_config(const rabbit_api_config& c)
 {
@@ -55,6 +71,9 @@ rabbit_api_man::rabbit_api_man(
         log_line(log_, LOG_ERROR) << "rabbit_api_man: no binding configured for queue "
                                   << config_.queue << ", commands go out with an empty sender";
     connect(&receiver_, &rabbit_receiver::data_received, this, &rabbit_api_man::listen);
+    deadline_timer_.setSingleShot(true);
+    deadline_timer_.setTimerType(Qt::PreciseTimer);
+    connect(&deadline_timer_, &QTimer::timeout, this, &rabbit_api_man::on_deadline);
 }
 
 rabbit_api_man::~rabbit_api_man() = default;
@@ -83,29 +102,85 @@ void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey
         return;
     }
     const QUuid id = new_command_id();
-
-    // The entry may be removed inside the timer's own timeout signal, so the timer is only
-    // ever released through deleteLater.
-    std::shared_ptr<QTimer> timer(new QTimer, [](QTimer* t) {
-        t->stop();
-        t->deleteLater();
-    });
-    timer->setInterval(s_command_timeout_ms);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    connect(
-        timer.get(), &QTimer::timeout, timer.get(), [this, id] { on_command_timeout(id); },
-        Qt::DirectConnection);
-    timer->start();
+    const auto now = command_deadlines::clock::now();
+    const std::uint64_t serial = ++last_serial_;
     pending_.insert_or_assign(
-        id, pending_command { std::move(resultHandler), std::move(errorHandler), timer });
+        id, pending_command { std::move(resultHandler), std::move(errorHandler), now, serial });
+    const bool earliest
+        = deadlines_.add({ now + std::chrono::milliseconds(s_command_timeout_ms), serial, id });
+    if (earliest || !deadline_timer_.isActive())
+        arm_deadline_timer();
+    // Entries of completed commands are cleared once they outnumber the commands in flight,
+    // which keeps the list within twice its need at a cost of O(1) per command.
+    if (deadlines_.size() > 2 * pending_.size() + 64)
+        deadlines_.drop([this](const command_deadlines::entry& e) { return !in_flight(e); });
 
     // Published on a later pass of the event loop, when the entry is surely in place.
-    const QByteArray body = command_message(id, data, type, sender(), sharded);
-    auto* publisher = &publisher_;
-    QMetaObject::invokeMethod(
-        publisher, [publisher, body, key] { publisher->publish_string(body, key); },
-        Qt::QueuedConnection);
+    outbox_.push_back({ command_message(id, data, type, sender(), sharded), key });
+    if (!publish_posted_) {
+        publish_posted_ = true;
+        QCoreApplication::postEvent(this, new QEvent(publish_event_type()));
+    }
+}
+
+bool rabbit_api_man::event(QEvent* event)
+{
+    if (event->type() != publish_event_type())
+        return QObject::event(event);
+    publish_posted_ = false;
+    publish_queued();
+    return true;
+}
+
+void rabbit_api_man::publish_queued()
+{
+    // A publish may wait for the broker in a nested event loop, in which more commands are
+    // queued and another pass may ask for them: the publishing already running takes them.
+    if (publishing_)
+        return;
+    publishing_ = true;
+    QPointer<rabbit_api_man> self(this);
+    for (std::size_t i = 0; i < outbox_.size(); ++i) {
+        const outgoing next = outbox_[i]; // the list may grow meanwhile
+        publisher_.publish_string(next.body, next.routing_key);
+        if (!self)
+            return;
+    }
+    outbox_.clear();
+    publishing_ = false;
+}
+
+bool rabbit_api_man::in_flight(const command_deadlines::entry& entry) const
+{
+    const auto it = pending_.find(entry.id);
+    return it != pending_.end() && it->second.serial == entry.serial;
+}
+
+void rabbit_api_man::arm_deadline_timer()
+{
+    while (deadlines_.front() && !in_flight(*deadlines_.front()))
+        deadlines_.pop_front();
+    const command_deadlines::entry* next = deadlines_.front();
+    if (!next) {
+        deadline_timer_.stop();
+        return;
+    }
+    const auto left
+        = std::chrono::ceil<std::chrono::milliseconds>(next->due - command_deadlines::clock::now());
+    deadline_timer_.start(int(std::max<qint64>(left.count(), 0)));
+}
+
+void rabbit_api_man::on_deadline()
+{
+    QPointer<rabbit_api_man> self(this);
+    while (const auto due = deadlines_.take_due(command_deadlines::clock::now())) {
+        if (!in_flight(*due))
+            continue;
+        on_command_timeout(due->id);
+        if (!self)
+            return;
+    }
+    arm_deadline_timer();
 }
 
 void rabbit_api_man::send_cmd_forward(QString type, QJsonObject data, QString routeKey)
@@ -186,8 +261,7 @@ void rabbit_api_man::take_reply(const rabbit_message& message)
     if (!complete)
         return;
     if (log_.accepts(LOG_DEBUG)) {
-        const QTimer& timer = *it->second.timer;
-        const int elapsed = timer.interval() - std::max(timer.remainingTime(), 0);
+        const int elapsed = int(elapsed_ms(it->second.sent));
         log_line(log_, LOG_DEBUG) << "Rabbit executed :" << message.cmd_id.toString() << " "
                                   << elapsed << " ms";
     }
@@ -196,7 +270,8 @@ void rabbit_api_man::take_reply(const rabbit_message& message)
 
 void rabbit_api_man::on_command_timeout(const QUuid& id)
 {
-    log_line(log_, LOG_DEBUG) << "Timeout :" << id.toString();
+    if (log_.accepts(LOG_DEBUG))
+        log_line(log_, LOG_DEBUG) << "Timeout :" << id.toString();
     auto it = pending_.find(id);
     if (it == pending_.end())
         return;

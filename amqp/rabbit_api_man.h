@@ -1,6 +1,7 @@
 #pragma once
 
 #include "amqp/command_client.h"
+#include "amqp/command_deadlines.h"
 #include "amqp/rabbit_message.h"
 #include "amqp/rabbit_publisher.h"
 #include "amqp/rabbit_receiver.h"
@@ -10,14 +11,18 @@
 #include <QObject>
 #include <QTimer>
 #include <QUuid>
-#include <map>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 struct pending_command
 {
     std::function<bool(QJsonDocument)> resultHandler;
     std::function<void(QString)> errorHandler;
-    std::shared_ptr<QTimer> timer;
+    command_deadlines::clock::time_point sent;
+    std::uint64_t serial = 0; // of its entry in the deadline list
 };
 
 // One AMQP command link: commands out with correlation ids, replies and incoming commands in.
@@ -41,11 +46,30 @@ public slots:
     rabbit_api_config config();
     void send_cmd_forward(QString type, QJsonObject data, QString routeKey) override;
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     // Hands a reply to its command; a handler that throws ends the command through its error
     // handler. Never throws.
     void take_reply(const rabbit_message& message);
+    struct uuid_hash
+    {
+        std::size_t operator()(const QUuid& id) const { return qHash(id); }
+    };
+    struct outgoing
+    {
+        QByteArray body;
+        QByteArray routing_key;
+    };
+
     void on_command_timeout(const QUuid& id);
+    // Ends the commands whose time is up and sets the timer for the next one.
+    void on_deadline();
+    void arm_deadline_timer();
+    bool in_flight(const command_deadlines::entry& entry) const;
+    // Publishes the commands queued since the last pass of the event loop, in order.
+    void publish_queued();
     // The routing key of the first binding: where peers publish their replies to this link.
     QString sender() const;
 
@@ -53,6 +77,15 @@ private:
     rabbit_receiver receiver_;
     rabbit_publisher<rabbit_publisher_config> publisher_;
     command_factory factory_;
-    std::map<QUuid, pending_command> pending_;
+    std::unordered_map<QUuid, pending_command, uuid_hash> pending_;
+    // One timer for the time-outs of all commands: a timer object per command costs more than
+    // the rest of sending it.
+    command_deadlines deadlines_;
+    QTimer deadline_timer_;
+    std::uint64_t last_serial_ = 0;
+    // Commands go out on the pass of the event loop after send_cmd, all of a pass together.
+    std::vector<outgoing> outbox_;
+    bool publish_posted_ = false;
+    bool publishing_ = false;
     logger& log_;
 };

@@ -52,6 +52,7 @@ Application::Application(int& argc, char** argv)
 {
     parseCommandLine();
     config_ = std::make_unique<config_factory>(parser_.value(QStringLiteral("c")));
+    request_settings_ = std::make_unique<settings_per_loop_pass>(*config_);
 
     if (config_->ram_user_db_service_enabled()) {
         logger& log = config_->get_logger(QString());
@@ -114,17 +115,16 @@ void Application::on_request(
     route_request(current_container(), request, response);
 }
 
-// Every request sees the ini file's current content. Building a container copies its records,
-// so a new one is built only when the file's content has changed; until then the routers
-// share the one built last (they only ever read it).
+// Every request sees the ini file's content as of its pass of the event loop. A new container
+// is built only when that content has changed; until then the routers share the one built
+// last (they only ever read it).
 std::shared_ptr<const dependency_container> Application::current_container()
 {
-    request_settings settings = config_->read_request_settings();
-    if (!container_ || settings.conf != container_settings_.conf
-        || settings.rabbit != container_settings_.rabbit) {
+    const request_settings& settings = request_settings_->current();
+    if (!container_ || settings.conf != container_->settings.conf
+        || settings.rabbit != container_->settings.rabbit) {
         container_ = std::make_shared<const dependency_container>(build_injector(
             settings, config_->get_logger(QString()), this, statistics_, *access_, *api_man_));
-        container_settings_ = std::move(settings);
     }
     return container_;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/config_factory.h"
+#include "app/settings_per_loop_pass.h"
 #include "http/qhttp_server.h"
 #include "router/statistic.h"
 
@@ -47,12 +48,12 @@ private:
     // factory that owns the logger all of them write to.
     QCommandLineParser parser_;
     std::unique_ptr<config_factory> config_;
+    std::unique_ptr<settings_per_loop_pass> request_settings_;
     std::shared_ptr<access_helper> access_;
     std::unique_ptr<rabbit_api_man> api_man_;
     statistic_map statistics_;
     // The container every request is routed with while the ini file keeps the content it was
-    // built from (the records it copied are kept to tell).
-    request_settings container_settings_;
+    // built from (the records it shares tell).
     std::shared_ptr<const dependency_container> container_;
     qhttp::server::QHttpServer server_;
     std::unique_ptr<QTimer> statistic_timer_;

@@ -10,72 +10,66 @@
 #include "routes/handler_dispatch.h"
 
 #include <QObject>
-#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
-// The router of one request over one handler set. It is a child of the request and dies with
-// it; it reads the token at once and processes the request when its body is complete.
+// The router of one request over one handler set. It reads the token at once and processes
+// the request when its body is complete. It is a plain value, not an object of its own: it
+// lives in the request's connection to its `end` signal, so it dies with the request, and it
+// costs the request no allocation beyond that connection.
 template <class Container, class... Handlers>
-class ApiHandlerRouter : public QObject
+class ApiHandlerRouter
 {
 public:
     using handlers = handler_set<Handlers...>;
 
-    // The container is shared, not copied: routers only read it, and it changes only when the
-    // ini file does.
-    ApiHandlerRouter(std::shared_ptr<const Container> container,
+    // Starts the road of `request`. The container is shared, not copied: routers only read it,
+    // and a new one is made only when the ini file changes.
+    static void route(std::shared_ptr<const Container> container,
         qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response)
-        : QObject(request)
-        , container_(std::move(container))
-        , api_man_(container_->api_man)
-        , log_(container_->log)
-        , statistics_(container_->statistics)
-        , forward_parent_(forward_parent_of(*container_))
     {
-        HttpContext context = enter_request(request, response, conf(), log_);
-        QObject::connect(request, &qhttp::server::QHttpRequest::end, this,
-            create_process_function(request, response, std::move(context)), Qt::DirectConnection);
+        QObject::connect(request, &qhttp::server::QHttpRequest::end, request,
+            ApiHandlerRouter(std::move(container), request, response), Qt::DirectConnection);
     }
 
-    ApiHandlerRouter(const Container& container, qhttp::server::QHttpRequest* request,
+    static void route(const Container& container, qhttp::server::QHttpRequest* request,
         qhttp::server::QHttpResponse* response)
-        : ApiHandlerRouter(std::make_shared<const Container>(container), request, response)
-    { }
-
-    std::function<void()> create_process_function(qhttp::server::QHttpRequest* request,
-        qhttp::server::QHttpResponse* response, HttpContext context)
     {
-        // Runs once: the context moves on into the processing.
-        return [this, request, response, context = std::move(context), ran = false]() mutable {
-            if (ran)
-                return;
-            ran = true;
-            process_request(request, response, std::move(context));
-        };
+        route(std::make_shared<const Container>(container), request, response);
+    }
+
+    ApiHandlerRouter(ApiHandlerRouter&&) = default;
+    ApiHandlerRouter& operator=(ApiHandlerRouter&&) = delete;
+
+    // The end of the request's body: runs the processing, once.
+    void operator()()
+    {
+        if (!container_)
+            return;
+        // Held by the run itself: a delivery may re-enter the event loop, and the request may
+        // go, taking this router with it, before the call returns.
+        const std::shared_ptr<const Container> container = std::move(container_);
+        process_request(container, request_, response_, std::move(context_));
     }
 
 private:
-    // Forward clients belong to the process-wide AMQP link object, as long-lived as anything.
-    static QObject* forward_parent_of(const Container& container)
-    {
-        if (auto* object = dynamic_cast<QObject*>(&container.api_man))
-            return object;
-        return container.parent;
-    }
+    ApiHandlerRouter(std::shared_ptr<const Container> container,
+        qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response)
+        : container_(std::move(container))
+        , request_(request)
+        , response_(response)
+        , context_(enter_request(request, response, container_->conf, container_->log))
+    { }
 
-    const global_conf& conf() const { return container_->conf; }
-
-    void process_request(qhttp::server::QHttpRequest* request,
-        qhttp::server::QHttpResponse* response, HttpContext context)
+    void process_request(const std::shared_ptr<const Container>& container,
+        qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response,
+        HttpContext context)
     {
-        // Held by the run itself: a delivery may re-enter the event loop, and the request may
-        // take this router with it before the call returns.
-        const std::shared_ptr<const Container> container = container_;
         request_processing run(request, response, std::move(context),
-            std::shared_ptr<const global_conf>(container, &container->conf), log_, statistics_,
-            api_man_, forward_parent_);
-        run.open();
+            std::shared_ptr<const global_conf>(container, &container->conf), container->log,
+            container->statistics, container->api_man, container->parent);
+        run.open(gone_notice_);
         try {
             const std::optional<route_match> route = handlers::find_handler(run.path());
             if (!route) {
@@ -85,20 +79,22 @@ private:
             }
             if (route->need_token)
                 run.enforce_token_rules(route->handler_path);
-            const auto request_container = make_request_container(*container, run.context());
+            const request_container handler_container
+                = make_request_container(*container, run.context());
             const HandlerResult result
-                = handlers::invoke_handler(route->index, request, run.log(), request_container);
+                = handlers::invoke_handler(route->index, request, run.log(), handler_container);
             run.deliver(result);
         } catch (...) {
             run.fail(std::current_exception());
         }
     }
 
-    const std::shared_ptr<const Container> container_;
-    command_client& api_man_;
-    logger& log_;
-    statistic_map& statistics_;
-    QObject* forward_parent_;
+    std::shared_ptr<const Container> container_; // empty once the processing has run
+    qhttp::server::QHttpRequest* request_;
+    qhttp::server::QHttpResponse* response_;
+    HttpContext context_;
+    // Tells the run's callbacks, when the router goes with its request, that the request is gone.
+    request_gone_notice gone_notice_;
 };
 
 // The router type of a handler list.

@@ -24,13 +24,17 @@ QByteArray what_body(const QString& message)
     return last_body;
 }
 
+const QByteArray location_name = QByteArrayLiteral("location");
+const QByteArray content_type_name = QByteArrayLiteral("content-type");
+const QByteArray json_type = QByteArrayLiteral("application/json");
+
 void answer(qhttp::server::QHttpResponse* response, quint32 status, const QString& message,
     const QString* location = nullptr)
 {
     response->setStatusCode(int(status));
     if (location)
-        response->addHeader("location", location->toUtf8());
-    response->addHeader("content-type", "application/json");
+        response->addHeader(location_name, location->toUtf8());
+    response->addHeader(content_type_name, json_type);
     response->end(what_body(message));
 }
 

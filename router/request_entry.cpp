@@ -6,6 +6,10 @@
 
 namespace {
 
+// Made once: a header name or value built per request would cost an allocation each time.
+const QByteArray allow_origin = QByteArrayLiteral("Access-Control-Allow-Origin");
+const QByteArray any_origin = QByteArrayLiteral("*");
+const QByteArray content_security_policy_name = QByteArrayLiteral("content-security-policy");
 const QByteArray content_security_policy = QByteArrayLiteral(
     "default-src 'self' 'unsafe-inline' http:; img-src 'unsafe-inline' http: data:;");
 
@@ -20,7 +24,7 @@ HttpContext enter_request(qhttp::server::QHttpRequest* request,
         log_line(log, LOG_INFORM) << "Start process request " << request->url().toString();
     HttpContext context = read_token(request->headers(), conf.SIGN_KEY);
     if (conf.ACCESS_HEADER)
-        response->addHeader("Access-Control-Allow-Origin", "*");
-    response->addHeader("content-security-policy", content_security_policy);
+        response->addHeader(allow_origin, any_origin);
+    response->addHeader(content_security_policy_name, content_security_policy);
     return context;
 }

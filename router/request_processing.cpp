@@ -1,5 +1,6 @@
 #include "router/request_processing.h"
 
+#include "amqp/command_client.h"
 #include "app/logger.h"
 #include "http/qhttp_server.h"
 #include "router/error_answer.h"
@@ -8,6 +9,7 @@
 #include "router/statistics.h"
 #include "router/sync_async_visitor.h"
 #include "router/token_rules.h"
+#include "router/url_text.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -17,7 +19,7 @@
 request_processing::request_processing(qhttp::server::QHttpRequest* request,
     qhttp::server::QHttpResponse* response, HttpContext context,
     std::shared_ptr<const global_conf> conf, logger& log, statistic_map& statistics,
-    command_client& api_man, QObject* forward_parent)
+    command_client& api_man, QObject* parent)
     : request_(request)
     , response_(response)
     , context_(std::move(context))
@@ -25,14 +27,35 @@ request_processing::request_processing(qhttp::server::QHttpRequest* request,
     , log_(log)
     , statistics_(statistics)
     , api_man_(api_man)
-    , forward_parent_(forward_parent)
-    , url_(request->url())
-    , url_text_(url_.toString())
+    , parent_(parent)
     , gone_(std::make_shared<std::atomic<bool>>(false))
     , uuid_(make_request_id())
+{
+    url_texts texts = texts_of(request->url());
+    url_text_ = std::move(texts.text);
+    path_ = std::move(texts.path);
+}
+
+request_gone_notice::request_gone_notice(request_gone_notice&& other) noexcept
+    : gone_(std::move(other.gone_))
+    , log_(other.log_)
 { }
 
-void request_processing::open()
+request_gone_notice::~request_gone_notice()
+{
+    if (!gone_)
+        return;
+    gone_->store(true);
+    log_line(*log_, LOG_DEBUG) << "Request destroyed and response canceled";
+}
+
+void request_gone_notice::arm(std::shared_ptr<std::atomic<bool>> gone, logger& log)
+{
+    gone_ = std::move(gone);
+    log_ = &log;
+}
+
+void request_processing::open(request_gone_notice& notice)
 {
     open_request_record(statistics_, context_.email, uuid_, url_text_,
         QDateTime::currentDateTimeUtc(), conf_->STATISTIC_HISTORY_LENGTH);
@@ -49,15 +72,7 @@ void request_processing::open()
     }
 
     // The flag outlives the request: callbacks still pending then find it set.
-    const auto gone = gone_;
-    logger* log = &log_;
-    QObject::connect(
-        request_, &QObject::destroyed, request_,
-        [gone, log] {
-            gone->store(true);
-            log_line(*log, LOG_DEBUG) << "Request destroyed and response canceled";
-        },
-        Qt::DirectConnection);
+    notice.arm(gone_, log_);
 
     if (!debug)
         return;
@@ -94,7 +109,12 @@ void request_processing::deliver(const HandlerResult& result)
     visitor.uuid = uuid_;
     visitor.request_gone = gone_;
     visitor.request = request_.data();
-    visitor.forward_parent = forward_parent_;
+    // Forward clients belong to the process-wide AMQP link object, as long-lived as anything;
+    // looked up only for a forward, the one result that needs it.
+    if (std::holds_alternative<HttpForwardAsycResult>(result)) {
+        auto* link = dynamic_cast<QObject*>(&api_man_);
+        visitor.forward_parent = link ? link : parent_;
+    }
     std::visit(visitor, result);
 }
 

@@ -1,5 +1,7 @@
 #include "router/rights.h"
 
+#include <QHash>
+
 namespace {
 
 bool text_allows(const QString& value, const QString& method)
@@ -39,7 +41,9 @@ QStringList allowed_rights(
     return scopes;
 }
 
-std::optional<QPair<QString, QString>> rights_target(const QString& handler_path)
+namespace {
+
+std::optional<QPair<QString, QString>> derive_rights_target(const QString& handler_path)
 {
     const QString api = QStringLiteral("/api/");
     QString path = handler_path;
@@ -57,4 +61,22 @@ std::optional<QPair<QString, QString>> rights_target(const QString& handler_path
     if (parts.size() >= 4)
         right += QLatin1Char('_') + parts.at(3);
     return qMakePair(group, right);
+}
+
+} // namespace
+
+std::optional<QPair<QString, QString>> rights_target(const QString& handler_path)
+{
+    // Asked for every request with a token, always of one of the few handler paths, and the
+    // derivation splits and copies text: each path's answer is kept.
+    using target = std::optional<QPair<QString, QString>>;
+    constexpr int max_kept = 512;
+    thread_local QHash<QString, target> kept;
+    const auto found = kept.constFind(handler_path);
+    if (found != kept.constEnd())
+        return found.value();
+    const target derived = derive_rights_target(handler_path);
+    if (kept.size() < max_kept)
+        kept.insert(handler_path, derived);
+    return derived;
 }

@@ -86,8 +86,9 @@ int request_done(const QString& email, const QString& uuid, statistic_map& stati
     record->exec_ms = clamp_ms(now.toMSecsSinceEpoch() - record->time.toMSecsSinceEpoch());
     record->status = EXECUTED;
     entry.exec_ms_sum += record->exec_ms;
-    log_line(log, LOG_DEBUG)
-        << QStringLiteral("%1 HTTP request executed %2 ms").arg(uuid).arg(record->exec_ms);
+    if (log.accepts(LOG_DEBUG))
+        log_line(log, LOG_DEBUG)
+            << QStringLiteral("%1 HTTP request executed %2 ms").arg(uuid).arg(record->exec_ms);
     return record->exec_ms;
 }
 

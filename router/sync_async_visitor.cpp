@@ -25,7 +25,9 @@ void send_json_answer(qhttp::server::QHttpResponse* response, const QJsonDocumen
 {
     request_done(email, uuid, statistics, log);
     response->setStatusCode(200);
-    response->addHeader("content-type", "application/json");
+    static const QByteArray content_type = QByteArrayLiteral("content-type");
+    static const QByteArray json_type = QByteArrayLiteral("application/json");
+    response->addHeader(content_type, json_type);
     response->end(document.toJson(QJsonDocument::Compact));
 }
 

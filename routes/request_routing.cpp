@@ -17,14 +17,15 @@ void route_request(std::shared_ptr<const dependency_container> container,
 {
     switch (choose_handler_set(container->conf)) {
     case handler_set_kind::server:
-        new router_for_t<dependency_container, server_set>(std::move(container), request, response);
+        router_for_t<dependency_container, server_set>::route(
+            std::move(container), request, response);
         break;
     case handler_set_kind::gateway:
-        new router_for_t<dependency_container, gateway_set>(
+        router_for_t<dependency_container, gateway_set>::route(
             std::move(container), request, response);
         break;
     case handler_set_kind::collector:
-        new router_for_t<dependency_container, collector_set>(
+        router_for_t<dependency_container, collector_set>::route(
             std::move(container), request, response);
         break;
     }

@@ -323,6 +323,27 @@ TEST_F(LinkOnBroker, ThrowingResultHandlerEndsItsCommandAndTheReplyIsAcked)
     EXPECT_FALSE(probe.get(dead)) << "the reply was rejected";
 }
 
+// The time-outs share one timer and a list from which completed commands are cleared as they
+// pile up: a command in flight meanwhile must still time out, once.
+TEST_F(LinkOnBroker, TimeOutComesThroughManyCompletedCommands)
+{
+    QJsonObject script = ping_script;
+    script.insert("slow", QJsonArray {});
+    ASSERT_TRUE(start_fake(script));
+    ASSERT_TRUE(make_link());
+    QStringList errors;
+    {
+        short_command_timeout quick(3000);
+        link->send_cmd(
+            "slow", {}, "svc", [](QJsonDocument) { return true; }, [&](QString e) { errors << e; });
+    }
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(round_trip()) << "round trip " << i;
+    ASSERT_TRUE(wait_until([&] { return !errors.isEmpty(); }, 10000));
+    EXPECT_EQ(errors, QStringList { "rabbit command execution timeout" });
+    EXPECT_EQ(logs.count("Rabbit executed :"), 200);
+}
+
 TEST_F(LinkOnBroker, IncomingCommandsAreExecutedAndAnswered)
 {
     ASSERT_TRUE(make_link(echo_factory));
@@ -468,6 +489,40 @@ TEST(LinkWithoutBroker, CommandTimesOutWhileTheLoopKeepsRunning)
     EXPECT_EQ(errors, QStringList { "rabbit command execution timeout" });
     EXPECT_GT(ticks, 0);
     EXPECT_EQ(link.config().queue, "q");
+}
+
+// Commands time out in the order of their deadlines, whatever order they were sent in, each
+// once; one sent from a time-out handler takes its place among them.
+TEST(LinkWithoutBroker, CommandsTimeOutInDeadlineOrder)
+{
+    log_capture logs;
+    rabbit_api_config c;
+    c.url = unreachable_url();
+    c.queue = "q";
+    c.vhost = "/api";
+    c.bindings = { { "x", "gw" } };
+    c.exchange = "x";
+    rabbit_api_man link(logs.log(), std::move(c), {}, nullptr);
+    QStringList order;
+    const auto send = [&](const QString& name, int timeout_ms, std::function<void()> then = {}) {
+        short_command_timeout quick(timeout_ms);
+        link.send_cmd(
+            "t", {}, "svc", [](QJsonDocument) { return true; },
+            [&order, name, then](QString e) {
+                order << name + ": " + e;
+                if (then)
+                    then();
+            });
+    };
+    send("a", 900);
+    send("b", 100, [&] { send("e", 200); });
+    send("c", 600);
+    send("d", 100);
+    ASSERT_TRUE(wait_until([&] { return order.size() >= 5; }, 10000));
+    const QString t = ": rabbit command execution timeout";
+    EXPECT_EQ(order, QStringList({ "b" + t, "d" + t, "e" + t, "c" + t, "a" + t }));
+    wait_until([] { return false; }, 300);
+    EXPECT_EQ(order.size(), 5) << "none times out twice";
 }
 
 } // namespace

@@ -171,6 +171,26 @@ TEST_F(dispatch_test, every_request_is_logged_counted_and_closed)
     EXPECT_EQ(statistics.value(QString()).count_request, 2);
 }
 
+// The router lives as long as its request and no longer: a request whose body never came is
+// never processed and leaves no line when it goes; one processed leaves exactly one.
+TEST_F(dispatch_test, a_request_gone_before_its_body_leaves_no_trace)
+{
+    const char* gone = "Request destroyed and response canceled";
+    {
+        loop_client client(port());
+        ASSERT_TRUE(client.connected());
+        client.send("POST /t/echo HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
+        ASSERT_TRUE(wait_until([this] { return log_text().contains("Start process request"); }));
+        client.abort();
+    }
+    // Two later requests give the loop time to release the first.
+    ASSERT_EQ(request("GET", "/nothing").status, 404);
+    ASSERT_EQ(request("GET", "/nothing").status, 404);
+    ASSERT_TRUE(wait_until([&] { return log_text().count(gone) >= 2; }));
+    EXPECT_EQ(log_text().count(gone), 2);
+    EXPECT_EQ(statistics.value(QString()).count_request, 2) << "only the complete requests";
+}
+
 TEST_F(dispatch_test, access_header_follows_the_switch)
 {
     conf.ACCESS_HEADER = true;

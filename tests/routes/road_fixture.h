@@ -121,9 +121,9 @@ protected:
     {
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0,
             [this](qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
-                dependency_container container { conf, access, log, rabbit_api_config(),
-                    &forward_owner, statistics, api };
-                new router_for_t<dependency_container, Set>(container, request, response);
+                const dependency_container container { conf, access, log, rabbit, &forward_owner,
+                    statistics, api };
+                router_for_t<dependency_container, Set>::route(container, request, response);
             }));
     }
 
@@ -143,5 +143,6 @@ protected:
     QObject forward_owner;
     statistic_map statistics;
     global_conf conf;
+    rabbit_api_config rabbit;
     qhttp::server::QHttpServer server;
 };
