@@ -44,7 +44,8 @@ protected:
             [this](qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
                 dependency_container container { conf, store, log, rabbit_api_config(),
                     &forward_owner, statistics, api };
-                new router_for_t<dependency_container, collector_set>(container, request, response);
+                router_for_t<dependency_container, collector_set>::route(
+                    container, request, response);
             }));
     }
 

@@ -120,11 +120,6 @@ bool gateway_process::running() const
     return proc_ && proc_->state() == QProcess::Running;
 }
 
-qint64 gateway_process::pid() const
-{
-    return proc_ ? proc_->processId() : 0;
-}
-
 int gateway_process::wait_for_exit(int wait_ms)
 {
     if (!proc_)

@@ -27,7 +27,6 @@ public:
     // status 0 (which a sanitizer build does not when it found leaks): the test fails otherwise.
     void stop();
     bool running() const;
-    qint64 pid() const;
     // Waits for the process to end; its exit code, or -1 when it crashed or did not end.
     int wait_for_exit(int wait_ms = 15000);
 
