@@ -15,7 +15,7 @@ self=$(readlink -f "$0")
 free_port() {
   local port
   while :; do
-    port=$(( 20000 + RANDOM % 40000 ))
+    port=$(( 20000 + RANDOM % 12000 )) # below the ephemeral range, which clients of other tests use
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
   done
 }
