@@ -28,6 +28,37 @@ QByteArray through_qt(const QUuid& id, const QJsonObject& data, const QString& t
     return QJsonDocument(message).toJson(QJsonDocument::Compact);
 }
 
+// Plain text (see plain()) as its Latin-1 bytes, written into room reserved for it.
+void append_plain(QByteArray& out, const QString& text)
+{
+    for (const QChar c : text)
+        out.append(char(c.unicode()));
+}
+
+// The id as QUuid writes it, "{8-4-4-4-12}" in lower-case hex, without a text of its own.
+void append_id(QByteArray& out, const QUuid& id)
+{
+    static const char digits[] = "0123456789abcdef";
+    const auto hex = [&out](quint64 value, int count) {
+        for (int shift = 4 * (count - 1); shift >= 0; shift -= 4)
+            out.append(digits[(value >> shift) & 0xf]);
+    };
+    out.append('{');
+    hex(id.data1, 8);
+    out.append('-');
+    hex(id.data2, 4);
+    out.append('-');
+    hex(id.data3, 4);
+    out.append('-');
+    hex((quint64(id.data4[0]) << 8) | id.data4[1], 4);
+    out.append('-');
+    quint64 node = 0;
+    for (int i = 2; i < 8; ++i)
+        node = (node << 8) | id.data4[i];
+    hex(node, 12);
+    out.append('}');
+}
+
 } // namespace
 
 QByteArray command_message(const QUuid& id, const QJsonObject& data, const QString& type,
@@ -41,13 +72,13 @@ QByteArray command_message(const QUuid& id, const QJsonObject& data, const QStri
     QByteArray out;
     out.reserve(96 + data_json.size() + type.size() + sender.size());
     out += "{\"cmd_id\":\"";
-    out += id.toByteArray();
+    append_id(out, id);
     out += "\",\"data\":";
     out += data_json;
     out += ",\"msg_type\":\"";
-    out += type.toLatin1();
+    append_plain(out, type);
     out += "\",\"sender\":\"";
-    out += sender.toLatin1();
+    append_plain(out, sender);
     out += "\"}";
     return out;
 }

@@ -117,10 +117,7 @@ void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey
 
     // Published on a later pass of the event loop, when the entry is surely in place.
     outbox_.push_back({ command_message(id, data, type, sender(), sharded), key });
-    if (!publish_posted_) {
-        publish_posted_ = true;
-        QCoreApplication::postEvent(this, new QEvent(publish_event_type()));
-    }
+    post_publish();
 }
 
 bool rabbit_api_man::event(QEvent* event)
@@ -134,20 +131,27 @@ bool rabbit_api_man::event(QEvent* event)
 
 void rabbit_api_man::publish_queued()
 {
-    // A publish may wait for the broker in a nested event loop, in which more commands are
-    // queued and another pass may ask for them: the publishing already running takes them.
-    if (publishing_)
-        return;
-    publishing_ = true;
     QPointer<rabbit_api_man> self(this);
-    for (std::size_t i = 0; i < outbox_.size(); ++i) {
-        const outgoing next = outbox_[i]; // the list may grow meanwhile
+    while (!outbox_.empty()) {
+        const outgoing next = std::move(outbox_.front());
+        outbox_.pop_front();
+        // A publish may wait for the broker in a nested event loop; the commands after it are
+        // then published from there, each with a wait of its own running alongside, not one
+        // wait after another.
+        if (!outbox_.empty())
+            post_publish();
         publisher_.publish_string(next.body, next.routing_key);
         if (!self)
             return;
     }
-    outbox_.clear();
-    publishing_ = false;
+}
+
+void rabbit_api_man::post_publish()
+{
+    if (publish_posted_)
+        return;
+    publish_posted_ = true;
+    QCoreApplication::postEvent(this, new QEvent(publish_event_type()));
 }
 
 bool rabbit_api_man::in_flight(const command_deadlines::entry& entry) const

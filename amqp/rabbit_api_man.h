@@ -13,9 +13,9 @@
 #include <QUuid>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <unordered_map>
-#include <vector>
 
 struct pending_command
 {
@@ -70,6 +70,7 @@ private:
     bool in_flight(const command_deadlines::entry& entry) const;
     // Publishes the commands queued since the last pass of the event loop, in order.
     void publish_queued();
+    void post_publish();
     // The routing key of the first binding: where peers publish their replies to this link.
     QString sender() const;
 
@@ -84,8 +85,7 @@ private:
     QTimer deadline_timer_;
     std::uint64_t last_serial_ = 0;
     // Commands go out on the pass of the event loop after send_cmd, all of a pass together.
-    std::vector<outgoing> outbox_;
+    std::deque<outgoing> outbox_;
     bool publish_posted_ = false;
-    bool publishing_ = false;
     logger& log_;
 };

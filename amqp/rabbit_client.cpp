@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <poll.h>
 
 static int s_reconnect_interval_ms = 30000;
@@ -31,6 +32,26 @@ static QByteArray copy_bytes(amqp_bytes_t bytes)
 static QString copy_text(amqp_bytes_t bytes)
 {
     return QString::fromUtf8(static_cast<const char*>(bytes.bytes), int(bytes.len));
+}
+
+// The deliveries of a link repeat their consumer tag, exchange, routing key and content type:
+// the text of the previous one is shared when it is the same, instead of copied anew.
+static QByteArray reuse_bytes(const QByteArray& previous, amqp_bytes_t bytes)
+{
+    if (size_t(previous.size()) == bytes.len
+        && (bytes.len == 0 || std::memcmp(previous.constData(), bytes.bytes, bytes.len) == 0))
+        return previous;
+    return copy_bytes(bytes);
+}
+
+static QString reuse_text(const QString& previous, amqp_bytes_t bytes)
+{
+    const auto* data = static_cast<const unsigned char*>(bytes.bytes);
+    bool same = size_t(previous.size()) == bytes.len;
+    // Compared as ASCII only; other text is always copied.
+    for (size_t i = 0; same && i < bytes.len; ++i)
+        same = data[i] < 0x80 && previous.at(int(i)).unicode() == data[i];
+    return same ? previous : copy_text(bytes);
 }
 
 rabbit_client::rabbit_client(logger& log, const QString& name, QObject* parent)
@@ -331,7 +352,8 @@ void rabbit_client::handle_frame(const amqp_frame_t& frame)
             auto* properties
                 = static_cast<const amqp_basic_properties_t*>(frame.payload.properties.decoded);
             if (properties && (properties->_flags & AMQP_BASIC_CONTENT_TYPE_FLAG))
-                incoming_.delivery.content_type = copy_text(properties->content_type);
+                incoming_.delivery.content_type = recent_.content_type
+                    = reuse_text(recent_.content_type, properties->content_type);
             if (incoming_.body_size == 0)
                 finish_content();
         }
@@ -376,11 +398,13 @@ void rabbit_client::handle_method(amqp_channel_t channel, const amqp_method_t& m
         auto* m = static_cast<const amqp_basic_deliver_t*>(method.decoded);
         incoming_ = incoming_content {};
         incoming_.active = true;
-        incoming_.consumer_tag = copy_bytes(m->consumer_tag);
+        incoming_.consumer_tag = recent_.consumer_tag
+            = reuse_bytes(recent_.consumer_tag, m->consumer_tag);
         incoming_.channel_tag = m->delivery_tag;
         incoming_.delivery.redelivered = m->redelivered != 0;
-        incoming_.delivery.exchange = copy_text(m->exchange);
-        incoming_.delivery.routing_key = copy_text(m->routing_key);
+        incoming_.delivery.exchange = recent_.exchange = reuse_text(recent_.exchange, m->exchange);
+        incoming_.delivery.routing_key = recent_.routing_key
+            = reuse_text(recent_.routing_key, m->routing_key);
         return;
     }
     case AMQP_CONNECTION_BLOCKED_METHOD:

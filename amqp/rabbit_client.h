@@ -117,4 +117,12 @@ private:
     std::map<QByteArray, QPointer<rabbit_queue>> consumers_;
     std::deque<pending_reply> replies_;
     incoming_content incoming_;
+    // The texts of the latest delivery, shared by the next one where they are the same.
+    struct
+    {
+        QByteArray consumer_tag;
+        QString exchange;
+        QString routing_key;
+        QString content_type;
+    } recent_;
 };

@@ -108,7 +108,7 @@ void rabbit_queue::on_reply(amqp_method_number_t method)
 
 void rabbit_queue::deliver(const rabbit_delivery& delivery)
 {
-    buffer_.enqueue(delivery);
+    buffer_.push_back(delivery);
     emit message_received();
 }
 

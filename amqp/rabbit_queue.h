@@ -4,10 +4,10 @@
 
 #include <QHash>
 #include <QObject>
-#include <QQueue>
 #include <QString>
 #include <QVariant>
 #include <amqp.h>
+#include <deque>
 
 class rabbit_client;
 
@@ -33,8 +33,13 @@ public:
     bool ack(uint64_t delivery_tag, bool multiple);
     bool reject(uint64_t delivery_tag, bool requeue);
 
-    bool is_empty() const { return buffer_.isEmpty(); }
-    rabbit_delivery dequeue() { return buffer_.dequeue(); }
+    bool is_empty() const { return buffer_.empty(); }
+    rabbit_delivery dequeue()
+    {
+        rabbit_delivery first = std::move(buffer_.front());
+        buffer_.pop_front();
+        return first;
+    }
 
 signals:
     void declared();
@@ -52,5 +57,6 @@ private:
     rabbit_client* client_;
     QString name_;
     QByteArray consumer_tag_;
-    QQueue<rabbit_delivery> buffer_;
+    // A deque takes a delivery without an allocation of its own, as a list of them would need.
+    std::deque<rabbit_delivery> buffer_;
 };

@@ -11,5 +11,7 @@ echo "== configuration read per request"
 "$build/bench/global_conf_bench" --benchmark_color=false 2>/dev/null | tail -4
 echo "== request road"
 BENCH_BUILD_DIR=$build bash bench/road.sh
+echo "== cost per request (allocations, CPU time)"
+BENCH_BUILD_DIR=$build bash bench/road_cost.sh
 echo "== AMQP round trips"
 BENCH_BUILD_DIR=$build bash bench/amqp_roundtrip.sh

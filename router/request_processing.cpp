@@ -12,9 +12,24 @@
 #include "router/url_text.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonDocument>
 #include <QThread>
 #include <variant>
+
+namespace {
+
+// The method's name as text; the few there are are made once each.
+const QString& method_text(const qhttp::server::QHttpRequest& request)
+{
+    thread_local QHash<int, QString> names;
+    auto found = names.constFind(int(request.method()));
+    if (found == names.constEnd())
+        found = names.insert(int(request.method()), QString::fromLatin1(request.methodString()));
+    return found.value();
+}
+
+} // namespace
 
 request_processing::request_processing(qhttp::server::QHttpRequest* request,
     qhttp::server::QHttpResponse* response, HttpContext context,
@@ -64,11 +79,13 @@ void request_processing::open(request_gone_notice& notice)
     const bool debug = log_.accepts(LOG_DEBUG);
     if (debug) {
         // One multi-argument arg(): a "%5" inside the URL must not be taken for a placeholder.
-        log_line(log_, LOG_DEBUG)
-            << QStringLiteral("%6 From %1:%2 method: %3 url: %4 handled by: %5")
-                   .arg(request_->remoteAddress(), QString::number(request_->remotePort()),
-                       QString::fromLatin1(request_->methodString()), url_text_,
-                       QString::number(quintptr(QThread::currentThreadId())), uuid_);
+        log_line(log_, LOG_DEBUG) << QStringLiteral(
+            "%6 From %1:%2 method: %3 url: %4 handled by: %5")
+                                         .arg(request_->remoteAddress(),
+                                             QString::number(request_->remotePort()),
+                                             method_text(*request_), url_text_,
+                                             QString::number(quintptr(QThread::currentThreadId())),
+                                             uuid_);
     }
 
     // The flag outlives the request: callbacks still pending then find it set.
@@ -89,7 +106,7 @@ void request_processing::enforce_token_rules(const QString& handler_path)
 {
     token_rule_request request;
     request.handler_path = handler_path;
-    request.method = request_ ? QString::fromLatin1(request_->methodString()) : QString();
+    request.method = request_ ? method_text(*request_) : QString();
     request.url = url_text_;
     request.uuid = uuid_;
     request.now = QDateTime::currentDateTimeUtc();

@@ -8,17 +8,22 @@ void open_request_record(statistic_map& statistics, const QString& email, const 
     const QString& url, const QDateTime& now, int history_length)
 {
     statistic& entry = statistics[email];
-    request_record record;
+    const int cap = qMax(history_length, min_history_cap);
+    // At the cap the oldest record makes room by becoming the newest: under load, when the
+    // cap is reached between ticks, a request then costs no record of its own to allocate.
+    if (entry.history.size() >= cap)
+        entry.history.move(entry.history.size() - 1, 0);
+    else
+        entry.history.prepend(request_record());
+    request_record& record = entry.history.first();
     record.status = WAIT;
     record.exec_ms = -1;
     record.uuid = uuid;
     record.url = url;
     record.time = now;
-    entry.history.prepend(record);
     entry.last_time = now;
     entry.count_request += 1;
 
-    const int cap = qMax(history_length, min_history_cap);
     while (entry.history.size() > cap)
         entry.history.removeLast();
 }

@@ -54,6 +54,13 @@ TEST(CommandMessage, ReadsAsQJsonDocumentWritesIt)
         EXPECT_EQ(command_message(id, r.data, r.type, r.sender, r.sharded),
             through_json_document(id, r.data, r.type, r.sender, r.sharded))
             << r.behaviour;
+    // The id written in place, for ids of every shape.
+    for (int i = 0; i < 2000; ++i) {
+        const QUuid random = i == 0 ? QUuid() : new_command_id();
+        ASSERT_EQ(command_message(random, {}, "version", "gw", 0),
+            through_json_document(random, {}, "version", "gw", 0))
+            << random.toString().toStdString();
+    }
 }
 
 TEST(CommandId, FreshRandomVersionFourIds)

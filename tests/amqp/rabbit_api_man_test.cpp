@@ -462,9 +462,9 @@ TEST_F(LinkOnBroker, LinkComesBackAfterItsConnectionsAreClosed)
         EXPECT_TRUE(round_trip()) << "command " << i << " after the reconnection";
 }
 
-TEST(LinkWithoutBroker, CommandTimesOutWhileTheLoopKeepsRunning)
+// A link to a broker port where nothing listens.
+rabbit_api_config unreachable_link()
 {
-    log_capture logs;
     rabbit_api_config c;
     c.url = unreachable_url();
     c.queue = "q";
@@ -473,7 +473,13 @@ TEST(LinkWithoutBroker, CommandTimesOutWhileTheLoopKeepsRunning)
     c.queue_options = QUEUE_AUTO_DELETE;
     c.prefetch = 10;
     c.exchange = "x";
-    rabbit_api_man link(logs.log(), std::move(c), {}, nullptr);
+    return c;
+}
+
+TEST(LinkWithoutBroker, CommandTimesOutWhileTheLoopKeepsRunning)
+{
+    log_capture logs;
+    rabbit_api_man link(logs.log(), unreachable_link(), {}, nullptr);
     QTimer ticker;
     int ticks = 0;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
@@ -496,13 +502,7 @@ TEST(LinkWithoutBroker, CommandTimesOutWhileTheLoopKeepsRunning)
 TEST(LinkWithoutBroker, CommandsTimeOutInDeadlineOrder)
 {
     log_capture logs;
-    rabbit_api_config c;
-    c.url = unreachable_url();
-    c.queue = "q";
-    c.vhost = "/api";
-    c.bindings = { { "x", "gw" } };
-    c.exchange = "x";
-    rabbit_api_man link(logs.log(), std::move(c), {}, nullptr);
+    rabbit_api_man link(logs.log(), unreachable_link(), {}, nullptr);
     QStringList order;
     const auto send = [&](const QString& name, int timeout_ms, std::function<void()> then = {}) {
         short_command_timeout quick(timeout_ms);

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QMetaObject>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -157,6 +158,27 @@ TEST_F(ReceiverOnBroker, FlagsChooseTheSignal)
         }
         receiver->ack_message(got[0].tag, false);
         receiver.reset();
+    }
+}
+
+// Deliveries share the texts of the one before them where they are the same: each must still
+// carry its own routing key, whatever the one before was.
+TEST_F(ReceiverOnBroker, EachDeliveryCarriesItsOwnRoutingKey)
+{
+    const QString keys[] = { "k1", "k2", "k2", "k12", "k21", QString::fromUtf8("\xc3\xa4k"),
+        QString::fromUtf8("\xc3\xa4k"), "k1" };
+    QList<QPair<QString, QString>> bindings;
+    for (const QString& key : keys)
+        bindings.append({ exchange, key });
+    start(config(bindings), false, true);
+    ASSERT_TRUE(consuming());
+    for (const QString& key : keys)
+        probe.publish(exchange, key, key.toUtf8());
+    ASSERT_TRUE(wait_received(std::size(keys)));
+    for (size_t i = 0; i < std::size(keys); ++i) {
+        EXPECT_EQ(got[i].routing_key, keys[i]) << "delivery " << i;
+        EXPECT_EQ(got[i].raw, keys[i].toUtf8()) << "delivery " << i;
+        receiver->ack_message(got[i].tag, false);
     }
 }
 

@@ -50,21 +50,4 @@ TEST(SettingsPerLoopPass, AnEditIsSeenFromTheNextPass)
     }
 }
 
-// The loop turning without an edit costs a look at the file, not a new reading of it.
-TEST(SettingsPerLoopPass, AnUnchangedFileKeepsItsRecords)
-{
-    temp_ini ini;
-    ini.write(with_key("k1"));
-    const config_factory factory(ini.path(), milliseconds(0));
-    settings_per_loop_pass settings(factory);
-    const request_settings first = settings.current();
-    for (int pass = 0; pass < 3; ++pass) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        EXPECT_EQ(settings.current().conf, first.conf);
-        EXPECT_EQ(settings.current().rabbit, first.rabbit);
-    }
-    EXPECT_EQ(settings.looks(), 4);
-    EXPECT_EQ(factory.parse_count(), 2u) << "GENERAL_SETTINGS and AMQP_API_SETTINGS, once";
-}
-
 } // namespace

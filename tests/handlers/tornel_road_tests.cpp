@@ -42,8 +42,8 @@ protected:
         conf.R_REMOTE_ROUTE_KEY = "key.remote";
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0,
             [this](qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
-                dependency_container container { conf, store, log, rabbit_api_config(),
-                    &forward_owner, statistics, api };
+                dependency_container container { conf, store, log, rabbit, &forward_owner,
+                    statistics, api };
                 router_for_t<dependency_container, collector_set>::route(
                     container, request, response);
             }));

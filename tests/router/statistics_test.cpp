@@ -92,13 +92,29 @@ TEST(OpenRequestRecord, CapsTheHistoryBetweenTicks)
     };
     for (const Case& c : cases) {
         statistic_map map;
-        for (int i = 0; i < c.requests; ++i)
-            open_request_record(map, "", QString::number(i), "/", t0, c.history_length);
+        logger log(QStringLiteral("stderr"), QString(), LOG_OFF);
+        for (int i = 0; i < c.requests; ++i) {
+            const QString id = QString::number(i);
+            open_request_record(map, "", id, "/" + id, t0.addMSecs(i), c.history_length);
+            request_done("", id, map, log, t0.addMSecs(i + 7)); // records reused must be reset
+        }
         const statistic& entry = map[""];
         EXPECT_EQ(entry.history.size(), c.kept) << c.name;
         EXPECT_EQ(entry.count_request, c.requests) << c.name;
         EXPECT_EQ(entry.history.front().uuid, QString::number(c.requests - 1)) << c.name;
         EXPECT_EQ(entry.history.back().uuid, QString::number(c.requests - c.kept)) << c.name;
+
+        const QString next = QString::number(c.requests);
+        open_request_record(map, "", next, "/next", t0.addSecs(99), c.history_length);
+        const request_record& newest = map[""].history.front();
+        EXPECT_EQ(newest.uuid, next) << c.name;
+        EXPECT_EQ(newest.url, "/next") << c.name;
+        EXPECT_EQ(newest.time, t0.addSecs(99)) << c.name;
+        EXPECT_EQ(newest.status, WAIT) << c.name;
+        EXPECT_EQ(newest.exec_ms, -1) << c.name;
+        EXPECT_EQ(map[""].history.size(), qMin(c.kept + 1, qMax(c.history_length, min_history_cap)))
+            << c.name;
+        EXPECT_EQ(map[""].history.at(1).uuid, QString::number(c.requests - 1)) << c.name;
     }
 }
 
