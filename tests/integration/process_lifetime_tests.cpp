@@ -1,10 +1,34 @@
 #include "gateway_fixture.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <algorithm>
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
+
+// Each connection holds a descriptor: at start the soft limit goes up to the hard one, and the
+// log says what it is.
+TEST_F(gateway_fixture, the_open_file_limit_is_raised_to_the_hard_limit_and_logged)
+{
+    rlimit limit {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    // Started with a lower soft limit, as a shell's default often is.
+    rlimit low = limit;
+    low.rlim_cur = std::min<rlim_t>(limit.rlim_max, 256);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    start_gateway();
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+
+    const QByteArray hard = QByteArray::number(qulonglong(limit.rlim_max));
+    EXPECT_TRUE(gateway->wait_for_output(" Open file limit: " + hard + "\r\n"))
+        << gateway->output().constData();
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(gateway->pid()));
+    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(limits.readAll().simplified().contains("Max open files " + hard + " " + hard));
+}
 
 struct stop_case
 {
