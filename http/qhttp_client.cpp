@@ -601,8 +601,7 @@ void QHttpClient::timerEvent(QTimerEvent* event)
 
 void QHttpClient::write_request(const QByteArray& data)
 {
-    target_link* link = d_->socket;
-    if (d_->stopped || !link || !link->is_connected())
+    if (d_->stopped || d_->finished)
         return;
     THeaderList& headers = d_->request.headers_;
     if (!headers.has("connection"))
@@ -610,10 +609,16 @@ void QHttpClient::write_request(const QByteArray& data)
     else if (wire::asks_close(headers))
         d_->may_keep = false;
     const QByteArray bytes = wire::request_bytes(method_name(d_->method), d_->url, headers, data);
-    if (d_->reused)
+    target_link* link = d_->socket;
+    const bool connected = link && link->is_connected();
+    // Kept to be sent again should a pooled connection fail it, or sent once the fresh
+    // connection that replaces a failed one is made.
+    if (d_->reused || !connected)
         d_->sent = bytes;
-    link->write(bytes);
-    d_->unsent_at_check = link->bytes_to_write();
+    if (connected) {
+        link->write(bytes);
+        d_->unsent_at_check = link->bytes_to_write();
+    }
 }
 
 } // namespace client
