@@ -14,26 +14,18 @@ tornel_params params_of(const std::map<QString, QString>& entries)
     return tornel_params({ "modem", "profile", "timefrom", "timeto", "route_key" }, entries);
 }
 
-TEST(tornel_events_request, asks_for_the_event_table_a_day_around)
+TEST(tornel_events_request, asks_for_the_event_table_from_a_day_before_to_a_day_past_now)
 {
-    struct row
-    {
-        std::map<QString, QString> params;
-        const char* data;
-    };
-    const row rows[] = {
-        { {}, R"({"from":0,"modem_id":[3],"tag":["tornel.event"],"to":1700086400})" },
-        { { { "timefrom", "86401" }, { "timeto", "5" } },
-            R"({"from":1,"modem_id":[3],"tag":["tornel.event"],"to":1700086400})" },
-        { { { "timefrom", "86400" } },
-            R"({"from":86400,"modem_id":[3],"tag":["tornel.event"],"to":1700086400})" },
-    };
-    for (const row& r : rows) {
-        const events_request request = tornel_events_request(params_of(r.params), { 3 }, now);
-        EXPECT_EQ(compact(request.data), r.data);
+    const std::pair<const char*, int> froms[]
+        = { { "86401", 1 }, { "86400", 86400 }, { "-3", -3 } };
+    for (const auto& [timefrom, from] : froms) {
+        const events_request request = tornel_events_request(
+            params_of({ { "timefrom", timefrom }, { "timeto", "5" } }), { 3 }, 2147483600);
+        EXPECT_EQ(compact(request.data),
+            QStringLiteral(R"({"from":%1,"modem_id":[3],"tag":["tornel.event"],"to":2147483647})")
+                .arg(from)
+                .toStdString());
     }
-    EXPECT_EQ(
-        tornel_events_request(params_of({}), {}, 2147483600).data.value("to").toInt(), 2147483647);
 }
 
 // The events a reply of one modem with `records` gives, as compact JSON.
@@ -77,20 +69,6 @@ TEST(tornel_events_reply, filters_by_journal_and_window_and_sorts_newest_first)
             = events_modem_object("12", json_doc(r.records).array(), request.context);
         EXPECT_EQ(compact(QJsonDocument(modem.value("events").toArray())), r.events) << r.behaviour;
     }
-}
-
-TEST(tornel_events_reply, answers_modem_objects_of_every_instance)
-{
-    const events_request request = tornel_events_request(params_of({}), {}, now);
-    instance_replies replies(2);
-    QJsonArray answer;
-    QJsonDocument first = json_doc(R"({"7":[],"x":{}})");
-    EXPECT_FALSE(tornel_events_reply(first, replies, answer, request.context));
-    QJsonDocument second = json_doc(R"({"5":[]})");
-    ASSERT_TRUE(tornel_events_reply(second, replies, answer, request.context));
-    EXPECT_EQ(compact(second),
-        R"([{"events":[],"modem":7,"timeto":2147483647},{"events":[],"modem":0,)"
-        R"("timeto":2147483647},{"events":[],"modem":5,"timeto":2147483647}])");
 }
 
 } // namespace

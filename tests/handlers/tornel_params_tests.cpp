@@ -42,14 +42,4 @@ TEST(make_tornel_params, get_reads_the_query_and_post_reads_the_body)
     }
 }
 
-TEST(tornel_params, keeps_only_its_keys_and_tells_absent_from_empty)
-{
-    const tornel_params params(
-        { "modem", "code", "value" }, { { "modem", "" }, { "code", "1" }, { "Modem", "7" } });
-    EXPECT_EQ(params.value("modem"), QString(""));
-    EXPECT_EQ(params.value("code"), QString("1"));
-    EXPECT_FALSE(params.value("value"));
-    EXPECT_FALSE(params.value("Modem"));
-}
-
 } // namespace

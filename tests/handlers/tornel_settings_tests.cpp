@@ -1,6 +1,4 @@
-#include "handlers/modem/tornel_modem_info.h"
 #include "handlers/modem/tornel_setting_codes.h"
-#include "handlers/modem/tornel_version_list.h"
 
 #include "router/qt_print.h"
 #include "tornel_json.h"
@@ -51,45 +49,6 @@ TEST(tornel_setting_codes, codes_go_out_as_setting_names_and_come_back_as_codes)
         QJsonDocument reply(QJsonObject { { "7", json_object(r.settings) } });
         ASSERT_TRUE(tornel_settings_reply(reply, replies, request.codes)) << r.behaviour;
         EXPECT_EQ(compact(reply.object().value("7").toObject()), r.answer) << r.behaviour;
-    }
-}
-
-TEST(tornel_setting_replies, each_waits_for_every_instance)
-{
-    struct row
-    {
-        const char* behaviour;
-        std::function<bool(QJsonDocument&, instance_replies&)> step;
-        const char* first;
-        const char* second;
-        const char* answer;
-    };
-    version_groups groups;
-    const row rows[] = {
-        { "settings: a later instance replaces a meter",
-            [](QJsonDocument& d, instance_replies& r) { return tornel_settings_reply(d, r, {}); },
-            R"({"1":{"a":1},"2":{"b":2}})", R"({"1":{"c":3}})", R"({"1":{"c":3},"2":{"b":2}})" },
-        { "version list: grouped by hardware and software, ids in the order met",
-            [&groups](QJsonDocument& d, instance_replies& r) {
-                return tornel_version_list_reply(d, r, groups);
-            },
-            R"({"5":{"version":{"hw":"H","sw":"S1"}},"x":{},"3":{"version":{"hw":"H","sw":"S2"}}})",
-            R"({"9":{"other":1}})",
-            R"({"hw":{"":[0,9],"H":[3,5]},"hw_size":{"":2,"H":2},"sw":{"":[0,9],"S1":[5],"S2":[3]},"sw_size":{"":2,"S1":1,"S2":1}})" },
-        { "modem state: state keys kept, archives by kind, events always present",
-            tornel_modem_info_reply,
-            R"({"4":{"dl_mode":1,"arch_month":{"m":1,"info":0},"arch_info_13":{"i":13},"arch_event2":{"e":2},"arch_info_2":{"i":2},"arch_info_11":{"i":11},"arch_event12":{"x":1},"arch_x":1,"zone":3}})",
-            R"({})",
-            R"({"4":{"0_event":{},"10_event":{},"11_event":{"info":{"i":11}},"13_month":{"info":{"i":13},"m":1},"14_day":{"info":{}},"15_hour":{"info":{}},"1_event":{},"2_event":{"e":2,"info":{"i":2}},"3_event":{},"4_event":{},"5_event":{},"6_event":{},"7_event":{},"8_event":{},"9_event":{},"dl_mode":1,"settings":{"zone":3}}})" },
-    };
-    for (const row& r : rows) {
-        instance_replies replies(2);
-        QJsonDocument first = json_doc(r.first);
-        EXPECT_FALSE(r.step(first, replies)) << r.behaviour;
-        EXPECT_EQ(first, json_doc(r.first)) << r.behaviour;
-        QJsonDocument second = json_doc(r.second);
-        ASSERT_TRUE(r.step(second, replies)) << r.behaviour;
-        EXPECT_EQ(compact(second), r.answer) << r.behaviour;
     }
 }
 
