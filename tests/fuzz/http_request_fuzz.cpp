@@ -1,5 +1,5 @@
 // Bytes from a client into one server connection, over a socket pair: the first byte sets
-// how many bytes each write carries, so a request may arrive whole or split anywhere. Every
+// how many bytes each write carries, so requests may arrive whole or split anywhere. Every
 // request is answered when its body is complete. When the client goes away the connection
 // must go too.
 #include "fuzz_app.h"
@@ -77,7 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int client = pair[1];
     ::fcntl(client, F_SETFL, ::fcntl(client, F_GETFL) | O_NONBLOCK);
 
-    const size_t step = 1 + size_t(data[0]) * 64;
+    // 0: all at once; 1-15: that many bytes a write, for heads split anywhere; more: in
+    // pieces of 64 bytes per unit.
+    const size_t step = data[0] == 0 ? size : data[0] < 16 ? data[0] : size_t(data[0]) * 64;
     size_t sent = 1;
     while (sent < size && connection) {
         const ssize_t n = ::send(client, data + sent, std::min(step, size - sent), MSG_NOSIGNAL);
