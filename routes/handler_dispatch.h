@@ -112,14 +112,18 @@ QString handler_path_of()
         return QString::fromLatin1(H::handler_path);
 }
 
+// A class's parameter keys as texts, made once per class.
 template <class H>
-QStringList handler_keys()
+const QStringList& handler_keys()
 {
-    QStringList keys;
-    if constexpr (handler_traits::has_param_keys<H>::value) {
-        for (const char* key : H::param_keys)
-            keys << QString::fromLatin1(key);
-    }
+    static const QStringList keys = [] {
+        QStringList list;
+        if constexpr (handler_traits::has_param_keys<H>::value) {
+            for (const char* key : H::param_keys)
+                list << QString::fromLatin1(key);
+        }
+        return list;
+    }();
     return keys;
 }
 
@@ -202,9 +206,21 @@ struct handler_set
     {
         static constexpr std::array<bool, size> tokens { Handlers::need_token... };
         const QStringList& list = paths();
+        // Every path begins with "/", so the character after it tells most handlers apart at
+        // the cost of one comparison each; only those that agree on it are compared whole.
+        static const std::array<QChar, size> seconds = [&list] {
+            std::array<QChar, size> chars {};
+            for (std::size_t i = 0; i < size; ++i)
+                chars[i] = list[int(i)].size() > 1 ? list[int(i)].at(1) : QChar();
+            return chars;
+        }();
+        const QChar second = path.size() > 1 ? path.at(1) : QChar();
         for (std::size_t i = 0; i < size; ++i) {
-            if (path.startsWith(list[int(i)]))
-                return route_match { i, list[int(i)], tokens[i] };
+            const QString& candidate = list[int(i)];
+            if (candidate.size() > 1 && seconds[i] != second)
+                continue;
+            if (path.startsWith(candidate))
+                return route_match { i, candidate, tokens[i] };
         }
         return std::nullopt;
     }

@@ -23,8 +23,7 @@ public:
 
     ApiParams parse_request(qhttp::server::QHttpRequest* request) const
     {
-        static const QStringList keys = handler_keys<Self>();
-        return ApiParams(keys, make_tornel_params(*request));
+        return ApiParams(handler_keys<Self>(), make_tornel_params(*request));
     }
     HandlerResult post(const ApiParams& params) { return static_cast<Self&>(*this).get(params); }
 

@@ -118,8 +118,14 @@ QByteArray collector_road_test::service_token()
 QByteArray collector_road_test::request_bytes(
     const QByteArray& method, const QByteArray& target, const QByteArray& body) const
 {
+    return request_bytes_as(service_token(), method, target, body);
+}
+
+QByteArray collector_road_test::request_bytes_as(const QByteArray& token, const QByteArray& method,
+    const QByteArray& target, const QByteArray& body)
+{
     QByteArray bytes = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-        + "Authorization: Bearer " + service_token() + "\r\n";
+        + "Authorization: Bearer " + token + "\r\n";
     if (!body.isEmpty() || method == "POST" || method == "DELETE")
         bytes += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     return bytes + "\r\n" + body;
@@ -128,8 +134,14 @@ QByteArray collector_road_test::request_bytes(
 raw_response collector_road_test::call(
     const QByteArray& method, const QByteArray& target, const QByteArray& body, int wait_ms)
 {
+    return call_as(service_token(), method, target, body, wait_ms);
+}
+
+raw_response collector_road_test::call_as(const QByteArray& token, const QByteArray& method,
+    const QByteArray& target, const QByteArray& body, int wait_ms)
+{
     raw_http client(gateway->port());
-    client.send(request_bytes(method, target, body));
+    client.send(request_bytes_as(token, method, target, body));
     raw_response answer;
     client.read(answer, wait_ms, method == "HEAD");
     return answer;

@@ -44,6 +44,11 @@ protected:
     static QByteArray service_token();
     QByteArray request_bytes(
         const QByteArray& method, const QByteArray& target, const QByteArray& body = {}) const;
+    // The same with a token of the test's own.
+    raw_response call_as(const QByteArray& token, const QByteArray& method,
+        const QByteArray& target, const QByteArray& body = {}, int wait_ms = 15000);
+    static QByteArray request_bytes_as(const QByteArray& token, const QByteArray& method,
+        const QByteArray& target, const QByteArray& body = {});
 
     QString unique; // one random text per test
     QString exchange; // the main link's exchange

@@ -52,13 +52,5 @@ raw_response modem_road_test::ask(
     QJsonObject claims { { "b", QJsonObject { { admin ? "admin" : "user", "" } } } };
     QJsonObject p = payload("2.0", "user@x", claims);
     p["apiKeys"] = QJsonArray { api_key };
-    QByteArray bytes = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-        + "Authorization: Bearer " + token(p) + "\r\n";
-    if (!body.isEmpty() || method == "POST")
-        bytes += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    raw_http client(gateway->port());
-    client.send(bytes + "\r\n" + body);
-    raw_response answer;
-    client.read(answer, 15000);
-    return answer;
+    return call_as(token(p), method, target, body);
 }

@@ -31,17 +31,3 @@ QByteArray server_road_test::telecom_token(
     p["apiKeys"] = QJsonArray::fromStringList(api_keys);
     return token(p);
 }
-
-raw_response server_road_test::call_as(const QByteArray& token, const QByteArray& method,
-    const QByteArray& target, const QByteArray& body)
-{
-    QByteArray bytes = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-        + "Authorization: Bearer " + token + "\r\n";
-    if (!body.isEmpty() || method == "POST")
-        bytes += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    raw_http client(gateway->port());
-    client.send(bytes + "\r\n" + body);
-    raw_response answer;
-    client.read(answer, 15000);
-    return answer;
-}

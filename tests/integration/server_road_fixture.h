@@ -15,8 +15,6 @@ protected:
     // A token of `email` with every telecom right; "admin" among its roles when asked.
     static QByteArray telecom_token(
         const QString& email, bool admin, const QStringList& api_keys = { "key-1" });
-    raw_response call_as(const QByteArray& token, const QByteArray& method,
-        const QByteArray& target, const QByteArray& body = {});
 
     QString sersoft_key, uspd_key;
 };

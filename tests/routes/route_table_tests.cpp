@@ -75,6 +75,28 @@ INSTANTIATE_TEST_SUITE_P(rows, route_match_test,
         match_case { "a path shorter than every prefix matches nothing", "/ap", -1, false },
         match_case { "an empty path matches nothing", "", -1, false }));
 
+struct RootRoute
+{
+    static constexpr bool need_token = false;
+    static constexpr const char* handler_path = "/";
+};
+
+// Handlers are told apart by the character after "/" before they are compared whole: a path of
+// one character, or one that shares only that character, must still find its handler.
+TEST(route_prefilter, short_paths_and_shared_first_letters_still_match_in_order)
+{
+    using routes = handler_set<DlQueueRoute, ApiRoute, RootRoute>;
+    const struct
+    {
+        const char* path;
+        int index; // -1: no handler
+    } rows[] = { { "/api/dl_queue", 0 }, { "/apx", 2 }, { "/a", 2 }, { "/", 2 }, { "", -1 } };
+    for (const auto& row : rows) {
+        const std::optional<route_match> m = routes::find_handler(QString::fromUtf8(row.path));
+        EXPECT_EQ(m ? int(m->index) : -1, row.index) << row.path;
+    }
+}
+
 struct set_case
 {
     const char* behaviour;
