@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -185,7 +186,21 @@ TEST_F(gateway_fixture, a_head_that_comes_too_slowly_closes_its_connection)
 // as soon as descriptors are free again.
 TEST_F(gateway_fixture, out_of_descriptors_pauses_accepting_and_keeps_serving)
 {
+    // Out of descriptors, the sanitizer's own memory probe (it needs a pipe) fails, and its
+    // dynamic type check then reports any virtual call it has not yet cached: noise that says
+    // nothing of the gateway, so this one gateway runs without that check.
+    QTemporaryDir scratch;
+    QFile suppressions(scratch.filePath("ubsan.supp"));
+    ASSERT_TRUE(suppressions.open(QIODevice::WriteOnly));
+    suppressions.write("vptr:*\n");
+    suppressions.close();
+    const QByteArray ubsan = qgetenv("UBSAN_OPTIONS");
+    qputenv("UBSAN_OPTIONS", ubsan + ":suppressions=" + suppressions.fileName().toUtf8());
     start_gateway({ { "GENERAL_SETTINGS/LOG_LEVEL", "WARNING" } });
+    if (ubsan.isNull())
+        qunsetenv("UBSAN_OPTIONS");
+    else
+        qputenv("UBSAN_OPTIONS", ubsan);
     const qint64 pid = gateway->pid();
     const int open_now = QDir(QStringLiteral("/proc/%1/fd").arg(pid))
                              .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
