@@ -28,35 +28,47 @@ QByteArray through_qt(const QUuid& id, const QJsonObject& data, const QString& t
     return QJsonDocument(message).toJson(QJsonDocument::Compact);
 }
 
-// Plain text (see plain()) as its Latin-1 bytes, written into room reserved for it.
+// Plain text (see plain()) as its Latin-1 bytes, a stack chunk at a time rather than a call
+// per character.
 void append_plain(QByteArray& out, const QString& text)
 {
-    for (const QChar c : text)
-        out.append(char(c.unicode()));
+    char chunk[64];
+    int used = 0;
+    for (const QChar c : text) {
+        chunk[used++] = char(c.unicode());
+        if (used == int(sizeof chunk)) {
+            out.append(chunk, used);
+            used = 0;
+        }
+    }
+    out.append(chunk, used);
 }
 
 // The id as QUuid writes it, "{8-4-4-4-12}" in lower-case hex, without a text of its own.
 void append_id(QByteArray& out, const QUuid& id)
 {
     static const char digits[] = "0123456789abcdef";
-    const auto hex = [&out](quint64 value, int count) {
+    char text[38];
+    char* at = text;
+    const auto hex = [&at](quint64 value, int count) {
         for (int shift = 4 * (count - 1); shift >= 0; shift -= 4)
-            out.append(digits[(value >> shift) & 0xf]);
+            *at++ = digits[(value >> shift) & 0xf];
     };
-    out.append('{');
+    *at++ = '{';
     hex(id.data1, 8);
-    out.append('-');
+    *at++ = '-';
     hex(id.data2, 4);
-    out.append('-');
+    *at++ = '-';
     hex(id.data3, 4);
-    out.append('-');
+    *at++ = '-';
     hex((quint64(id.data4[0]) << 8) | id.data4[1], 4);
-    out.append('-');
+    *at++ = '-';
     quint64 node = 0;
     for (int i = 2; i < 8; ++i)
         node = (node << 8) | id.data4[i];
     hex(node, 12);
-    out.append('}');
+    *at++ = '}';
+    out.append(text, int(sizeof text));
 }
 
 } // namespace

@@ -104,8 +104,10 @@ void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey
     const QUuid id = new_command_id();
     const auto now = command_deadlines::clock::now();
     const std::uint64_t serial = ++last_serial_;
-    pending_.insert_or_assign(
-        id, pending_command { std::move(resultHandler), std::move(errorHandler), now, serial });
+    pending_.insert_or_assign(id,
+        pending_command {
+            std::make_shared<const std::function<bool(QJsonDocument)>>(std::move(resultHandler)),
+            std::move(errorHandler), now, serial });
     const bool earliest
         = deadlines_.add({ now + std::chrono::milliseconds(s_command_timeout_ms), serial, id });
     if (earliest || !deadline_timer_.isActive())
@@ -242,7 +244,7 @@ void rabbit_api_man::take_reply(const rabbit_message& message)
     bool failed = true;
     QString failure = QStringLiteral("reply processing failed");
     try {
-        complete = handler(message.data);
+        complete = (*handler)(message.data);
         failed = false;
     } catch (const std::exception& e) {
         failure = QString::fromUtf8(e.what());

@@ -19,7 +19,8 @@
 
 struct pending_command
 {
-    std::function<bool(QJsonDocument)> resultHandler;
+    // Shared: a reply runs it while its entry may go away, without a copy of what it holds.
+    std::shared_ptr<const std::function<bool(QJsonDocument)>> resultHandler;
     std::function<void(QString)> errorHandler;
     command_deadlines::clock::time_point sent;
     std::uint64_t serial = 0; // of its entry in the deadline list

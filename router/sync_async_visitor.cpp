@@ -104,7 +104,8 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
             send_json_answer(target, document, caller, id, *stats, *out);
         return complete;
     };
-    api_man->send_cmd(result.command, result.data, result.routing_key, on_reply, on_error, 0);
+    api_man->send_cmd(result.command, result.data, result.routing_key, std::move(on_reply),
+        std::move(on_error), 0);
 }
 
 void sync_async_visitor::operator()(const HttpForwardAsycResult& result) const

@@ -40,6 +40,9 @@ TEST(CommandMessage, ReadsAsQJsonDocumentWritesIt)
     const row rows[] = {
         { "usual command", {}, "version", "gw.replies", 0 },
         { "empty sender", {}, "version", "", 0 },
+        { "empty type", {}, "", "gw.replies", 0 },
+        { "type and sender of whole and partial chunks", {}, QString(64, 'v'), QString(129, 's'),
+            0 },
         { "parameters of every JSON kind", nested, "settings", "gw.replies", 0 },
         { "sharded last", {}, "version", "gw.replies", 5 },
         { "negative sharded", {}, "version", "gw.replies", -1 },
