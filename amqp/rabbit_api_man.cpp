@@ -139,8 +139,9 @@ void rabbit_api_man::publish_queued()
         outbox_.pop_front();
         // A publish may wait for the broker in a nested event loop; the commands after it are
         // then published from there, each with a wait of its own running alongside, not one
-        // wait after another.
-        if (!outbox_.empty())
+        // wait after another. Over a live connection it returns at once, and the rest go out
+        // in this pass without one more pass of the loop before they leave.
+        if (!outbox_.empty() && publisher_.would_wait())
             post_publish();
         publisher_.publish_string(next.body, next.routing_key);
         if (!self)

@@ -31,6 +31,8 @@ public:
     // False, with an ERROR line, for a key (as it goes out) that AMQP cannot carry: the
     // library would refuse it and drop the connection.
     bool key_fits(const QByteArray& wire_key);
+    // True while the connection is down: a publish now would wait in a nested event loop.
+    bool would_wait() const { return !client_.is_connected(); }
 
 signals:
     void republish();

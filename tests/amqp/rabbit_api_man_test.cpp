@@ -3,6 +3,7 @@
 #include "broker_probe.h"
 #include "support/test_services.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -495,6 +496,22 @@ TEST(LinkWithoutBroker, CommandTimesOutWhileTheLoopKeepsRunning)
     EXPECT_EQ(errors, QStringList { "rabbit command execution timeout" });
     EXPECT_GT(ticks, 0);
     EXPECT_EQ(link.config().queue, "q");
+}
+
+// Commands sent together while the broker is away each wait for it alongside the others, not
+// one wait after another (six in a row would take six waits).
+TEST(LinkWithoutBroker, QueuedCommandsWaitForTheBrokerAlongside)
+{
+    log_capture logs;
+    rabbit_api_man link(logs.log(), unreachable_link(), {}, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 6; ++i)
+        link.send_cmd(
+            "t", {}, "svc", [](QJsonDocument) { return true; }, [](QString) {});
+    // The waits nest, so this loop may only look again once all of them are over.
+    ASSERT_TRUE(wait_until([&] { return logs.count("Try to publish but not connected") == 6; }));
+    EXPECT_LT(clock.elapsed(), 3 * rabbit_publisher_impl::connection_wait_ms);
 }
 
 // Commands time out in the order of their deadlines, whatever order they were sent in, each
