@@ -1,16 +1,13 @@
 #include "app/config_conversions.h"
 
+#include "app/int32_clamp.h"
+
 #include <limits>
 
 namespace {
 
 constexpr qint64 int_min = std::numeric_limits<int>::min();
 constexpr qint64 int_max = std::numeric_limits<int>::max();
-
-int clamp_to_int(qint64 value)
-{
-    return int(qBound(int_min, value, int_max));
-}
 
 // A run of digits with an optional sign that does not fit in 64 bits: its sign, else 0.
 int sign_of_huge_number(const QString& text)
@@ -72,7 +69,7 @@ int seconds_to_ms(const QString& text)
         return 0;
     // Anything past the int range in seconds is past it in milliseconds too; this also keeps
     // the multiplication inside 64 bits.
-    return clamp_to_int(qBound(int_min, seconds, int_max) * 1000);
+    return clamp_to_int32(qBound(int_min, seconds, int_max) * 1000);
 }
 
 quint32 to_uint32(const QString& text)

@@ -1,5 +1,6 @@
 #include "router/statistics.h"
 
+#include "app/int32_clamp.h"
 #include "app/logger.h"
 
 #include <limits>
@@ -37,15 +38,6 @@ request_record* find_record(statistic& entry, const QString& uuid)
             return &record;
     }
     return nullptr;
-}
-
-qint32 clamp_ms(qint64 ms)
-{
-    if (ms > std::numeric_limits<qint32>::max())
-        return std::numeric_limits<qint32>::max();
-    if (ms < std::numeric_limits<qint32>::min())
-        return std::numeric_limits<qint32>::min();
-    return static_cast<qint32>(ms);
 }
 
 double load_percent(qint64 exec_ms_sum, int period_ms)
@@ -88,7 +80,7 @@ int request_done(const QString& email, const QString& uuid, statistic_map& stati
     request_record* record = find_record(entry, uuid);
     if (!record)
         return 0;
-    record->exec_ms = clamp_ms(now.toMSecsSinceEpoch() - record->time.toMSecsSinceEpoch());
+    record->exec_ms = clamp_to_int32(now.toMSecsSinceEpoch() - record->time.toMSecsSinceEpoch());
     record->status = EXECUTED;
     entry.exec_ms_sum += record->exec_ms;
     if (log.accepts(LOG_DEBUG))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/int32_clamp.h"
+
 #include <QJsonValue>
 #include <QString>
 #include <QtGlobal>
@@ -9,15 +11,6 @@
 // Numbers of the driver paths. The caller's values and the driver's times are 32-bit by their
 // nature, but their sums ("limit" + 1000, "timeto" + 86400, a time plus its zone offset) are
 // made in 64 bits, and only what goes into a command is cut back to the 32-bit range.
-
-inline int clamp_to_int32(qint64 value)
-{
-    if (value > std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    if (value < std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
-}
 
 // A request value: a base-10 32-bit number, 0 for any other text.
 inline int request_number(const QString& text)
