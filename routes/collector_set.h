@@ -1,11 +1,11 @@
 #pragma once
 
+#include "handlers/collector/iec104_handlers.h"
+#include "handlers/collector/qobi_sender_handlers.h"
+#include "handlers/collector/spodes_to_tornel_handlers.h"
+#include "handlers/driver/tornel_handlers.h"
 #include "handlers/modem/downlink_handlers.h"
-#include "handlers/modem/iec104_handlers.h"
 #include "handlers/modem/modem_api_handlers.h"
-#include "handlers/modem/qobi_sender_handlers.h"
-#include "handlers/modem/spodes_to_tornel_handlers.h"
-#include "handlers/modem/tornel_handlers.h"
 #include "handlers/telecom/telecom_command_table.h"
 #include "router/access_bs.h"
 #include "router/forward_handlers.h"

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "handlers/driver/tornel_handlers.h"
 #include "handlers/modem/downlink_handlers.h"
 #include "handlers/modem/modem_api_handlers.h"
-#include "handlers/modem/tornel_handlers.h"
 #include "handlers/telecom/telecom_command_table.h"
 #include "handlers/telecom/user_statistic_handler.h"
 #include "router/access_bs.h"
