@@ -223,6 +223,8 @@ TEST_F(forward_test, each_family_forwards_its_own_methods)
         { "the modem API refuses PUT", "PUT", "/api/x", 404, R"({"What":""})" },
         { "the telecom API refuses DELETE", "DELETE", "/telecom/x", 404, R"({"What":""})" },
         { "HEAD is not forwarded", "HEAD", "/api/x", 404, {} },
+        { "a path that climbs out of its prefix", "GET", "/auth/..%2f..%2fadmin", 400,
+            R"({"What":"Bad request"})" },
     };
     for (const row& r : rows) {
         const int before = target.requests().size();
