@@ -1,8 +1,17 @@
 #include "http_test_support.h"
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace qhttp::server;
 using http_test::peer;
@@ -52,6 +61,8 @@ TEST(HttpServer, RequestsReachTheHandlerAsSent)
             "world\r\n0\r\n\r\n",
             "PUT", "/c", "/c", "transfer-encoding=chunked;", "hello world" },
         { "DELETE", "DELETE /d HTTP/1.1\r\n\r\n", "DELETE", "/d", "/d", "", "" },
+        { "dots that make no dot segment", "GET /a/.b/c./.../%2e%2e%2e HTTP/1.1\r\n\r\n", "GET",
+            "/a/.b/c./.../...", "/a/.b/c./.../...", "", "" },
         { "binary body kept byte for byte",
             QByteArray("POST /b HTTP/1.1\r\nContent-Length: 4\r\n\r\n\0\r\n\xff", 43), "POST", "/b",
             "/b", "content-length=4;", QByteArray("\0\r\n\xff", 4) },
@@ -88,6 +99,48 @@ TEST(HttpServer, DualStackListenerReportsIpv4PeersInIpv4Form)
     ASSERT_TRUE(client.read(r));
     EXPECT_EQ(peer_address, "127.0.0.1");
     EXPECT_NE(peer_port, 0);
+}
+
+// Nobody accepts while the loop does not turn: every connect of a burst completes only if the
+// listener's backlog holds them all.
+TEST(HttpServer, BurstOfConnectsWaitsInTheSystemsBacklog)
+{
+    QTemporaryDir dir;
+    const auto backlog_of = [&](const QByteArray& content) {
+        QFile file(dir.filePath("somaxconn"));
+        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        file.write(content);
+        file.close();
+        return qhttp::max_listen_backlog(QFile::encodeName(file.fileName()).constData());
+    };
+    EXPECT_EQ(backlog_of("8192\n"), 8192);
+    EXPECT_EQ(backlog_of("none"), SOMAXCONN);
+    EXPECT_EQ(backlog_of("0\n"), SOMAXCONN);
+    EXPECT_EQ(qhttp::max_listen_backlog(dir.filePath("absent").toUtf8().constData()), SOMAXCONN);
+
+    http_test::server s;
+    const int burst = std::min(qhttp::max_listen_backlog(), 200);
+    std::vector<pollfd> connects;
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(s.port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < burst; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        connects.push_back({ fd, POLLOUT, 0 });
+    }
+    int done = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (done < burst && clock.elapsed() < 3000) {
+        ::poll(connects.data(), nfds_t(connects.size()), 100);
+        done = int(std::count_if(connects.begin(), connects.end(),
+            [](const pollfd& p) { return (p.revents & POLLOUT) && !(p.revents & POLLERR); }));
+    }
+    EXPECT_EQ(done, burst);
+    for (const pollfd& p : connects)
+        ::close(p.fd);
 }
 
 TEST(HttpServer, AnswerHeadersKeepOrderReplaceByNameAndCarryOneLength)
