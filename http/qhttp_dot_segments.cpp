@@ -24,15 +24,8 @@ bool has_dot_segment(const QByteArray& target)
     const char* p = target.constData();
     int begin = 0;
     int end = target.size();
-    if (target.startsWith('/')) {
-        for (int i = 0; i < end; ++i) {
-            if (p[i] == '?' || p[i] == '#') {
-                end = i;
-                break;
-            }
-        }
-    } else {
-        // Absolute form, rare: the path as the URL parser places it.
+    // Origin form ends its path at "?" or "#"; absolute form, rare, has it placed by the parser.
+    if (!target.startsWith('/')) {
         http_parser_url parts;
         http_parser_url_init(&parts);
         if (http_parser_parse_url(p, size_t(end), 0, &parts) != 0
@@ -43,8 +36,9 @@ bool has_dot_segment(const QByteArray& target)
     }
     int dots = 0; // in the segment so far, when it holds nothing else
     bool other = false;
-    for (int i = begin; i <= end; ++i) {
-        char c = i < end ? p[i] : '/';
+    for (int i = begin;; ++i) {
+        const bool path_end = i == end || p[i] == '?' || p[i] == '#';
+        char c = path_end ? '/' : p[i];
         if (c == '%' && i + 2 < end) {
             const int high = hex_value(p[i + 1]);
             const int low = hex_value(p[i + 2]);
@@ -56,6 +50,8 @@ bool has_dot_segment(const QByteArray& target)
         if (c == '/') {
             if (!other && (dots == 1 || dots == 2))
                 return true;
+            if (path_end)
+                return false;
             dots = 0;
             other = false;
         } else if (c == '.') {
@@ -64,7 +60,6 @@ bool has_dot_segment(const QByteArray& target)
             other = true;
         }
     }
-    return false;
 }
 
 } // namespace qhttp
