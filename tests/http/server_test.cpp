@@ -106,17 +106,11 @@ TEST(HttpServer, DualStackListenerReportsIpv4PeersInIpv4Form)
 TEST(HttpServer, BurstOfConnectsWaitsInTheSystemsBacklog)
 {
     QTemporaryDir dir;
-    const auto backlog_of = [&](const QByteArray& content) {
-        QFile file(dir.filePath("somaxconn"));
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        file.write(content);
-        file.close();
-        return qhttp::max_listen_backlog(QFile::encodeName(file.fileName()).constData());
-    };
-    EXPECT_EQ(backlog_of("8192\n"), 8192);
-    EXPECT_EQ(backlog_of("none"), SOMAXCONN);
-    EXPECT_EQ(backlog_of("0\n"), SOMAXCONN);
-    EXPECT_EQ(qhttp::max_listen_backlog(dir.filePath("absent").toUtf8().constData()), SOMAXCONN);
+    QFile somaxconn(dir.filePath("somaxconn"));
+    ASSERT_TRUE(somaxconn.open(QIODevice::WriteOnly) && somaxconn.write("8192\n") == 5);
+    somaxconn.close();
+    EXPECT_EQ(qhttp::max_listen_backlog(QFile::encodeName(somaxconn.fileName())), 8192);
+    EXPECT_EQ(qhttp::max_listen_backlog(QFile::encodeName(dir.filePath("absent"))), SOMAXCONN);
 
     http_test::server s;
     const int burst = std::min(qhttp::max_listen_backlog(), 200);
