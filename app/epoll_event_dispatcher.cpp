@@ -143,12 +143,15 @@ void epoll_event_dispatcher::registerSocketNotifier(QSocketNotifier* notifier)
     if (std::size_t(fd) >= watches_.size())
         watches_.resize(std::max<std::size_t>(std::size_t(fd) + 1, watches_.size() * 2));
     fd_watch& watch = watches_[std::size_t(fd)];
-    if (watch.notifiers[type] && watch.notifiers[type] != notifier)
+    if (watch.notifiers[type] == notifier)
+        return;
+    if (watch.notifiers[type])
         qWarning("epoll_event_dispatcher: several notifiers of one type on descriptor %d", fd);
-    if (watch.last[type] != notifier)
-        ++watch.generation;
+    // Nothing is known of a notifier once it has stopped: the one registered now may be a new
+    // socket's, at the address of one freed and on the descriptor of one closed in this turn,
+    // which left epoll with its descriptor. A new generation has it watched afresh.
+    ++watch.generation;
     watch.notifiers[type] = notifier;
-    watch.last[type] = notifier;
     mark_dirty(fd);
 }
 
@@ -334,14 +337,21 @@ int epoll_event_dispatcher::remainingTime(int timerId)
     return left <= 0 ? 0 : int(qMin<std::int64_t>(round_up(left, ns_per_ms) / ns_per_ms, INT_MAX));
 }
 
+// A timer whose event is being delivered (one that runs a nested loop) is not due in that loop:
+// its deadline would only make the loop spin.
 int epoll_event_dispatcher::wait_timeout_ms(bool include_timers) const
 {
-    if (!include_timers || deadlines_.empty())
+    if (!include_timers)
         return -1;
-    const std::int64_t left = deadlines_.begin()->first.first - now_ns();
-    if (left <= 0)
-        return 0;
-    return int(qMin<std::int64_t>(round_up(left, ns_per_ms) / ns_per_ms, INT_MAX));
+    for (const auto& [key, id] : deadlines_) {
+        if (timers_.at(id).firing)
+            continue;
+        const std::int64_t left = key.first - now_ns();
+        if (left <= 0)
+            return 0;
+        return int(qMin<std::int64_t>(round_up(left, ns_per_ms) / ns_per_ms, INT_MAX));
+    }
+    return -1;
 }
 
 // Each timer due when the turn looks fires once; one that became due meanwhile (a zero timer

@@ -16,9 +16,9 @@ class QSocketNotifier;
 // what is ready, whatever the number of sockets watched.
 //
 // Socket notifiers are level-triggered epoll registrations; changes to them are applied just
-// before the next wait, so a notifier switched off and on again within one turn (as a stream
-// does around every read) costs no system call. Timers are kept ordered by their deadline;
-// the wait ends at the first one. Wake-ups from other threads go through an eventfd.
+// before the next wait, so a notifier switched off and on in one turn costs one system call at
+// most. Timers are kept ordered by their deadline; the wait ends at the first one that is not
+// being delivered. Wake-ups from other threads go through an eventfd.
 class epoll_event_dispatcher : public QAbstractEventDispatcher
 {
     Q_OBJECT
@@ -48,9 +48,8 @@ private:
     struct fd_watch
     {
         QSocketNotifier* notifiers[3] = { nullptr, nullptr, nullptr };
-        // The notifiers last registered, kept after they stop: a different notifier on the
-        // same descriptor means a new socket, whose events must not be taken for the old one's.
-        QSocketNotifier* last[3] = { nullptr, nullptr, nullptr };
+        // Goes up with every registration, so the events of a socket that went are not taken
+        // for those of a new one on the same descriptor.
         std::uint32_t generation = 0;
         std::uint32_t applied_events = 0; // what epoll watches now
         std::uint32_t applied_generation = 0;

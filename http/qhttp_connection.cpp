@@ -1,5 +1,6 @@
 #include "http/qhttp_connection.h"
 
+#include "http/qhttp_dot_segments.h"
 #include "http/qhttp_tcp_stream.h"
 #include "http/qhttp_wire.h"
 
@@ -348,6 +349,11 @@ void QHttpConnection::dispatch_head()
     const quint64 length = parser_.content_length;
     if (length != ULLONG_MAX && length > quint64(server_->limits().max_body_bytes)) {
         answer_error(413, QByteArrayLiteral("{\"What\":\"Request body too large\"}"));
+        return;
+    }
+    // Refused before any handler sees it: no prefix check holds for a path that climbs out.
+    if (has_dot_segment(target_)) {
+        answer_error(400, QByteArrayLiteral("{\"What\":\"Bad request\"}"));
         return;
     }
     stage_ = stage::body;

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
+#include <cstdio>
 #include <sys/socket.h>
 
 namespace qhttp {
@@ -16,9 +17,22 @@ namespace {
 // wait meanwhile stay in the kernel's backlog.
 constexpr int starved_accept_retry_ms = 250;
 
+constexpr qint64 pause_notice_interval_ms = 60 * 1000;
+
 int head_timeout_default_ms = 60000;
 
 } // namespace
+
+int max_listen_backlog(const char* somaxconn_file)
+{
+    int backlog = 0;
+    if (FILE* file = std::fopen(somaxconn_file, "re")) {
+        if (std::fscanf(file, "%d", &backlog) != 1)
+            backlog = 0;
+        std::fclose(file);
+    }
+    return backlog > 0 ? backlog : SOMAXCONN;
+}
 
 int server_limits::default_head_timeout_ms()
 {
@@ -84,6 +98,8 @@ bool QHttpServer::listen(const QHostAddress& address, quint16 port, const TServe
     stopListening();
     if (!tcp_->listen(address, port))
         return false;
+    // Listening again only changes the backlog; Qt's own is 50.
+    ::listen(int(tcp_->socketDescriptor()), max_listen_backlog());
     tcp_->pauseAccepting();
     accept_notifier_ = new QSocketNotifier(tcp_->socketDescriptor(), QSocketNotifier::Read, this);
     connect(accept_notifier_, &QSocketNotifier::activated, this, &QHttpServer::accept_pending);
@@ -119,7 +135,6 @@ void QHttpServer::accept_pending()
     for (;;) {
         const int descriptor = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (descriptor >= 0) {
-            accept_starved_ = false;
             accept(descriptor);
             continue;
         }
@@ -131,8 +146,8 @@ void QHttpServer::accept_pending()
             // the connections that wait stay in the kernel's backlog.
             accept_notifier_->setEnabled(false);
             accept_retry_->start(starved_accept_retry_ms);
-            if (!accept_starved_) {
-                accept_starved_ = true;
+            if (!pause_told_.isValid() || pause_told_.hasExpired(pause_notice_interval_ms)) {
+                pause_told_.start();
                 emit acceptPaused();
             }
         }

@@ -2,6 +2,7 @@
 
 #include "http/qhttp_types.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
@@ -30,6 +31,11 @@ struct server_limits
     // For tests: the head time-out of servers made from now on.
     static void set_default_head_timeout_ms(int ms);
 };
+
+// The backlog a listener asks for: the system's maximum as the file (net.core.somaxconn)
+// tells it, SOMAXCONN when it cannot be read. A burst of connects then waits in the kernel
+// instead of waiting a second for a SYN to be sent again.
+int max_listen_backlog(const char* somaxconn_file = "/proc/sys/net/core/somaxconn");
 
 namespace server {
 
@@ -120,8 +126,8 @@ public:
     const server_limits& limits() const { return limits_; }
 
 signals:
-    // Accepting has stopped for a moment: the process is out of file descriptors. Emitted
-    // once until a connection is accepted again.
+    // Accepting has stopped for a moment: the process is out of file descriptors. Emitted at
+    // most once a minute, however often connections come and go at the limit.
     void acceptPaused();
 
 private:
@@ -131,7 +137,7 @@ private:
     QTcpServer* tcp_ = nullptr;
     QSocketNotifier* accept_notifier_ = nullptr;
     QTimer* accept_retry_ = nullptr;
-    bool accept_starved_ = false;
+    QElapsedTimer pause_told_; // when acceptPaused was last emitted
     TServerHandler handler_;
     server_limits limits_;
 };

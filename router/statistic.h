@@ -34,7 +34,7 @@ struct statistic
     QDateTime banned_to;
     double api_load_percent = 0.0;
     qint64 exec_ms_sum = 0;
-    qint32 count_request = 0;
+    qint64 count_request = 0; // shared by all clients without an e-mail: 32 bits would run out
 };
 
 using statistic_map = QMap<QString, statistic>;

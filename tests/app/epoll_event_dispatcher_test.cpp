@@ -256,6 +256,50 @@ const dispatcher_case cases[] = {
             run_loop(loop);
         },
         { "nested", "other", "1" } },
+    { "a new socket's notifier on a descriptor and at an address freed in the same turn fires",
+        [](trace& t) {
+            QEventLoop loop;
+            auto old_pair = std::make_unique<socket_pair>();
+            const int fd = old_pair->fd[0];
+            alignas(QSocketNotifier) unsigned char place[sizeof(QSocketNotifier)];
+            auto* old_reader = new (place) QSocketNotifier(fd, QSocketNotifier::Read);
+            QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents);
+            old_reader->~QSocketNotifier();
+            old_pair.reset();
+            socket_pair pair;
+            t << QString::number(pair.fd[0] == fd);
+            auto* reader = new (place) QSocketNotifier(pair.fd[0], QSocketNotifier::Read);
+            QObject::connect(reader, &QSocketNotifier::activated, [&] {
+                t << pair.receive();
+                loop.quit();
+            });
+            pair.send("x");
+            run_loop(loop, 1000);
+            reader->~QSocketNotifier();
+        },
+        { "1", "x" } },
+    { "a timer running a nested loop does not spin it once it is due again",
+        [](trace& t) {
+            QTimer outer;
+            outer.setTimerType(Qt::PreciseTimer);
+            int turns = 0;
+            QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                [&] { ++turns; });
+            QObject::connect(&outer, &QTimer::timeout, [&] {
+                if (!t.isEmpty())
+                    return;
+                turns = 0; // the timer is due again, and again, while its nested loop runs
+                QEventLoop nested;
+                QTimer::singleShot(200, &nested, &QEventLoop::quit);
+                nested.exec();
+                outer.stop();
+                t << (turns < 50 ? QStringLiteral("quiet") : QString::number(turns));
+            });
+            outer.start(5);
+            QEventLoop loop;
+            run_loop(loop, 300);
+        },
+        { "quiet" } },
 };
 
 TEST(EpollEventDispatcher, DeliversWhatQtLoopsExpect)

@@ -78,6 +78,12 @@ TEST(HttpServerFaults, MalformedInputIsAnsweredAndClosed)
             "{\"What\":\"Bad request\"}", true, 0 },
         { "blank before the colon", "GET / HTTP/1.1\r\nHost : x\r\n\r\n", 400, "", true, 0 },
         { "tab inside a header name", "GET / HTTP/1.1\r\nX\tY: a\r\n\r\n", 400, "", true, 0 },
+        { "dot segment, before any handler", "GET /a/./b HTTP/1.1\r\n\r\n", 400,
+            "{\"What\":\"Bad request\"}", true, 0 },
+        { "encoded dot-dot segments, body unread",
+            "POST /a/%2e%2E%2fb HTTP/1.1\r\n"
+            "Content-Length: 3\r\n\r\nabc",
+            400, "{\"What\":\"Bad request\"}", true, 0 },
     };
     for (const Case& c : cases) {
         handled = 0;

@@ -1,8 +1,15 @@
 #include "http_test_support.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace qhttp::server;
 using http_test::peer;
@@ -52,6 +59,8 @@ TEST(HttpServer, RequestsReachTheHandlerAsSent)
             "world\r\n0\r\n\r\n",
             "PUT", "/c", "/c", "transfer-encoding=chunked;", "hello world" },
         { "DELETE", "DELETE /d HTTP/1.1\r\n\r\n", "DELETE", "/d", "/d", "", "" },
+        { "dots that make no dot segment", "GET /a/.b/c./.../%2e%2e%2e HTTP/1.1\r\n\r\n", "GET",
+            "/a/.b/c./.../...", "/a/.b/c./.../...", "", "" },
         { "binary body kept byte for byte",
             QByteArray("POST /b HTTP/1.1\r\nContent-Length: 4\r\n\r\n\0\r\n\xff", 43), "POST", "/b",
             "/b", "content-length=4;", QByteArray("\0\r\n\xff", 4) },
@@ -88,6 +97,39 @@ TEST(HttpServer, DualStackListenerReportsIpv4PeersInIpv4Form)
     ASSERT_TRUE(client.read(r));
     EXPECT_EQ(peer_address, "127.0.0.1");
     EXPECT_NE(peer_port, 0);
+}
+
+// Nobody accepts while the loop does not turn: every connect of a burst completes only if the
+// listener's backlog holds them all.
+TEST(HttpServer, BurstOfConnectsWaitsInTheSystemsBacklog)
+{
+    QTemporaryDir dir;
+    QFile somaxconn(dir.filePath("somaxconn"));
+    ASSERT_TRUE(somaxconn.open(QIODevice::WriteOnly) && somaxconn.write("8192\n") == 5);
+    somaxconn.close();
+    EXPECT_EQ(qhttp::max_listen_backlog(QFile::encodeName(somaxconn.fileName())), 8192);
+    EXPECT_EQ(qhttp::max_listen_backlog(QFile::encodeName(dir.filePath("absent"))), SOMAXCONN);
+
+    http_test::server s;
+    const int burst = std::min(qhttp::max_listen_backlog(), 200);
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(s.port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval wait { 3, 0 }; // for a connect that the backlog has no room for
+    std::vector<int> connected;
+    for (int i = 0; i < burst; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+            ::close(fd);
+            break;
+        }
+        connected.push_back(fd);
+    }
+    EXPECT_EQ(int(connected.size()), burst);
+    for (const int fd : connected)
+        ::close(fd);
 }
 
 TEST(HttpServer, AnswerHeadersKeepOrderReplaceByNameAndCarryOneLength)

@@ -84,6 +84,8 @@ TEST_F(forward_test, path_and_query_reach_the_target_in_each_family_form)
         { "the whole path goes on, prefix included", "/sessions/list",
             "GET /sessions/list HTTP/1.1" },
         { "no query gives none", "/telecom/api/stats", "GET /telecom/api/stats HTTP/1.1" },
+        { "an escaped escape of a dot stays one: no dot segment at the target", "/api/%252e%252e/x",
+            "GET /api/%252e%252e/x HTTP/1.1" },
     };
     for (const row& r : rows)
         EXPECT_EQ(forwarded("GET", r.path).line, r.line) << r.behaviour;
@@ -223,6 +225,8 @@ TEST_F(forward_test, each_family_forwards_its_own_methods)
         { "the modem API refuses PUT", "PUT", "/api/x", 404, R"({"What":""})" },
         { "the telecom API refuses DELETE", "DELETE", "/telecom/x", 404, R"({"What":""})" },
         { "HEAD is not forwarded", "HEAD", "/api/x", 404, {} },
+        { "a path that climbs out of its prefix", "GET", "/auth/..%2f..%2fadmin", 400,
+            R"({"What":"Bad request"})" },
     };
     for (const row& r : rows) {
         const int before = target.requests().size();

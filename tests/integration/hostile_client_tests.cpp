@@ -182,8 +182,8 @@ TEST_F(gateway_fixture, a_head_that_comes_too_slowly_closes_its_connection)
 }
 
 // Out of descriptors, the gateway stops accepting for a moment instead of spinning on its
-// listener, keeps serving the connections it has, warns once, and takes the waiting client
-// as soon as descriptors are free again.
+// listener, keeps serving the connections it has, warns at most once a minute, and takes the
+// waiting client as soon as descriptors are free again.
 TEST_F(gateway_fixture, out_of_descriptors_pauses_accepting_and_keeps_serving)
 {
     // Out of descriptors, the sanitizer's own memory probe (it needs a pipe) fails, and its
@@ -238,6 +238,19 @@ TEST_F(gateway_fixture, out_of_descriptors_pauses_accepting_and_keeps_serving)
     raw_response again;
     ASSERT_TRUE(held.front()->read(again)) << "open connections are still served";
     EXPECT_EQ(again.status, 404);
+
+    // Connections that come and go at the limit: each leaves the next one waiting again, and
+    // none brings a warning of its own.
+    for (int churn = 0; churn < 3; ++churn) {
+        held.erase(held.begin());
+        raw_response taken;
+        ASSERT_TRUE(waiting->read(taken, 5000)) << "taken when a descriptor is free " << churn;
+        held.push_back(std::move(waiting));
+        waiting = std::make_unique<raw_http>(gateway->port());
+        waiting->send("GET /held HTTP/1.1\r\n\r\n");
+        ASSERT_FALSE(waiting->read(taken, 500)) << "left waiting at the limit " << churn;
+    }
+    EXPECT_EQ(gateway->output().count("out of file descriptors"), warnings) << "one a minute";
 
     held.clear();
     raw_response answer;

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace {
 
@@ -73,6 +74,9 @@ TEST(OpenRequestRecord, PrependsAWaitingRecordAndCounts)
     EXPECT_EQ(map[""].history.at(1).status, FAIL_TOKEN_EXPIRED);
     EXPECT_FALSE(set_request_state(map, "", "{3}", FAIL_TOKEN_EXPIRED));
     EXPECT_FALSE(set_request_state(map, "nobody", "{1}", FAIL_TOKEN_EXPIRED));
+    map[""].count_request = std::numeric_limits<qint32>::max();
+    open_request_record(map, "", "{4}", "/c", t0, 10);
+    EXPECT_EQ(map[""].count_request, qint64(1) << 31) << "counts on past 32 bits";
 }
 
 TEST(OpenRequestRecord, CapsTheHistoryBetweenTicks)

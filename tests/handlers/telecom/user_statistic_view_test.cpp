@@ -17,7 +17,7 @@ statistic_map sample()
         { static_cast<request_state>(9), now.addSecs(-10), "/old", "u1", 12 } };
     a.count_request = 2;
     a.banned_to = QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC);
-    map["b@x"].count_request = 7;
+    map["b@x"].count_request = (qint64(1) << 32) + 7; // past 32 bits, written whole
     map["b@x"].banned_to = now.addSecs(-1);
     return map;
 }
@@ -42,7 +42,7 @@ TEST(user_statistic_view, answers_each_mode)
     const QByteArray a = R"("a@x":{"api_load_percent":0,"banned_to":"2030.01.01 00:00:00.000 UTC",)"
                          R"("count_request":2,)";
     const QByteArray b = R"("b@x":{"api_load_percent":0,"banned_to":"2026.03.01 11:59:59.000 UTC",)"
-                         R"("count_request":7})";
+                         R"("count_request":4294967303})";
     struct row
     {
         const char* behaviour;
@@ -63,7 +63,7 @@ TEST(user_statistic_view, answers_each_mode)
         { "banned: running bans only", q(none, none, none, "banned"),
             R"({"a@x":"2030.01.01 00:00:00.000 UTC"})" },
         { "count for every client, user unused", q("a@x", none, none, "count"),
-            R"({"a@x":2,"b@x":7})" },
+            R"({"a@x":2,"b@x":4294967303})" },
         { "uptime wins over user_list", q(none, none, none, "count", ""),
             R"({"update":"2026.02.28 10:58:59.000 UTC","uptime":"1d01:01:01"})" },
     };
