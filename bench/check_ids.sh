@@ -17,25 +17,12 @@ if [ -z "$bin" ]; then
 fi
 
 work=$(mktemp -d /tmp/gorvex-bench.XXXXXX)
-pids=()
+. bench/bench_lib.sh
 cleanup() {
-  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  stop_started
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-port() { # a free loopback port
-  local p
-  while :; do
-    p=$((10000 + RANDOM % 20000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
-wait_port() {
-  for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done
-  echo "port $1 did not open" >&2; return 1
-}
 
 redis_port=$(port); gw_port=$(port)
 redis-server --port "$redis_port" --bind 127.0.0.1 --save '' --appendonly no \
@@ -63,12 +50,8 @@ EOF
 "$bin" -c "$work/gorvex.ini" & pids+=($!)
 wait_port "$gw_port"
 
-# A valid token without "admin": HMAC-MD5 hex of "P1.P2", Base64 of that hex as P3.
-b64() { base64 -w0 | tr -d '='; }
-p1=$(printf '{"alg":"HS256","typ":"JWT"}' | b64)
-p2=$(printf '{"email":"bench@example.org","exp":2000000000,"ver":"2.0","apiKeys":["k"],"claims":{"b":{"user":""},"appsandbox":{"check_ids":""}}}' | b64)
-sig=$(printf '%s' "$p1.$p2" | openssl dgst -md5 -hmac bench-key | awk '{print $NF}')
-token="$p1.$p2.$(printf '%s' "$sig" | b64)"
+# A token without "admin", with the right to the path.
+token=$(token '{"b":{"user":""},"appsandbox":{"check_ids":""}}')
 
 list=$(seq 100001 $((100000 + ids)) | paste -sd,)
 url="http://127.0.0.1:$gw_port/api/check_ids?modem_id=$list"
