@@ -1,10 +1,14 @@
 # What the benchmarks share; sourced by them, not run. Loopback only.
 
-pids=() # the processes a benchmark started, ended by stop_started
-stop_started() {
+# On exit: ends the processes a benchmark started and removes its $work directory (kept with
+# BENCH_KEEP set).
+pids=()
+cleanup() {
   for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"
 }
+trap cleanup EXIT
 
 port() { # a free loopback port, below the ephemeral ports that forwards leave in TIME_WAIT
   local p

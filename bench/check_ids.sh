@@ -18,11 +18,6 @@ fi
 
 work=$(mktemp -d /tmp/gorvex-bench.XXXXXX)
 . bench/bench_lib.sh
-cleanup() {
-  stop_started
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 redis_port=$(port); gw_port=$(port)
 redis-server --port "$redis_port" --bind 127.0.0.1 --save '' --appendonly no \

@@ -19,11 +19,6 @@ cmake --build "$build" -j 4 --target gorvex >/dev/null
 
 work=$(mktemp -d /tmp/gorvex-bench.XXXXXX)
 . bench/bench_lib.sh
-cleanup() {
-  stop_started
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 target_port=$(port); ref_port=$(port); gw_port=$(port)
 body='{"What":"handler not found"}'

@@ -23,11 +23,6 @@ counter=$(pwd)/$build/bench/alloc_counter.so
 
 work=$(mktemp -d /tmp/gorvex-cost.XXXXXX)
 . bench/bench_lib.sh
-cleanup() {
-  stop_started
-  [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
 
 write_ini() { # name gateway-port extra-general amqp-url
   cat > "$work/$1.ini" <<EOF
