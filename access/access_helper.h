@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QMap>
 #include <QSet>
 #include <QString>
@@ -15,6 +16,9 @@ public:
     virtual void get_client_devices(QStringList clients, QStringList& out) = 0;
     virtual QString filter_client_devices(QStringList devices, QString client) = 0;
     virtual QString first_foreign_device(QStringList devices, QStringList clients) = 0;
+    // The ids of `devices` that at least one of `clients` owns: the ownership of a whole list
+    // at once, each distinct id asked once. No clients own nothing.
+    virtual QSet<QString> owned_devices(QStringList devices, QStringList clients) = 0;
     virtual QString filter_client_stations(QStringList stations, QString client) = 0;
     virtual QMap<QString, bool> client_device_access(QStringList devices, QString client) = 0;
     virtual QMap<QString, bool> clients_device_access(QStringList devices, QStringList clients) = 0;
@@ -26,4 +30,28 @@ public:
     virtual int register_dl_index(QString db_id) = 0;
     virtual int dl_index_of(QString db_id) = 0;
     virtual QString dl_db_id_of(int index) = 0;
+
+    // The three above for a list, one result per entry in order. A store that asks a server
+    // overrides them to ask once for all.
+    virtual QList<int> register_dl_indexes(const QStringList& db_ids)
+    {
+        QList<int> indexes;
+        for (const QString& db_id : db_ids)
+            indexes.append(register_dl_index(db_id));
+        return indexes;
+    }
+    virtual QList<int> dl_indexes_of(const QStringList& db_ids)
+    {
+        QList<int> indexes;
+        for (const QString& db_id : db_ids)
+            indexes.append(dl_index_of(db_id));
+        return indexes;
+    }
+    virtual QStringList dl_db_ids_of(const QList<int>& indexes)
+    {
+        QStringList db_ids;
+        for (int index : indexes)
+            db_ids.append(dl_db_id_of(index));
+        return db_ids;
+    }
 };

@@ -129,6 +129,16 @@ QString ram_helper::first_foreign_device(QStringList devices, QStringList client
     return QString();
 }
 
+QSet<QString> ram_helper::owned_devices(QStringList devices, QStringList clients)
+{
+    QSet<QString> owned;
+    for (const QString& id : devices) {
+        if (owned_by_any(id, clients))
+            owned.insert(id);
+    }
+    return owned;
+}
+
 QString ram_helper::filter_client_stations(QStringList stations, QString client)
 {
     return first_not_in(stations, client_stations[client]);

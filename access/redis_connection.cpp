@@ -126,7 +126,7 @@ void Connection::fail_dead_context(const QByteArray& command_name, int call_errn
         "Redis " + command_name.toStdString() + " at " + endpoint() + " failed: " + reason);
 }
 
-Reply Connection::run(const QList<QByteArray>& args)
+void Connection::append(const QList<QByteArray>& args)
 {
     std::vector<const char*> argv;
     std::vector<size_t> argvlen;
@@ -136,15 +136,28 @@ Reply Connection::run(const QList<QByteArray>& args)
         argv.push_back(a.constData());
         argvlen.push_back(static_cast<size_t>(a.size()));
     }
-    const QByteArray name = args.isEmpty() ? QByteArray() : args.first();
     errno = 0;
-    void* raw = redisCommandArgv(ctx_, static_cast<int>(argv.size()), argv.data(), argvlen.data());
-    if (raw == nullptr)
-        fail_dead_context(name, errno);
+    if (redisAppendCommandArgv(ctx_, static_cast<int>(argv.size()), argv.data(), argvlen.data())
+        != REDIS_OK)
+        fail_dead_context(args.first(), errno);
+}
+
+Reply Connection::read_reply(const QByteArray& command_name)
+{
+    errno = 0;
+    void* raw = nullptr;
+    if (redisGetReply(ctx_, &raw) != REDIS_OK || raw == nullptr)
+        fail_dead_context(command_name, errno);
     redisReply* r = static_cast<redisReply*>(raw);
     Reply reply = convert(r);
     freeReplyObject(r);
     return reply;
+}
+
+Reply Connection::run(const QList<QByteArray>& args)
+{
+    append(args);
+    return read_reply(args.first());
 }
 
 void Connection::run_ok(const QList<QByteArray>& args)
@@ -154,17 +167,40 @@ void Connection::run_ok(const QList<QByteArray>& args)
         throw Exception(args.first().toStdString() + ": " + reply.str.toStdString());
 }
 
-Reply Connection::command(const QList<QByteArray>& args, int db)
+void Connection::prepare(int db)
 {
-    if (args.isEmpty())
-        throw Exception("empty Redis command");
     if (!isConnected())
         connect();
     if (db != selected_db_) {
         run_ok({ "SELECT", QByteArray::number(db) });
         selected_db_ = db;
     }
+}
+
+Reply Connection::command(const QList<QByteArray>& args, int db)
+{
+    if (args.isEmpty())
+        throw Exception("empty Redis command");
+    prepare(db);
     return run(args);
+}
+
+QList<Reply> Connection::pipeline(const QList<QList<QByteArray>>& commands, int db)
+{
+    QList<Reply> replies;
+    if (commands.isEmpty())
+        return replies;
+    for (const QList<QByteArray>& args : commands) {
+        if (args.isEmpty())
+            throw Exception("empty Redis command");
+    }
+    prepare(db);
+    for (const QList<QByteArray>& args : commands)
+        append(args);
+    replies.reserve(commands.size());
+    for (const QList<QByteArray>& args : commands)
+        replies.append(read_reply(args.first()));
+    return replies;
 }
 
 } // namespace RedisClient

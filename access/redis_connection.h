@@ -49,8 +49,14 @@ public:
     // command cannot be run, or when AUTH or SELECT is refused. A connection left dead by an
     // earlier failure is made again first.
     Reply command(const QList<QByteArray>& args, int db);
+    // Runs several commands on database `db` in one round trip: all are written, then the
+    // replies are read in order, one per command. Fails as `command` does.
+    QList<Reply> pipeline(const QList<QList<QByteArray>>& commands, int db);
 
 private:
+    void prepare(int db);
+    void append(const QList<QByteArray>& args);
+    Reply read_reply(const QByteArray& command_name);
     Reply run(const QList<QByteArray>& args);
     // run() for the connection's own commands, whose error reply is a failure.
     void run_ok(const QList<QByteArray>& args);

@@ -33,6 +33,12 @@ QString text_of(const RedisClient::Reply& reply)
     return reply.type == RedisClient::Reply::String ? QString::fromLatin1(reply.str) : QString("");
 }
 
+// Any reply but a non-zero integer, an error reply included, reads as not a member.
+bool member_reply(const RedisClient::Reply& reply)
+{
+    return reply.type == RedisClient::Reply::Integer && reply.integer != 0;
+}
+
 // Error replies are answers like any other for the reads; where one means that nothing was
 // stored, or that a scan cannot go on, it is raised.
 RedisClient::Reply no_error(RedisClient::Reply reply, const QByteArray& command)
@@ -41,6 +47,18 @@ RedisClient::Reply no_error(RedisClient::Reply reply, const QByteArray& command)
         throw RedisClient::Connection::Exception(
             command.toStdString() + ": " + reply.str.toStdString());
     return reply;
+}
+
+// A field of the download-index map; a missing one reads as empty. Any other reply, an error
+// or a status, raises: the caller would answer an index or id that was never stored.
+QByteArray dl_map_value(const RedisClient::Reply& reply)
+{
+    no_error(reply, "HGET");
+    if (reply.type == RedisClient::Reply::Nil)
+        return QByteArray();
+    if (reply.type != RedisClient::Reply::String)
+        throw RedisClient::Connection::Exception("HGET: unexpected reply shape");
+    return reply.str;
 }
 
 } // namespace
@@ -93,9 +111,8 @@ QList<QByteArray> redis_helper::scan_match(const QString& pattern)
 
 bool redis_helper::is_member(const QString& key, const QString& member)
 {
-    const RedisClient::Reply reply
-        = connection->command({ "SISMEMBER", latin1(key), latin1(member) }, ownership_db);
-    return reply.type == RedisClient::Reply::Integer && reply.integer != 0;
+    return member_reply(
+        connection->command({ "SISMEMBER", latin1(key), latin1(member) }, ownership_db));
 }
 
 QString redis_helper::first_not_owned(const QStringList& ids, const QString& key)
@@ -130,18 +147,43 @@ QString redis_helper::filter_client_devices(QStringList devices, QString client)
     return first_not_owned(devices, devices_prefix + client);
 }
 
-QString redis_helper::first_foreign_device(QStringList devices, QStringList clients)
+QSet<QString> redis_helper::owned_devices(QStringList devices, QStringList clients)
 {
     check_connection();
+    QSet<QString> owned;
+    if (clients.isEmpty())
+        return owned;
+    QStringList distinct;
+    QSet<QString> seen;
     for (const QString& id : devices) {
-        bool owned = false;
-        for (const QString& client : clients) {
-            if (is_member(devices_prefix + client, id)) {
-                owned = true;
-                break;
-            }
+        if (!seen.contains(id)) {
+            seen.insert(id);
+            distinct.append(id);
         }
-        if (!owned)
+    }
+    QList<QByteArray> keys;
+    for (const QString& client : clients)
+        keys.append(latin1(devices_prefix + client));
+    QList<QList<QByteArray>> commands;
+    commands.reserve(distinct.size() * keys.size());
+    for (const QString& id : distinct) {
+        const QByteArray member = latin1(id);
+        for (const QByteArray& key : keys)
+            commands.append({ "SISMEMBER", key, member });
+    }
+    const QList<RedisClient::Reply> replies = connection->pipeline(commands, ownership_db);
+    for (int i = 0; i < replies.size(); ++i) {
+        if (member_reply(replies[i]))
+            owned.insert(distinct[i / keys.size()]);
+    }
+    return owned;
+}
+
+QString redis_helper::first_foreign_device(QStringList devices, QStringList clients)
+{
+    const QSet<QString> owned = owned_devices(devices, clients);
+    for (const QString& id : devices) {
+        if (!owned.contains(id))
             return id;
     }
     return QString();
@@ -159,18 +201,10 @@ QMap<QString, bool> redis_helper::client_device_access(QStringList devices, QStr
 
 QMap<QString, bool> redis_helper::clients_device_access(QStringList devices, QStringList clients)
 {
-    check_connection();
+    const QSet<QString> owned = owned_devices(devices, clients);
     QMap<QString, bool> result;
-    for (const QString& id : devices) {
-        bool owned = false;
-        for (const QString& client : clients) {
-            if (is_member(devices_prefix + client, id)) {
-                owned = true;
-                break;
-            }
-        }
-        result.insert(id, owned);
-    }
+    for (const QString& id : devices)
+        result.insert(id, owned.contains(id));
     return result;
 }
 
@@ -245,42 +279,101 @@ QHash<QString, QHash<QString, QSet<int>>> redis_helper::hw_type_devices_by_clien
 
 int redis_helper::register_dl_index(QString db_id)
 {
+    return register_dl_indexes({ db_id }).first();
+}
+
+QList<int> redis_helper::register_dl_indexes(const QStringList& db_ids)
+{
     if (!keeps_dl_map_)
-        return dl_index_from_db_id(db_id);
+        return dl_indexes_from_db_ids(db_ids);
+    QList<int> indexes;
+    if (db_ids.isEmpty())
+        return indexes;
     check_connection();
-    // Any error reply raises before the index is handed out, so a caller never gets an
-    // index whose mapping was not stored.
-    const RedisClient::Reply counter = no_error(
-        connection->command({ "HINCRBY", dl_index_key, "last", "1" }, dl_map_db), "HINCRBY");
-    if (counter.type != RedisClient::Reply::Integer)
-        throw RedisClient::Connection::Exception("HINCRBY: unexpected reply shape");
-    if (counter.integer < std::numeric_limits<int>::min()
-        || counter.integer > std::numeric_limits<int>::max())
-        throw RedisClient::Connection::Exception("HINCRBY: downlink index out of range");
-    const int index = static_cast<int>(counter.integer);
-    const QByteArray index_text = QByteArray::number(index);
-    no_error(connection->command({ "HSET", dl_db_id_key, latin1(db_id), index_text }, dl_map_db),
-        "HSET");
-    no_error(connection->command({ "HSET", dl_index_key, index_text, latin1(db_id) }, dl_map_db),
-        "HSET");
-    return index;
+    QList<QList<QByteArray>> counters;
+    for (int i = 0; i < db_ids.size(); ++i)
+        counters.append({ "HINCRBY", dl_index_key, "last", "1" });
+    // Any error reply raises before an index is handed out, so a caller never gets an index
+    // whose mapping was not stored.
+    for (const RedisClient::Reply& counter : connection->pipeline(counters, dl_map_db)) {
+        no_error(counter, "HINCRBY");
+        if (counter.type != RedisClient::Reply::Integer)
+            throw RedisClient::Connection::Exception("HINCRBY: unexpected reply shape");
+        if (counter.integer < std::numeric_limits<int>::min()
+            || counter.integer > std::numeric_limits<int>::max())
+            throw RedisClient::Connection::Exception("HINCRBY: downlink index out of range");
+        indexes.append(static_cast<int>(counter.integer));
+    }
+    QList<QList<QByteArray>> pairs;
+    for (int i = 0; i < db_ids.size(); ++i) {
+        const QByteArray index_text = QByteArray::number(indexes[i]);
+        const QByteArray db_id = db_ids[i].toUtf8();
+        pairs.append({ "HSET", dl_db_id_key, db_id, index_text });
+        pairs.append({ "HSET", dl_index_key, index_text, db_id });
+    }
+    for (const RedisClient::Reply& stored : connection->pipeline(pairs, dl_map_db))
+        no_error(stored, "HSET");
+    return indexes;
+}
+
+QHash<QByteArray, QByteArray> redis_helper::dl_map_fields(
+    const QByteArray& hash, const QList<QByteArray>& fields)
+{
+    QHash<QByteArray, QByteArray> values;
+    if (fields.isEmpty())
+        return values;
+    check_connection();
+    QList<QByteArray> distinct;
+    for (const QByteArray& field : fields) {
+        if (!values.contains(field)) {
+            values.insert(field, QByteArray());
+            distinct.append(field);
+        }
+    }
+    QList<QList<QByteArray>> reads;
+    reads.reserve(distinct.size());
+    for (const QByteArray& field : distinct)
+        reads.append({ "HGET", hash, field });
+    const QList<RedisClient::Reply> replies = connection->pipeline(reads, dl_map_db);
+    for (int i = 0; i < replies.size(); ++i)
+        values[distinct[i]] = dl_map_value(replies[i]);
+    return values;
 }
 
 int redis_helper::dl_index_of(QString db_id)
 {
+    return dl_indexes_of({ db_id }).first();
+}
+
+QList<int> redis_helper::dl_indexes_of(const QStringList& db_ids)
+{
     if (!keeps_dl_map_)
-        return dl_index_from_db_id(db_id);
-    check_connection();
-    const RedisClient::Reply reply
-        = connection->command({ "HGET", dl_db_id_key, latin1(db_id) }, dl_map_db);
-    return reply.type == RedisClient::Reply::String ? decimal(reply.str) : 0;
+        return dl_indexes_from_db_ids(db_ids);
+    QList<int> indexes;
+    QList<QByteArray> fields;
+    for (const QString& db_id : db_ids)
+        fields.append(db_id.toUtf8());
+    const QHash<QByteArray, QByteArray> values = dl_map_fields(dl_db_id_key, fields);
+    for (const QByteArray& field : fields)
+        indexes.append(decimal(values.value(field)));
+    return indexes;
 }
 
 QString redis_helper::dl_db_id_of(int index)
 {
+    return dl_db_ids_of({ index }).first();
+}
+
+QStringList redis_helper::dl_db_ids_of(const QList<int>& indexes)
+{
     if (!keeps_dl_map_)
-        return db_id_from_dl_index(index);
-    check_connection();
-    return text_of(
-        connection->command({ "HGET", dl_index_key, QByteArray::number(index) }, dl_map_db));
+        return db_ids_from_dl_indexes(indexes);
+    QStringList db_ids;
+    QList<QByteArray> fields;
+    for (int index : indexes)
+        fields.append(QByteArray::number(index));
+    const QHash<QByteArray, QByteArray> values = dl_map_fields(dl_index_key, fields);
+    for (const QByteArray& field : fields)
+        db_ids.append(QString::fromUtf8(values.value(field)));
+    return db_ids;
 }

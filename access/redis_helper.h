@@ -10,8 +10,9 @@
 #include <memory>
 
 // The access store kept in Redis: ownership sets and modem properties in database 2 (written
-// by other services), the downlink-index map in database 5. Every call waits for its replies;
-// failures leave as RedisClient::Connection::Exception.
+// by other services), the downlink-index map in database 5, its database ids in UTF-8. Every
+// call waits for its replies, a batch in one round trip; failures leave as
+// RedisClient::Connection::Exception.
 class redis_helper : public access_helper
 {
 public:
@@ -24,6 +25,7 @@ public:
     void get_client_devices(QStringList clients, QStringList& out) override;
     QString filter_client_devices(QStringList devices, QString client) override;
     QString first_foreign_device(QStringList devices, QStringList clients) override;
+    QSet<QString> owned_devices(QStringList devices, QStringList clients) override;
     QString filter_client_stations(QStringList stations, QString client) override;
     QMap<QString, bool> client_device_access(QStringList devices, QString client) override;
     QMap<QString, bool> clients_device_access(QStringList devices, QStringList clients) override;
@@ -35,6 +37,9 @@ public:
     int register_dl_index(QString db_id) override;
     int dl_index_of(QString db_id) override;
     QString dl_db_id_of(int index) override;
+    QList<int> register_dl_indexes(const QStringList& db_ids) override;
+    QList<int> dl_indexes_of(const QStringList& db_ids) override;
+    QStringList dl_db_ids_of(const QList<int>& indexes) override;
 
     // Every member of a set in database 2, in the order the server hands them out.
     QList<QByteArray> sscan_all(const QString& key);
@@ -49,6 +54,9 @@ private:
     QMap<QString, bool> owned_map(const QStringList& ids, const QString& key);
     QHash<QString, QSet<int>> ids_by_client(QStringList clients, const QString& prefix);
     QString hw_type_of(const QByteArray& device_id);
+    // The values of distinct fields of a download-index hash, read in one round trip.
+    QHash<QByteArray, QByteArray> dl_map_fields(
+        const QByteArray& hash, const QList<QByteArray>& fields);
 
     std::shared_ptr<RedisClient::Connection> connection;
     bool keeps_dl_map_;

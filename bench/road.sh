@@ -18,25 +18,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j 4 --target gorvex >/dev/null
 
 work=$(mktemp -d /tmp/gorvex-bench.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-port() { # a free loopback port
-  local p
-  while :; do
-    p=$((10000 + RANDOM % 20000)) # below the ephemeral ports that the forwards leave in TIME_WAIT
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
-wait_port() {
-  for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done
-  echo "port $1 did not open" >&2; return 1
-}
+. bench/bench_lib.sh
 
 target_port=$(port); ref_port=$(port); gw_port=$(port)
 body='{"What":"handler not found"}'
@@ -92,12 +74,7 @@ EOF
 "$build/gorvex" -c "$work/gorvex.ini" & pids+=($!)
 wait_port "$target_port"; wait_port "$ref_port"; wait_port "$gw_port"
 
-# A valid token: HMAC-MD5 hex of "P1.P2", Base64 of that hex as P3.
-b64() { base64 -w0 | tr -d '='; }
-p1=$(printf '{"alg":"HS256","typ":"JWT"}' | b64)
-p2=$(printf '{"email":"bench@example.org","exp":2000000000,"ver":"2.0","apiKeys":["k"],"claims":{"b":{"admin":""}}}' | b64)
-sig=$(printf '%s' "$p1.$p2" | openssl dgst -md5 -hmac bench-key | awk '{print $NF}')
-token="$p1.$p2.$(printf '%s' "$sig" | b64)"
+token=$(token '{"b":{"admin":""}}')
 
 rps() { # url [header]
   local args=(-t "$threads" -c "$conns" -d "${duration}s" --latency)

@@ -22,34 +22,7 @@ bin=${GORVEX_BIN:-$build/gorvex}
 counter=$(pwd)/$build/bench/alloc_counter.so
 
 work=$(mktemp -d /tmp/gorvex-cost.XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-
-port() { # a free loopback port
-  local p
-  while :; do
-    p=$((10000 + RANDOM % 20000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
-wait_port() {
-  for _ in $(seq 300); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done
-  echo "port $1 did not open" >&2; return 1
-}
-
-b64() { base64 -w0 | tr -d '='; }
-token() { # claims: a valid token for bench-key
-  local p1 p2 sig
-  p1=$(printf '{"alg":"HS256","typ":"JWT"}' | b64)
-  p2=$(printf '{"email":"bench@example.org","exp":2000000000,"ver":"2.0","apiKeys":["k"],"claims":%s}' "$1" | b64)
-  sig=$(printf '%s' "$p1.$p2" | openssl dgst -md5 -hmac bench-key | awk '{print $NF}')
-  echo "$p1.$p2.$(printf '%s' "$sig" | b64)"
-}
+. bench/bench_lib.sh
 
 write_ini() { # name gateway-port extra-general amqp-url
   cat > "$work/$1.ini" <<EOF

@@ -15,3 +15,5 @@ echo "== cost per request (allocations, CPU time)"
 BENCH_BUILD_DIR=$build bash bench/road_cost.sh
 echo "== AMQP round trips"
 BENCH_BUILD_DIR=$build bash bench/amqp_roundtrip.sh
+echo "== ownership of a long modem list (Redis store)"
+BENCH_BUILD_DIR=$build bash bench/check_ids.sh

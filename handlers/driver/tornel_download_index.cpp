@@ -21,12 +21,21 @@ QString status_answer(const QString& status)
 bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_helper& access)
 {
     const QJsonObject part = reply.object();
+    QStringList keys;
+    QStringList db_ids;
     for (auto it = part.begin(); it != part.end(); ++it) {
         const QString db_id = it.value().toObject().value(QLatin1String("bd_id")).toString();
         // The Redis store would hand out a fresh index even for an empty id.
-        const int index = db_id.isEmpty() ? 0 : access.register_dl_index(db_id);
-        replies.merged.insert(it.key(), index);
+        if (db_id.isEmpty()) {
+            replies.merged.insert(it.key(), 0);
+            continue;
+        }
+        keys.append(it.key());
+        db_ids.append(db_id);
     }
+    const QList<int> indexes = access.register_dl_indexes(db_ids);
+    for (int i = 0; i < keys.size(); ++i)
+        replies.merged.insert(keys[i], indexes[i]);
     if (!replies.count())
         return false;
     reply = keyed_answer(QStringLiteral("cmd_id"), replies.merged);
@@ -35,12 +44,16 @@ bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_h
 
 QJsonArray db_ids_of_commands(const QString& cmd_id, access_helper& access)
 {
+    const QStringList items = cmd_id.split(QLatin1Char(','));
+    QList<int> indexes;
+    for (const QString& item : items)
+        indexes.append(item.toInt(nullptr, 10));
+    const QStringList found = access.dl_db_ids_of(indexes);
     QJsonArray db_ids;
-    for (const QString& item : cmd_id.split(QLatin1Char(','))) {
-        const QString db_id = access.dl_db_id_of(item.toInt(nullptr, 10));
-        if (db_id.isEmpty())
-            throw http_exception(QStringLiteral("Unknown cmd_id: %1").arg(item), 403);
-        db_ids.append(db_id);
+    for (int i = 0; i < items.size(); ++i) {
+        if (found[i].isEmpty())
+            throw http_exception(QStringLiteral("Unknown cmd_id: %1").arg(items[i]), 403);
+        db_ids.append(found[i]);
     }
     return db_ids;
 }
@@ -48,9 +61,11 @@ QJsonArray db_ids_of_commands(const QString& cmd_id, access_helper& access)
 bool tornel_status_reply(QJsonDocument& reply, instance_replies& replies, access_helper& access)
 {
     const QJsonObject part = reply.object();
-    for (auto it = part.begin(); it != part.end(); ++it) {
+    const QList<int> indexes = access.dl_indexes_of(part.keys());
+    int i = 0;
+    for (auto it = part.begin(); it != part.end(); ++it, ++i) {
         const QString status = it.value().toObject().value(QLatin1String("dl_status")).toString();
-        replies.merged.insert(QString::number(access.dl_index_of(it.key())), status_answer(status));
+        replies.merged.insert(QString::number(indexes[i]), status_answer(status));
     }
     if (!replies.count())
         return false;

@@ -10,7 +10,8 @@ class access_helper;
 
 // Downlink commands sent to meters are named to callers by a download index that the access
 // store hands out for the driver's database id; "cmd/status" names them by that index again.
-// A failing store raises out of these steps: no index is answered that was not stored.
+// A failing store raises out of these steps: no index is answered that was not stored. Each
+// step puts all of its questions to the store at once.
 
 // Reply step of "cmd/send": each reply key gets the index registered for its "bd_id" (0, and
 // nothing registered, when the reply has none); the answer is {"cmd_id": {key: index}}.

@@ -9,11 +9,43 @@
 
 namespace {
 
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Percent-decoding that leaves a "%" without two hex digits after it as it is, so "100%" or
+// "50% off" in a value survive.
+QByteArray decode_valid_escapes(const QByteArray& text)
+{
+    if (!text.contains('%'))
+        return text;
+    QByteArray out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const int high = text[i] == '%' && i + 2 < text.size() ? hex_digit(text[i + 1]) : -1;
+        const int low = high < 0 ? -1 : hex_digit(text[i + 2]);
+        if (low < 0) {
+            out.append(text[i]);
+            continue;
+        }
+        out.append(char(high * 16 + low));
+        i += 2;
+    }
+    return out;
+}
+
 // A POST body: percent-decoded, cut to Latin-1 (what lies outside becomes "?"), then a JSON
 // object whose values are taken as text, or else a form.
 std::map<QString, QString> body_params(const QByteArray& body)
 {
-    const QString decoded = QUrl::fromPercentEncoding(body);
+    const QString decoded = QString::fromUtf8(decode_valid_escapes(body));
     QJsonParseError error {};
     const QJsonDocument document = QJsonDocument::fromJson(decoded.toLatin1(), &error);
     if (error.error != QJsonParseError::NoError)

@@ -22,7 +22,8 @@ QJsonObject required_json_body(const std::optional<QJsonObject>& body)
 }
 
 // A queue change names its modems in {"all": {"modem_id": [...]}} or by its keys. Array
-// elements count as whole numbers; anything else names modem "0".
+// elements count as whole numbers; anything else names modem "0". Keys beside "all" are
+// checked after the array: the back-end may still read one of them as a modem.
 QStringList queue_change_modems(const QJsonObject& body)
 {
     const QStringList keys = body.keys();
@@ -38,7 +39,7 @@ QStringList queue_change_modems(const QJsonObject& body)
             && number <= std::numeric_limits<int>::max();
         ids.append(QString::number(whole ? int(number) : 0));
     }
-    return ids;
+    return ids + keys.mid(1);
 }
 
 } // namespace

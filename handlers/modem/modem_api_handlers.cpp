@@ -136,10 +136,9 @@ HandlerResult CheckIDs::get(const api_params& params)
     const QStringList parts = split_modem_list(*text);
     QJsonObject answer;
     if (ownership_.restricted()) {
-        const QMap<QString, bool> owned
-            = ownership_.store().clients_device_access(parts, ownership_.api_keys());
-        for (auto it = owned.begin(); it != owned.end(); ++it)
-            answer.insert(it.key(), it.value());
+        const QSet<QString> owned = ownership_.store().owned_devices(parts, ownership_.api_keys());
+        for (const QString& part : parts)
+            answer.insert(part, owned.contains(part));
     } else {
         for (const QString& part : parts)
             answer.insert(part, true);

@@ -34,10 +34,13 @@ void modem_ownership::check(const QStringList& ids) const
     }
     if (named.isEmpty())
         return;
-    const QString foreign = access_.first_foreign_device(named, api_keys_);
-    if (!foreign.isNull())
-        throw http_exception(
-            QStringLiteral("Unavailable modem for provided token. Modem ID ") + foreign, 403);
+    // The whole list in one question to the store, however long it is.
+    const QSet<QString> owned = access_.owned_devices(named, api_keys_);
+    for (const QString& id : named) {
+        if (!owned.contains(id))
+            throw http_exception(
+                QStringLiteral("Unavailable modem for provided token. Modem ID ") + id, 403);
+    }
 }
 
 QStringList modem_ownership::checked_parts(const std::optional<QString>& text) const

@@ -56,6 +56,7 @@ QString render(const QHash<QString, Inner>& h)
 }
 
 enum op {
+    owned,
     filter,
     first_foreign,
     filter_stations,
@@ -80,6 +81,12 @@ inline QString run(access_helper& s, const contract_case& c)
 {
     const QString one = c.clients.value(0);
     switch (c.operation) {
+    case owned: {
+        const QSet<QString> ids = s.owned_devices(c.ids, c.clients);
+        QStringList sorted(ids.begin(), ids.end());
+        sorted.sort();
+        return sorted.join(",");
+    }
     case filter:
         return render(s.filter_client_devices(c.ids, one));
     case first_foreign:
@@ -118,6 +125,8 @@ inline QList<contract_case> cases()
         { "first foreign: null when each has an owner", first_foreign, { "1", "4" }, { "a", "b" }, "<null>" },
         { "first foreign: no clients gives the first id", first_foreign, { "9", "1" }, {}, "9" },
         { "first foreign: no ids gives null", first_foreign, {}, { "a" }, "<null>" },
+        { "owned: any listed owner, a repeated id once", owned, { "1", "4", "9", "1" }, { "a", "b" }, "1,4" },
+        { "owned: no clients own nothing", owned, { "1" }, {}, "" },
         { "station filter reads station sets", filter_stations, { "10", "12" }, { "a" }, "12" },
         { "access: one entry per distinct id", access, { "1", "4", "1" }, { "a" }, "1=1,4=0" },
         { "access: no ids, empty map", access, {}, { "a" }, "" },

@@ -156,6 +156,12 @@ TEST_F(RedisStore, DownlinkIndexMap)
     EXPECT_EQ(store->dl_db_id_of(second), "db-x");
     EXPECT_EQ(store->dl_index_of("never"), 0);
     EXPECT_EQ(store->dl_db_id_of(9999), "");
+    // Ids beyond Latin-1 are kept as given and stay apart from their look-alikes.
+    const int cyrillic = store->register_dl_index(QString::fromUtf8("жx1"));
+    const int look_alike = store->register_dl_index("?x1");
+    EXPECT_EQ(store->dl_db_id_of(cyrillic), QString::fromUtf8("жx1"));
+    EXPECT_EQ(store->dl_indexes_of({ QString::fromUtf8("жx1"), "?x1" }),
+        (QList<int> { cyrillic, look_alike }));
 
     redis_helper arm(on_port(test_services::redis_port()), 10000, "aarch64");
     seed->command({ "FLUSHDB" }, 5);
@@ -176,8 +182,10 @@ TEST_F(RedisStore, ErrorRepliesWhileRegisteringRaise)
     }
 }
 
-// A key of the wrong type answers a read with an error reply: read as a missing value, as
-// the reply would be on a store filled by hand; only a scan, which cannot go on, raises.
+// A key of the wrong type answers a read with an error reply: an ownership or property read
+// takes it as a missing value, as the reply would be on a store filled by hand; a scan, which
+// cannot go on, and a read of the download-index map, which would answer what was never
+// stored, raise.
 TEST_F(RedisStore, ErrorRepliesOfReadsAreMissingValues)
 {
     seed->command({ "SET", "client:devices:str", "not a set" }, 2);
@@ -208,9 +216,6 @@ TEST_F(RedisStore, ErrorRepliesOfReadsAreMissingValues)
                     store->hw_type_devices_by_client({ "k" }).value("k").value("").contains(7));
             },
             true },
-        { "HGET of an index on a string", [&] { return QVariant(store->dl_index_of("x")); }, 0 },
-        { "HGET of a database id on a string", [&] { return QVariant(store->dl_db_id_of(1)); },
-            "" },
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.behaviour);
@@ -218,6 +223,8 @@ TEST_F(RedisStore, ErrorRepliesOfReadsAreMissingValues)
     }
     EXPECT_THROW(store->devices_by_client({ "str" }), Connection::Exception);
     EXPECT_THROW(store->register_dl_index("db"), Connection::Exception);
+    EXPECT_THROW(store->dl_index_of("x"), Connection::Exception);
+    EXPECT_THROW(store->dl_db_id_of(1), Connection::Exception);
 }
 
 TEST(RedisStoreDown, EveryOperationRaisesUntilRedisComesBack)
@@ -283,8 +290,7 @@ TEST(RedisStoreWire, TimeOutAndErrorReplies)
             second << entry.second;
     }
     const QList<QList<QByteArray>> expected { { "AUTH", "secret" }, { "SELECT", "5" },
-        { "HGET", "tornel_dl:db_id", odd.toLatin1() },
-        { "HINCRBY", "tornel_dl:index", "last", "1" },
+        { "HGET", "tornel_dl:db_id", odd.toUtf8() }, { "HINCRBY", "tornel_dl:index", "last", "1" },
         { "HINCRBY", "tornel_dl:index", "last", "1" } };
     EXPECT_EQ(second, expected);
 }
@@ -310,4 +316,36 @@ TEST(RedisStoreWire, ScanCursorsGoBackExactly)
     store.get_client_devices({ "k" }, out);
     EXPECT_EQ(out, (QStringList { "1", "2", "3" }));
     EXPECT_THROW(store.sscan_all("client:devices:odd"), Connection::Exception);
+}
+
+// A list goes out in one round trip, each distinct entry once: the script answers only when the
+// last command of the batch has come, which a client waiting after each command never sends.
+TEST(RedisStoreWire, ListsAreAskedOnceInOneRoundTrip)
+{
+    scripted_redis server([](const QList<QByteArray>& cmd, int) -> QByteArray {
+        if (cmd.first() == "SELECT")
+            return "+OK\r\n";
+        const QByteArray field = cmd.value(2);
+        if (cmd.first() == "SISMEMBER" && field == "9")
+            return ":1\r\n-WRONGTYPE not a set\r\n:0\r\n";
+        if (cmd.first() == "HGET" && field == "4")
+            return bulk(QString::fromUtf8("жx1").toUtf8()) + "$-1\r\n";
+        if (cmd.first() == "HGET" && field == "d")
+            return bulk("5") + "+OK\r\n";
+        return QByteArray();
+    });
+    redis_helper store(on_port(server.port()), 1000, "x86_64");
+    EXPECT_EQ(store.owned_devices({ "7", "8", "7", "9" }, { "a" }), (QSet<QString> { "7" }));
+    EXPECT_EQ(
+        store.dl_db_ids_of({ 3, 4, 3 }), (QStringList { QString::fromUtf8("жx1"), "", "жx1" }));
+    EXPECT_THROW(store.dl_indexes_of({ "c", "d" }), Connection::Exception) << "a status reply";
+    QList<QByteArray> batch;
+    for (const auto& entry : server.received()) {
+        if (entry.second.first() != "SELECT")
+            batch << entry.second.join(' ');
+    }
+    const QList<QByteArray> expected { "SISMEMBER client:devices:a 7",
+        "SISMEMBER client:devices:a 8", "SISMEMBER client:devices:a 9", "HGET tornel_dl:index 3",
+        "HGET tornel_dl:index 4", "HGET tornel_dl:db_id c", "HGET tornel_dl:db_id d" };
+    EXPECT_EQ(batch, expected);
 }

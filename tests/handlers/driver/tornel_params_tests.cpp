@@ -33,6 +33,10 @@ TEST(make_tornel_params, get_reads_the_query_and_post_reads_the_body)
             "{\"value\":\"a\xd0\x96"
             "b\"}",
             { { "value", "a?b" } } },
+        { "a percent sign without two hex digits stays", qhttp::EHTTP_POST, "",
+            R"({"modem":"5","value":"100%"})", { { "modem", "5" }, { "value", "100%" } } },
+        { "valid escapes of a form are decoded once, others kept", qhttp::EHTTP_POST, "",
+            "v=%2541%4g%41 off&w=%4", { { "v", "%41%4gA off" }, { "w", "%4" } } },
         { "a top-level array gives nothing", qhttp::EHTTP_POST, "", "[1,2]", {} },
         { "other methods read nothing", qhttp::EHTTP_PUT, "modem=1", "modem=2", {} },
     };

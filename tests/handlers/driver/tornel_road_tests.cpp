@@ -17,6 +17,7 @@ public:
     {
         throw RedisClient::Connection::Exception("connection lost");
     }
+    QString dl_db_id_of(int) override { throw RedisClient::Connection::Exception("WRONGTYPE"); }
 };
 
 class tornel_road_test : public road_fixture
@@ -103,6 +104,15 @@ TEST_F(tornel_road_test, a_store_failure_under_a_reply_is_answered_400)
     ASSERT_TRUE(client.read(answer));
     EXPECT_EQ(answer.status, 400);
     EXPECT_EQ(answer.body, R"({"What":"Redis exception: connection lost"})");
+}
+
+// A failed read of the index map is no unknown index.
+TEST_F(tornel_road_test, a_store_failure_under_a_status_read_is_answered_400)
+{
+    const raw_response answer = request("GET", "/driver_tornel/api/cmd/status?cmd_id=1");
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(answer.body, R"({"What":"Redis exception: WRONGTYPE"})");
+    EXPECT_TRUE(api.commands.empty());
 }
 
 } // namespace

@@ -1,0 +1,34 @@
+# What the benchmarks share; sourced by them, not run. Loopback only.
+
+# On exit: ends the processes a benchmark started and removes its $work directory (kept with
+# BENCH_KEEP set).
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+port() { # a free loopback port, below the ephemeral ports that forwards leave in TIME_WAIT
+  local p
+  while :; do
+    p=$((10000 + RANDOM % 20000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
+  done
+}
+wait_port() {
+  for _ in $(seq 300); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done
+  echo "port $1 did not open" >&2; return 1
+}
+
+# A valid token for SIGN_KEY=bench-key with the API key "k" and the given claims: HMAC-MD5 hex
+# of "P1.P2", Base64 of that hex as P3.
+b64() { base64 -w0 | tr -d '='; }
+token() { # claims
+  local p1 p2 sig
+  p1=$(printf '{"alg":"HS256","typ":"JWT"}' | b64)
+  p2=$(printf '{"email":"bench@example.org","exp":2000000000,"ver":"2.0","apiKeys":["k"],"claims":%s}' "$1" | b64)
+  sig=$(printf '%s' "$p1.$p2" | openssl dgst -md5 -hmac bench-key | awk '{print $NF}')
+  echo "$p1.$p2.$(printf '%s' "$sig" | b64)"
+}
