@@ -15,7 +15,9 @@ public:
 
     virtual ~command_client() = default;
     // Sends a command and hands every reply with its id to resultHandler until it returns
-    // true; errorHandler gets "rabbit command execution timeout" when none completes it.
+    // true; errorHandler gets "rabbit command execution timeout" when none completes it. A
+    // resultHandler that throws fails the command at once: errorHandler gets the exception's
+    // text and the reply is rejected.
     virtual void send_cmd(QString type, QJsonObject data, QString routingKey,
         result_handler resultHandler, error_handler errorHandler, int sharded = 0)
         = 0;

@@ -206,7 +206,7 @@ void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)
     bool handled = true;
     try {
         if (message.msg_type == QLatin1String("response")) {
-            take_reply(message);
+            handled = take_reply(message);
             if (!self)
                 return;
         } else {
@@ -234,11 +234,11 @@ void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)
         receiver_.reject_message(message_tag);
 }
 
-void rabbit_api_man::take_reply(const rabbit_message& message)
+bool rabbit_api_man::take_reply(const rabbit_message& message)
 {
     auto it = pending_.find(message.cmd_id);
     if (it == pending_.end())
-        return;
+        return true;
     QPointer<rabbit_api_man> self(this);
     const auto handler = it->second.resultHandler;
     bool complete = false;
@@ -251,28 +251,28 @@ void rabbit_api_man::take_reply(const rabbit_message& message)
         failure = QString::fromUtf8(e.what());
     } catch (...) { }
     if (!self)
-        return;
+        return !failed;
     it = pending_.find(message.cmd_id);
     if (it == pending_.end())
-        return;
+        return !failed;
     if (failed) {
-        // The reply itself was fine: it is acked, and the command ends through its error
-        // path instead of waiting for its time-out.
-        log_line(log_, LOG_ERROR) << "Rabbit reply handling failed :" << message.cmd_id.toString()
-                                  << " " << failure;
+        // Ended through its error path now rather than at its time-out. The reply goes where
+        // rejected messages go, so a dead-letter queue shows the commands that failed; the
+        // handler's owner logs the failure, as it knows what the command was.
         const auto on_error = it->second.errorHandler;
         pending_.erase(it);
         on_error(failure);
-        return;
+        return false;
     }
     if (!complete)
-        return;
+        return true;
     if (log_.accepts(LOG_DEBUG)) {
         const int elapsed = int(elapsed_ms(it->second.sent));
         log_line(log_, LOG_DEBUG) << "Rabbit executed :" << message.cmd_id.toString() << " "
                                   << elapsed << " ms";
     }
     pending_.erase(it);
+    return true;
 }
 
 void rabbit_api_man::on_command_timeout(const QUuid& id)

@@ -51,9 +51,9 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    // Hands a reply to its command; a handler that throws ends the command through its error
-    // handler. Never throws.
-    void take_reply(const rabbit_message& message);
+    // Hands a reply to its command. A handler that throws ends the command through its error
+    // handler, and the answer is false: the reply is to be rejected. Never throws.
+    bool take_reply(const rabbit_message& message);
     struct uuid_hash
     {
         std::size_t operator()(const QUuid& id) const { return qHash(id); }

@@ -10,6 +10,7 @@
 #include "router/statistics.h"
 
 #include <QJsonDocument>
+#include <exception>
 
 namespace {
 
@@ -76,13 +77,13 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
         = [result, target, flag, caller, id, stats, out, on_error](QJsonDocument reply) -> bool {
         QJsonDocument document = reply;
         bool complete = false;
-        bool failed = true;
+        std::exception_ptr thrown;
         QString failure = QStringLiteral("reply processing failed");
-        // A post-processor that throws (an empty one included) ends its command like a link
-        // error: the caller is answered now and the link drops the command and its timer.
+        // A post-processor that throws (an empty one included) fails its command: the caller is
+        // answered now, and the exception goes on to the link, which rejects the reply and
+        // drops the command and its timer.
         try {
             complete = result._postProcess(document);
-            failed = false;
         } catch (const RedisClient::Connection::Exception& e) {
             // The access store failed under a reply step: answered as the same failure is on
             // the request road, 400 "Redis exception: ...".
@@ -90,15 +91,18 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
                 << "reply of command " << result.command << " failed: " << e.what();
             if (can_write(target, flag))
                 answer_failure(target, *out, std::current_exception());
-            return true;
+            throw;
         } catch (const std::exception& e) {
             failure = QString::fromUtf8(e.what());
-        } catch (...) { }
-        if (failed) {
+            thrown = std::current_exception();
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        if (thrown) {
             log_line(*out, LOG_ERROR)
                 << "reply of command " << result.command << " failed: " << failure;
             on_error(failure);
-            return true;
+            std::rethrow_exception(thrown);
         }
         if (complete && can_write(target, flag))
             send_json_answer(target, document, caller, id, *stats, *out);

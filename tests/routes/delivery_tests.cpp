@@ -182,9 +182,10 @@ TEST_F(rabbit_fixture, a_throwing_post_processor_answers_500_and_ends_its_comman
     for (const row& r : rows) {
         loop_client client(port());
         auto& command = send(client, r.target);
-        // True: the link drops the command and its timer, so no later reply or time-out
-        // reaches it.
-        EXPECT_TRUE(command.on_reply(QJsonDocument(QJsonObject { { "r", 1 } }))) << r.behaviour;
+        // The exception goes on to the link, which rejects the reply and drops the command
+        // and its timer, so no later reply or time-out reaches it.
+        EXPECT_THROW(command.on_reply(QJsonDocument(QJsonObject { { "r", 1 } })), std::exception)
+            << r.behaviour;
         raw_response answer;
         ASSERT_TRUE(client.read(answer, 1000)) << r.behaviour;
         EXPECT_EQ(answer.status, 500) << r.behaviour;

@@ -99,7 +99,9 @@ TEST_F(tornel_road_test, a_store_failure_under_a_reply_is_answered_400)
     loop_client client(port());
     fake_command_client::command* sent = send(client, "cmd/send?modem=1&code=1");
     ASSERT_TRUE(sent);
-    EXPECT_TRUE(sent->on_reply(json_doc(R"({"1":{"bd_id":"db-a"}})")));
+    // Answered here; the link rejects the reply.
+    EXPECT_THROW(
+        sent->on_reply(json_doc(R"({"1":{"bd_id":"db-a"}})")), RedisClient::Connection::Exception);
     raw_response answer;
     ASSERT_TRUE(client.read(answer));
     EXPECT_EQ(answer.status, 400);
