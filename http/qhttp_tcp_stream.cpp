@@ -206,6 +206,15 @@ void tcp_stream::abort()
     close_descriptor();
 }
 
+void tcp_stream::reset()
+{
+    if (fd_ >= 0) {
+        const linger at_once { 1, 0 };
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &at_once, sizeof at_once);
+    }
+    close_descriptor();
+}
+
 // Output goes out at the start of the event loop's next turn, in one burst with the output of
 // the other streams: a posted call runs before the loop waits for events again.
 void tcp_stream::schedule_send()

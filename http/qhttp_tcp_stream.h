@@ -50,6 +50,9 @@ public:
     void close_after_writing();
     // Closes at once, dropping queued output, without signalling.
     void abort();
+    // As abort(), with a reset instead of an orderly close: neither side keeps the connection
+    // in TIME_WAIT.
+    void reset();
 
 signals:
     void connected();
