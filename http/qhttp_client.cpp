@@ -298,7 +298,7 @@ void QHttpClient::impl::on_timeout()
 // The stream tells as soon as a byte of what is queued has been sent: that is progress.
 void QHttpClient::impl::watch_sending()
 {
-    if (socket && socket->bytes_to_write() > 0)
+    if (q->progress_timeout_ms_ > 0 && socket && socket->bytes_to_write() > 0)
         socket->notify_drained(socket->bytes_to_write() - 1);
 }
 

@@ -30,18 +30,6 @@ struct outcome
     bool done() const { return ends + errors > 0; }
 };
 
-void turn()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void drain(int fd)
-{
-    char sink[65536];
-    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) { }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)

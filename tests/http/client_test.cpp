@@ -36,6 +36,7 @@ class target
 public:
     QList<QByteArray> answer; // written piece by piece, gap_ms apart
     int gap_ms = 5;
+    int trickle_bytes = 0; // when set, the request is taken at most this much every gap_ms
     bool close_after = false;
     QByteArray received;
     QPointer<QTcpSocket> socket;
@@ -46,12 +47,17 @@ public:
         QObject::connect(&server_, &QTcpServer::newConnection, [this] {
             socket = server_.nextPendingConnection();
             QObject::connect(socket, &QTcpSocket::readyRead, [this] {
-                received += socket->readAll();
-                if (request_length(received) >= 0 && !answered_) {
-                    answered_ = true;
-                    play(0);
-                }
+                if (trickle_bytes == 0)
+                    take();
             });
+            if (trickle_bytes > 0) {
+                // Little held by the kernel either: the request is seen to leave as it is taken.
+                socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 65536);
+                socket->setReadBufferSize(trickle_bytes);
+                auto* timer = new QTimer(socket);
+                QObject::connect(timer, &QTimer::timeout, [this] { take(); });
+                timer->start(gap_ms);
+            }
         });
     }
     quint16 port() const { return server_.serverPort(); }
@@ -61,6 +67,14 @@ public:
     }
 
 private:
+    void take()
+    {
+        received += socket->readAll();
+        if (request_length(received) >= 0 && !answered_) {
+            answered_ = true;
+            play(0);
+        }
+    }
     void play(int piece)
     {
         if (!socket)
@@ -438,14 +452,16 @@ TEST(HttpClient, FailureDuringNestedLoopOfTheHandlerIsReportedAfterItReturns)
 
 namespace {
 
-// One GET through a fresh client; waits for its outcome.
-outcome get_once(const QUrl& url, quint32 progress_ms = 0, qint64 answer_limit = -1)
+// One GET (a POST when there is a body) through a fresh client; waits for its outcome.
+outcome get_once(
+    const QUrl& url, quint32 progress_ms = 0, qint64 answer_limit = -1, const QByteArray& body = {})
 {
     outcome out;
     QHttpClient client;
     client.setProgressTimeOut(progress_ms);
     client.setAnswerLimit(answer_limit);
-    run(&client, qhttp::EHTTP_GET, url, out, [](QHttpRequest* request) { request->end(); });
+    run(&client, body.isEmpty() ? qhttp::EHTTP_GET : qhttp::EHTTP_POST, url, out,
+        [body](QHttpRequest* request) { request->end(body); });
     EXPECT_TRUE(wait_until([&] { return finished(out); }));
     http_test::spin(10); // nothing more may follow the end or the error
     return out;
@@ -496,9 +512,12 @@ TEST(HttpClient, AnswerBeyondItsLimitsFails)
         QList<QByteArray> answer;
         int gap_ms;
         QStringList events;
+        int request_mib = 0; // taken by the target 1 MiB every gap_ms
     };
     const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: ";
     const Case cases[] = {
+        { "takes a large request slowly, but never quiet for long", { head + "2\r\n\r\nok" }, 10,
+            { "request", "response", "end" }, 24 },
         { "never answers", {}, 0, { "request", "error" } },
         { "stops within the body", { head + "10\r\n\r\nabc" }, 0,
             { "request", "response", "error" } },
@@ -517,7 +536,9 @@ TEST(HttpClient, AnswerBeyondItsLimitsFails)
         target t;
         t.answer = c.answer;
         t.gap_ms = c.gap_ms;
-        const outcome out = get_once(t.url(), 150, 10);
+        t.trickle_bytes = c.request_mib > 0 ? 1024 * 1024 : 0;
+        const outcome out
+            = get_once(t.url(), 150, 10, QByteArray(c.request_mib * 1024 * 1024, 'x'));
         EXPECT_EQ(out.events, c.events) << c.behaviour;
     }
 }
