@@ -33,12 +33,31 @@ bool relayable_status(unsigned status)
     return status >= 100 && status <= 599 && status != 101;
 }
 
+// The address a host names when it is written as one. The targets are few: the last host is
+// kept with its address rather than parsed again for every forward.
+bool numeric_address(const QString& host, QHostAddress& address)
+{
+    struct last_host
+    {
+        QString host;
+        QHostAddress address;
+        bool numeric = false;
+    };
+    static thread_local last_host last;
+    if (last.host.isNull() || last.host != host) {
+        last.host = host;
+        last.numeric = last.address.setAddress(host);
+    }
+    address = last.address;
+    return last.numeric;
+}
+
 } // namespace
 
 // The connection, the answer parser and the state of the one request of a client. User code
 // (the two handlers and `end`) never runs inside the parser: the parser pauses where user
 // code is due, and the pump runs it once the parser has returned.
-struct QHttpClient::impl final
+struct QHttpClient::impl final : stream_user
 {
     enum class event { none, head_done, message_done };
 
@@ -78,6 +97,10 @@ struct QHttpClient::impl final
     void on_connected();
     void on_stream_failed();
     void on_readable();
+    void stream_connected() override { on_connected(); }
+    void stream_readable() override { on_readable(); }
+    void stream_failed() override { on_stream_failed(); }
+    void stream_drained() override { on_sent(); }
     void on_timeout();
     void watch_sending();
     void on_sent();
@@ -221,7 +244,7 @@ void QHttpClient::impl::start_connecting()
     if (q->connect_timeout_ms_ > 0)
         timer.start(int(q->connect_timeout_ms_), Qt::PreciseTimer, q);
     QHostAddress address;
-    if (address.setAddress(host))
+    if (numeric_address(host, address))
         connect_to(address);
     else
         QHostInfo::lookupHost(host, q, [this](const QHostInfo& info) { on_lookup(info); });
@@ -232,11 +255,7 @@ void QHttpClient::impl::connect_to(const QHostAddress& address)
 {
     close_link();
     socket = new tcp_stream(q);
-    QObject::connect(socket, &tcp_stream::connected, q, [this] { on_connected(); });
-    QObject::connect(socket, &tcp_stream::ready_read, q, [this] { on_readable(); });
-    QObject::connect(socket, &tcp_stream::failed, q, [this] { on_stream_failed(); });
-    if (q->progress_timeout_ms_ > 0)
-        QObject::connect(socket, &tcp_stream::drained, q, [this] { on_sent(); });
+    socket->set_user(this);
     socket->connect_to(address, port);
 }
 
@@ -438,6 +457,7 @@ void QHttpClient::impl::close_link()
     socket = nullptr;
     if (!link)
         return;
+    link->set_user(nullptr);
     char byte;
     if (eof || link->read(&byte, 1) < 0)
         link->abort();

@@ -186,7 +186,8 @@ void tcp_stream::notify_drained(qint64 bytes)
     drain_mark_ = bytes;
     if (bytes_to_write() <= drain_mark_) {
         drain_mark_ = -1;
-        QMetaObject::invokeMethod(this, &tcp_stream::drained, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { tell_drained(); }, Qt::QueuedConnection);
     }
 }
 
@@ -258,7 +259,7 @@ void tcp_stream::send_now()
     }
     if (drain_mark_ >= 0 && bytes_to_write() <= drain_mark_) {
         drain_mark_ = -1;
-        emit drained();
+        tell_drained();
     }
 }
 
@@ -278,7 +279,7 @@ void tcp_stream::on_writable()
         state_ = state::connected;
         write_notifier_->setEnabled(false);
         watch_input();
-        emit connected();
+        tell_connected();
         return;
     }
     if (state_ == state::connected)
@@ -295,7 +296,7 @@ void tcp_stream::on_readable()
         return;
     }
     read_since_notice_ = false;
-    emit ready_read();
+    tell_readable();
 }
 
 // Sends what is waiting; the write notifier carries on with what the kernel did not take.
@@ -331,13 +332,46 @@ bool tcp_stream::send_pending()
 void tcp_stream::fail()
 {
     close_descriptor();
-    emit failed();
+    tell_failed();
 }
 
 void tcp_stream::report_failure_later()
 {
     close_descriptor();
-    QMetaObject::invokeMethod(this, &tcp_stream::failed, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { tell_failed(); }, Qt::QueuedConnection);
+}
+
+void tcp_stream::tell_connected()
+{
+    if (user_)
+        user_->stream_connected();
+    else
+        emit connected();
+}
+
+void tcp_stream::tell_readable()
+{
+    if (user_)
+        user_->stream_readable();
+    else
+        emit ready_read();
+}
+
+void tcp_stream::tell_failed()
+{
+    if (user_)
+        user_->stream_failed();
+    else
+        emit failed();
+}
+
+void tcp_stream::tell_drained()
+{
+    if (user_)
+        user_->stream_drained();
+    else
+        emit drained();
 }
 
 void tcp_stream::close_descriptor()
