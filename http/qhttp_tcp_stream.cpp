@@ -187,7 +187,8 @@ void tcp_stream::notify_drained(qint64 bytes)
     if (bytes_to_write() <= drain_mark_) {
         drain_mark_ = -1;
         QMetaObject::invokeMethod(
-            this, [this] { tell_drained(); }, Qt::QueuedConnection);
+            this, [this] { tell(&stream_user::stream_drained, &tcp_stream::drained); },
+            Qt::QueuedConnection);
     }
 }
 
@@ -259,7 +260,7 @@ void tcp_stream::send_now()
     }
     if (drain_mark_ >= 0 && bytes_to_write() <= drain_mark_) {
         drain_mark_ = -1;
-        tell_drained();
+        tell(&stream_user::stream_drained, &tcp_stream::drained);
     }
 }
 
@@ -279,7 +280,7 @@ void tcp_stream::on_writable()
         state_ = state::connected;
         write_notifier_->setEnabled(false);
         watch_input();
-        tell_connected();
+        tell(&stream_user::stream_connected, &tcp_stream::connected);
         return;
     }
     if (state_ == state::connected)
@@ -296,7 +297,7 @@ void tcp_stream::on_readable()
         return;
     }
     read_since_notice_ = false;
-    tell_readable();
+    tell(&stream_user::stream_readable, &tcp_stream::ready_read);
 }
 
 // Sends what is waiting; the write notifier carries on with what the kernel did not take.
@@ -332,46 +333,23 @@ bool tcp_stream::send_pending()
 void tcp_stream::fail()
 {
     close_descriptor();
-    tell_failed();
+    tell(&stream_user::stream_failed, &tcp_stream::failed);
 }
 
 void tcp_stream::report_failure_later()
 {
     close_descriptor();
     QMetaObject::invokeMethod(
-        this, [this] { tell_failed(); }, Qt::QueuedConnection);
+        this, [this] { tell(&stream_user::stream_failed, &tcp_stream::failed); },
+        Qt::QueuedConnection);
 }
 
-void tcp_stream::tell_connected()
+void tcp_stream::tell(void (stream_user::*told)(), void (tcp_stream::*signal)())
 {
     if (user_)
-        user_->stream_connected();
+        (user_->*told)();
     else
-        emit connected();
-}
-
-void tcp_stream::tell_readable()
-{
-    if (user_)
-        user_->stream_readable();
-    else
-        emit ready_read();
-}
-
-void tcp_stream::tell_failed()
-{
-    if (user_)
-        user_->stream_failed();
-    else
-        emit failed();
-}
-
-void tcp_stream::tell_drained()
-{
-    if (user_)
-        user_->stream_drained();
-    else
-        emit drained();
+        (this->*signal)(); // emits
 }
 
 void tcp_stream::close_descriptor()

@@ -93,10 +93,8 @@ private:
     bool send_pending();
     void fail();
     void report_failure_later();
-    void tell_connected();
-    void tell_readable();
-    void tell_failed();
-    void tell_drained();
+    // The user's function when there is a user, else the signal.
+    void tell(void (stream_user::*told)(), void (tcp_stream::*signal)());
     void close_descriptor();
 
     stream_user* user_ = nullptr;
