@@ -422,7 +422,7 @@ bool QHttpClient::impl::deliver_head()
     }
     auto* r = new QHttpResponse(q);
     r->status_ = int(parser.status_code);
-    r->headers_ = headers;
+    r->headers_ = std::move(headers);
     headers = THeaderList();
     response = r;
     QPointer<QHttpClient> self(q);
@@ -450,7 +450,7 @@ void QHttpClient::impl::deliver_end()
 
 // The target was asked to close, and one that did holds the TIME_WAIT. A connection it has not
 // closed yet, or that carries bytes beyond the answer, is reset, so that no TIME_WAIT stays on
-// the gateway's side either way.
+// the gateway's side either way. The closed stream goes with its client.
 void QHttpClient::impl::close_link()
 {
     tcp_stream* link = socket;
@@ -463,7 +463,6 @@ void QHttpClient::impl::close_link()
         link->abort();
     else
         link->reset();
-    link->deleteLater();
 }
 
 void QHttpClient::impl::fail()
@@ -529,16 +528,16 @@ QHttpClient::~QHttpClient()
     d_ = nullptr;
 }
 
-bool QHttpClient::request(THttpMethod method, const QUrl& url, const TRequstHandler& reqHandler,
-    const TResponseHandler& resHandler)
+bool QHttpClient::request(
+    THttpMethod method, const QUrl& url, TRequstHandler reqHandler, TResponseHandler resHandler)
 {
     if (d_->started)
         return false;
     d_->started = true;
     d_->method = method;
     d_->url = url;
-    d_->request_handler = reqHandler;
-    d_->response_handler = resHandler;
+    d_->request_handler = std::move(reqHandler);
+    d_->response_handler = std::move(resHandler);
 
     d_->host = url.host();
     if (d_->host.isEmpty()) {

@@ -81,8 +81,8 @@ public:
     // fill in; when the answer's head arrives (interim 1xx answers skipped), calls resHandler.
     // 1xx, 204 and 304 answers, and the answer to HEAD, end at their head. The target is
     // written in encoded form, so a decoded path can never inject CR/LF.
-    bool request(THttpMethod method, const QUrl& url, const TRequstHandler& reqHandler,
-        const TResponseHandler& resHandler);
+    bool request(THttpMethod method, const QUrl& url, TRequstHandler reqHandler,
+        TResponseHandler resHandler);
 
 signals:
     // Not connected within the connecting time-out.
