@@ -35,7 +35,7 @@ bool relayable_status(unsigned status)
 
 // The address a host names when it is written as one. The targets are few: the last host is
 // kept with its address rather than parsed again for every forward.
-bool numeric_address(const QString& host, QHostAddress& address)
+const QHostAddress* numeric_address(const QString& host)
 {
     struct last_host
     {
@@ -48,8 +48,7 @@ bool numeric_address(const QString& host, QHostAddress& address)
         last.host = host;
         last.numeric = last.address.setAddress(host);
     }
-    address = last.address;
-    return last.numeric;
+    return last.numeric ? &last.address : nullptr;
 }
 
 } // namespace
@@ -123,6 +122,7 @@ struct QHttpClient::impl final : stream_user
     // timer itself. It times the connecting first, then the progress of the answer.
     QBasicTimer timer;
     bool connecting = false;
+    qint64 connect_due_ms = 0; // when the connecting time-out is due
     qint64 last_progress_ms = 0; // when a byte last moved, either way
     THttpMethod method = EHTTP_GET;
     QUrl url;
@@ -241,11 +241,12 @@ void QHttpClient::impl::commit_header()
 void QHttpClient::impl::start_connecting()
 {
     connecting = true;
-    if (q->connect_timeout_ms_ > 0)
+    if (q->connect_timeout_ms_ > 0) {
+        connect_due_ms = coarse_now_ms() + q->connect_timeout_ms_;
         timer.start(int(q->connect_timeout_ms_), Qt::PreciseTimer, q);
-    QHostAddress address;
-    if (numeric_address(host, address))
-        connect_to(address);
+    }
+    if (const QHostAddress* address = numeric_address(host))
+        connect_to(*address);
     else
         QHostInfo::lookupHost(host, q, [this](const QHostInfo& info) { on_lookup(info); });
 }
@@ -276,11 +277,16 @@ void QHttpClient::impl::on_connected()
     if (stopped)
         return;
     connecting = false;
-    timer.stop();
     addresses.clear();
-    if (q->progress_timeout_ms_ > 0) {
+    const qint64 limit = q->progress_timeout_ms_;
+    if (limit > 0) {
         last_progress_ms = coarse_now_ms();
-        timer.start(int(q->progress_timeout_ms_), Qt::CoarseTimer, q);
+        // A connecting timer due before the progress limit makes the first check: one timer
+        // fewer to set up and take down for each forward.
+        if (!timer.isActive() || connect_due_ms > last_progress_ms + limit)
+            timer.start(int(limit), Qt::CoarseTimer, q);
+    } else {
+        timer.stop();
     }
     // Called once; taken out, since the handler may release the client.
     const TRequstHandler handler = std::move(request_handler);
