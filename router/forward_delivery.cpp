@@ -67,13 +67,13 @@ struct forward_call
             // the target repeats (Set-Cookie) keeps every value, while the first one replaces a
             // header the gateway set before.
             const auto& headers = answer->headers().items();
-            hop_by_hop own;
+            hop_by_hop target_own;
             for (const auto& header : headers)
                 if (is_name(header.first, "connection"))
-                    own.add_listed(header.second);
+                    target_own.add_listed(header.second);
             QVarLengthArray<QByteArray, 16> relayed;
             for (const auto& header : headers) {
-                if (header.first == "Date" || own.covers(header.first))
+                if (header.first == "Date" || target_own.covers(header.first))
                     continue;
                 if (is_name(header.first, "content-length")
                     || is_name(header.first, "transfer-encoding"))
