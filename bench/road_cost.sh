@@ -19,7 +19,7 @@ scripts/deps.sh --bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j 4 --target gorvex alloc_counter fake_backend >/dev/null
 bin=${GORVEX_BIN:-$build/gorvex}
-counter=$(pwd)/$build/bench/alloc_counter.so
+counter=$(cd "$build" && pwd)/bench/alloc_counter.so # the build directory may be absolute
 
 work=$(mktemp -d /tmp/gorvex-cost.XXXXXX)
 . bench/bench_lib.sh

@@ -1,12 +1,13 @@
 #include "http/qhttp_client.h"
 
-#include "http/qhttp_client_pool.h"
+#include "http/qhttp_tcp_stream.h"
 #include "http/qhttp_wire.h"
 
 #include <QBasicTimer>
 #include <QHostInfo>
 #include <QTimerEvent>
 #include <climits>
+#include <ctime>
 #include <http_parser.h>
 
 namespace qhttp {
@@ -16,12 +17,46 @@ namespace {
 
 constexpr int read_chunk_bytes = 16 * 1024;
 
+// A monotonic clock in milliseconds, as cheap to read as the kernel allows; its precision (a
+// few milliseconds) is ample for a stall limit.
+qint64 coarse_now_ms()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// What the gateway can hand on as an answer: a final status it can write, or an interim one it
+// skips. 101 would leave the connection in another protocol.
+bool relayable_status(unsigned status)
+{
+    return status >= 100 && status <= 599 && status != 101;
+}
+
+// The address a host names when it is written as one. The targets are few: the last host is
+// kept with its address rather than parsed again for every forward.
+const QHostAddress* numeric_address(const QString& host)
+{
+    struct last_host
+    {
+        QString host;
+        QHostAddress address;
+        bool numeric = false;
+    };
+    static thread_local last_host last;
+    if (last.host.isNull() || last.host != host) {
+        last.host = host;
+        last.numeric = last.address.setAddress(host);
+    }
+    return last.numeric ? &last.address : nullptr;
+}
+
 } // namespace
 
 // The connection, the answer parser and the state of the one request of a client. User code
 // (the two handlers and `end`) never runs inside the parser: the parser pauses where user
 // code is due, and the pump runs it once the parser has returned.
-struct QHttpClient::impl final : link_user
+struct QHttpClient::impl final : stream_user
 {
     enum class event { none, head_done, message_done };
 
@@ -55,37 +90,31 @@ struct QHttpClient::impl final : link_user
     static const http_parser_settings& settings();
     static impl* of(http_parser* p) { return static_cast<impl*>(p->data); }
 
-    void link_connected() override { on_connected(); }
-    void link_readable() override
-    {
-        unread_input = true;
-        notifier_paused = true;
-        pump();
-    }
-    void link_failed() override { on_stream_failed(); }
-    void link_destroyed() override { socket = nullptr; }
-
     void start_connecting();
     void connect_to(const QHostAddress& address);
     void on_lookup(const QHostInfo& info);
     void on_connected();
     void on_stream_failed();
+    void on_readable();
+    void stream_connected() override { on_connected(); }
+    void stream_readable() override { on_readable(); }
+    void stream_failed() override { on_stream_failed(); }
+    void stream_drained() override { on_sent(); }
     void on_timeout();
-    void arm_progress_check();
+    void watch_sending();
+    void on_sent();
     void on_progress_check();
-    bool can_retry() const;
-    void retry();
     void pump();
     bool read_socket();
     bool deliver_head();
     void deliver_end();
-    void release_link();
+    void close_link();
     void fail();
     void after_user_calls();
     void commit_header();
 
     QHttpClient* q;
-    target_link* socket = nullptr;
+    tcp_stream* socket = nullptr;
     QString host;
     QList<QHostAddress> addresses; // still to try, when the host name gave several
     quint16 port = 0;
@@ -93,14 +122,13 @@ struct QHttpClient::impl final : link_user
     // timer itself. It times the connecting first, then the progress of the answer.
     QBasicTimer timer;
     bool connecting = false;
-    qint64 last_progress_ms = 0;
-    qint64 unsent_at_check = 0;
+    qint64 connect_due_ms = 0; // when the connecting time-out is due
+    qint64 last_progress_ms = 0; // when a byte last moved, either way
     THttpMethod method = EHTTP_GET;
     QUrl url;
     TRequstHandler request_handler;
     TResponseHandler response_handler;
     QHttpRequest request;
-    bool request_made = false; // the request handler has been called
     QPointer<QHttpResponse> response;
 
     http_parser parser;
@@ -112,19 +140,13 @@ struct QHttpClient::impl final : link_user
     bool in_value = false;
     THeaderList headers;
     bool interim = false;
-    bool keep_alive = false; // the answer leaves the connection open for another request
+    bool bodiless = false; // the answer ends at its head whatever its headers say
     qint64 announced_length = -1; // the answer's Content-Length, -1 when it has none
     qint64 body_bytes = 0;
-    QByteArray sent; // the request, kept to send again when a pooled connection fails it
 
     int depth = 0;
     bool started = false;
     bool unread_input = false; // the stream said it has input that has not been read yet
-    bool notifier_paused = false; // no read since the last ready_read: the stream is quiet
-    bool reused = false; // the connection came from the pool
-    bool retried = false;
-    bool received_any = false; // a byte of the answer came on this connection
-    bool may_keep = true; // the caller did not ask to close the connection
     bool eof = false; // the target closed the connection
     bool finished = false; // the whole answer has arrived
     bool stopped = false; // failed or timed out: nothing more is reported
@@ -160,16 +182,20 @@ const http_parser_settings& QHttpClient::impl::settings()
         };
         s.on_headers_complete = [](http_parser* p) {
             impl* d = of(p);
+            const unsigned status = p->status_code;
+            if (!relayable_status(status))
+                return -1; // fails the answer
             if (d->in_value || !d->field.isEmpty())
                 d->commit_header();
-            d->interim = p->status_code >= 100 && p->status_code < 200 && p->status_code != 101;
+            d->interim = status < 200;
+            d->bodiless = d->interim || status == 204 || status == 304 || d->method == EHTTP_HEAD;
             d->announced_length = (p->flags & F_CHUNKED) || p->content_length == ULLONG_MAX
                 ? -1
                 : qint64(qMin<quint64>(p->content_length, LLONG_MAX));
             d->ev = event::head_done;
             http_parser_pause(p, 1);
-            // The answer to a HEAD request announces a body it does not carry.
-            return (!d->interim && d->method == EHTTP_HEAD) ? 1 : 0;
+            // 1: the parser skips the body the headers announce.
+            return d->bodiless ? 1 : 0;
         };
         s.on_body = [](http_parser* p, const char* at, size_t length) {
             impl* d = of(p);
@@ -191,7 +217,6 @@ const http_parser_settings& QHttpClient::impl::settings()
             return 0;
         };
         s.on_message_complete = [](http_parser* p) {
-            of(p)->keep_alive = http_should_keep_alive(p) && !p->upgrade;
             of(p)->ev = event::message_done;
             http_parser_pause(p, 1);
             return 0;
@@ -216,11 +241,12 @@ void QHttpClient::impl::commit_header()
 void QHttpClient::impl::start_connecting()
 {
     connecting = true;
-    if (q->connect_timeout_ms_ > 0)
+    if (q->connect_timeout_ms_ > 0) {
+        connect_due_ms = coarse_now_ms() + q->connect_timeout_ms_;
         timer.start(int(q->connect_timeout_ms_), Qt::PreciseTimer, q);
-    QHostAddress address;
-    if (address.setAddress(host))
-        connect_to(address);
+    }
+    if (const QHostAddress* address = numeric_address(host))
+        connect_to(*address);
     else
         QHostInfo::lookupHost(host, q, [this](const QHostInfo& info) { on_lookup(info); });
 }
@@ -228,9 +254,9 @@ void QHttpClient::impl::start_connecting()
 // One stream per address tried: a stream that failed to connect is not used again.
 void QHttpClient::impl::connect_to(const QHostAddress& address)
 {
-    if (socket)
-        connection_pool::discard(socket);
-    socket = connection_pool::instance().make(host, port, this);
+    close_link();
+    socket = new tcp_stream(q);
+    socket->set_user(this);
     socket->connect_to(address, port);
 }
 
@@ -251,18 +277,17 @@ void QHttpClient::impl::on_connected()
     if (stopped)
         return;
     connecting = false;
-    timer.stop();
     addresses.clear();
-    arm_progress_check();
-    if (request_made) {
-        // A fresh connection in place of a pooled one that failed: the request goes again.
-        if (!sent.isEmpty()) {
-            socket->write(sent);
-            unsent_at_check = socket->bytes_to_write();
-        }
-        return;
+    const qint64 limit = q->progress_timeout_ms_;
+    if (limit > 0) {
+        last_progress_ms = coarse_now_ms();
+        // A connecting timer due before the progress limit makes the first check: one timer
+        // fewer to set up and take down for each forward.
+        if (!timer.isActive() || connect_due_ms > last_progress_ms + limit)
+            timer.start(int(limit), Qt::CoarseTimer, q);
+    } else {
+        timer.stop();
     }
-    request_made = true;
     // Called once; taken out, since the handler may release the client.
     const TRequstHandler handler = std::move(request_handler);
     user_call call(q);
@@ -273,16 +298,17 @@ void QHttpClient::impl::on_connected()
 // The connection could not be made (the next address of the host is tried, if any) or broke.
 void QHttpClient::impl::on_stream_failed()
 {
-    const bool never_connected = connecting;
-    if (never_connected && !addresses.isEmpty() && !stopped) {
+    if (connecting && !addresses.isEmpty() && !stopped) {
         connect_to(addresses.takeFirst());
         return;
     }
-    if (can_retry()) {
-        retry();
-        return;
-    }
     fail();
+}
+
+void QHttpClient::impl::on_readable()
+{
+    unread_input = true;
+    pump();
 }
 
 void QHttpClient::impl::on_timeout()
@@ -290,33 +316,28 @@ void QHttpClient::impl::on_timeout()
     if (stopped || finished || !connecting)
         return;
     stopped = true;
-    if (socket) {
-        connection_pool::discard(socket);
-        socket = nullptr;
-    }
+    close_link();
     emit q->connectingTimeOut();
 }
 
-void QHttpClient::impl::arm_progress_check()
+// The stream tells as soon as a byte of what is queued has been sent: that is progress.
+void QHttpClient::impl::watch_sending()
 {
-    if (q->progress_timeout_ms_ == 0)
-        return;
-    last_progress_ms = coarse_now_ms();
-    unsent_at_check = 0;
-    timer.start(int(q->progress_timeout_ms_), Qt::CoarseTimer, q);
+    if (q->progress_timeout_ms_ > 0 && socket && socket->bytes_to_write() > 0)
+        socket->notify_drained(socket->bytes_to_write() - 1);
 }
 
-// Reading marks progress as it goes; sending is looked at only here, by what is still unsent.
+void QHttpClient::impl::on_sent()
+{
+    last_progress_ms = coarse_now_ms();
+    watch_sending();
+}
+
 void QHttpClient::impl::on_progress_check()
 {
     if (stopped || finished)
         return;
-    const qint64 now = coarse_now_ms();
-    const qint64 unsent = socket ? socket->bytes_to_write() : 0;
-    if (unsent < unsent_at_check)
-        last_progress_ms = now;
-    unsent_at_check = unsent;
-    const qint64 quiet = now - last_progress_ms;
+    const qint64 quiet = coarse_now_ms() - last_progress_ms;
     const qint64 limit = q->progress_timeout_ms_;
     if (quiet < limit) {
         timer.start(int(qMax<qint64>(limit - quiet, 1)), Qt::CoarseTimer, q);
@@ -325,45 +346,17 @@ void QHttpClient::impl::on_progress_check()
     fail();
 }
 
-// The target may close an idle connection just as a request is sent on it; nothing was done
-// with such a request, so it goes again, once, on a connection of its own.
-bool QHttpClient::impl::can_retry() const
-{
-    return reused && !retried && !received_any && !stopped && !finished;
-}
-
-void QHttpClient::impl::retry()
-{
-    retried = true;
-    reused = false;
-    connection_pool::discard(socket);
-    socket = nullptr;
-    timer.stop();
-    http_parser_init(&parser, HTTP_RESPONSE);
-    parser.data = this;
-    in.clear();
-    in_pos = 0;
-    eof = false;
-    unread_input = false;
-    notifier_paused = false;
-    start_connecting();
-}
-
-// Reads one chunk; false when nothing came (the end of the input sets `eof`). An answer is
-// small as a rule, so it is read through the stack rather than into a chunk-sized buffer.
 bool QHttpClient::impl::read_socket()
 {
     if (!socket || eof)
         return false;
     char chunk[read_chunk_bytes];
     const qint64 got = socket->read(chunk, read_chunk_bytes);
-    notifier_paused = false;
     if (got <= 0) {
         unread_input = false;
         eof = got < 0;
         return false;
     }
-    received_any = true;
     if (q->progress_timeout_ms_ > 0)
         last_progress_ms = coarse_now_ms();
     if (in_pos >= in.size()) {
@@ -412,10 +405,6 @@ void QHttpClient::impl::pump()
     }
     if (!eof)
         return;
-    if (can_retry()) {
-        retry();
-        return;
-    }
     // The target closed: an answer framed by the close ends here, anything else is cut off.
     if (HTTP_PARSER_ERRNO(&parser) == HPE_PAUSED)
         http_parser_pause(&parser, 0);
@@ -433,15 +422,13 @@ bool QHttpClient::impl::deliver_head()
         return true;
     // Nothing of an answer known to be too long is read.
     const qint64 limit = q->answer_limit_;
-    const bool bodiless
-        = method == EHTTP_HEAD || parser.status_code == 204 || parser.status_code == 304;
     if (limit >= 0 && announced_length > limit && !bodiless) {
         fail();
         return false;
     }
     auto* r = new QHttpResponse(q);
     r->status_ = int(parser.status_code);
-    r->headers_ = headers;
+    r->headers_ = std::move(headers);
     headers = THeaderList();
     response = r;
     QPointer<QHttpClient> self(q);
@@ -459,7 +446,7 @@ void QHttpClient::impl::deliver_end()
 {
     finished = true;
     timer.stop();
-    release_link();
+    close_link();
     QHttpResponse* r = response.data();
     if (!r)
         return;
@@ -467,27 +454,21 @@ void QHttpClient::impl::deliver_end()
     emit r->end();
 }
 
-// After a whole answer: the connection goes back to the pool when it is clean, with nothing of
-// this request left to send and nothing beyond the answer received.
-void QHttpClient::impl::release_link()
+// The target was asked to close, and one that did holds the TIME_WAIT. A connection it has not
+// closed yet, or that carries bytes beyond the answer, is reset, so that no TIME_WAIT stays on
+// the gateway's side either way. The closed stream goes with its client.
+void QHttpClient::impl::close_link()
 {
-    target_link* link = socket;
+    tcp_stream* link = socket;
     socket = nullptr;
-    sent = QByteArray();
     if (!link)
         return;
-    bool clean = keep_alive && may_keep && !eof && in_pos >= in.size() && link->is_connected()
-        && link->bytes_to_write() == 0;
-    // A stream that signalled input is quiet until read again: read it, so that the pool
-    // hears of whatever comes next.
-    if (clean && notifier_paused) {
-        char byte;
-        clean = link->read(&byte, 1) == 0;
-    }
-    if (clean)
-        connection_pool::instance().give_back(link);
+    link->set_user(nullptr);
+    char byte;
+    if (eof || link->read(&byte, 1) < 0)
+        link->abort();
     else
-        connection_pool::discard(link);
+        link->reset();
 }
 
 void QHttpClient::impl::fail()
@@ -500,10 +481,7 @@ void QHttpClient::impl::fail()
     }
     stopped = true;
     timer.stop();
-    if (socket) {
-        connection_pool::discard(socket);
-        socket = nullptr;
-    }
+    close_link();
     emit q->connectionError();
 }
 
@@ -551,22 +529,21 @@ QHttpClient::~QHttpClient()
 {
     // Nothing may be reported from here on; the connection is closed without calling back.
     d_->stopped = true;
-    if (d_->socket)
-        connection_pool::discard(d_->socket);
+    d_->close_link();
     delete d_;
     d_ = nullptr;
 }
 
-bool QHttpClient::request(THttpMethod method, const QUrl& url, const TRequstHandler& reqHandler,
-    const TResponseHandler& resHandler)
+bool QHttpClient::request(
+    THttpMethod method, const QUrl& url, TRequstHandler reqHandler, TResponseHandler resHandler)
 {
     if (d_->started)
         return false;
     d_->started = true;
     d_->method = method;
     d_->url = url;
-    d_->request_handler = reqHandler;
-    d_->response_handler = resHandler;
+    d_->request_handler = std::move(reqHandler);
+    d_->response_handler = std::move(resHandler);
 
     d_->host = url.host();
     if (d_->host.isEmpty()) {
@@ -575,13 +552,6 @@ bool QHttpClient::request(THttpMethod method, const QUrl& url, const TRequstHand
         return false;
     }
     d_->port = quint16(url.port(80));
-    if (target_link* idle = connection_pool::instance().take(d_->host, d_->port)) {
-        d_->socket = idle;
-        idle->user = d_;
-        d_->reused = true;
-        d_->on_connected();
-        return true;
-    }
     d_->start_connecting();
     return true;
 }
@@ -601,24 +571,12 @@ void QHttpClient::timerEvent(QTimerEvent* event)
 
 void QHttpClient::write_request(const QByteArray& data)
 {
-    if (d_->stopped || d_->finished)
+    if (d_->stopped || d_->finished || !d_->socket)
         return;
     THeaderList& headers = d_->request.headers_;
-    if (!headers.has("connection"))
-        headers.add(QByteArrayLiteral("Connection"), QByteArrayLiteral("keep-alive"));
-    else if (wire::asks_close(headers))
-        d_->may_keep = false;
-    const QByteArray bytes = wire::request_bytes(method_name(d_->method), d_->url, headers, data);
-    target_link* link = d_->socket;
-    const bool connected = link && link->is_connected();
-    // Kept to be sent again should a pooled connection fail it, or sent once the fresh
-    // connection that replaces a failed one is made.
-    if (d_->reused || !connected)
-        d_->sent = bytes;
-    if (connected) {
-        link->write(bytes);
-        d_->unsent_at_check = link->bytes_to_write();
-    }
+    headers.set(QByteArrayLiteral("Connection"), QByteArrayLiteral("close"));
+    d_->socket->write(wire::request_bytes(method_name(d_->method), d_->url, headers, data));
+    d_->watch_sending();
 }
 
 } // namespace client

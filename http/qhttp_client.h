@@ -60,11 +60,10 @@ private:
 using TRequstHandler = std::function<void(QHttpRequest*)>;
 using TResponseHandler = std::function<void(QHttpResponse*)>;
 
-// One request to one HTTP target. The connection comes from the thread's pool of idle
-// keep-alive connections to that target when one is there, and goes back to it when the answer
-// was read whole and neither side asked to close; the request says "Connection: keep-alive"
-// unless the caller gave a Connection header of its own. A pooled connection that the target
-// closed before answering a byte is replaced once by a fresh one, with the request sent again.
+// One request to one HTTP target, on a connection of its own that carries nothing else. The
+// request says "Connection: close" (in place of any Connection header of the caller), so that
+// the target closes first and keeps the TIME_WAIT; a connection the target has not closed by the
+// end of the answer, or on a failure, is reset. A request is sent once, never again.
 class QHttpClient : public QObject
 {
     Q_OBJECT
@@ -72,24 +71,25 @@ public:
     explicit QHttpClient(QObject* parent = nullptr);
     ~QHttpClient() override;
     void setConnectingTimeOut(quint32 ms) { connect_timeout_ms_ = ms; }
-    // Once connected, the request fails when for this long neither a byte of the answer
-    // arrives nor a byte of the request leaves; 0 (the default): no limit.
+    // Once connected, the request fails when for this long no byte moves: neither a byte of
+    // the request is sent nor a byte of the answer read; 0 (the default): no limit.
     void setProgressTimeOut(quint32 ms) { progress_timeout_ms_ = ms; }
     // An answer whose body is longer fails as soon as that is known (at its head when it
     // announces its length), before more than this is kept; -1 (the default): no limit.
     void setAnswerLimit(qint64 bytes) { answer_limit_ = bytes; }
     // Connects to url's host and port; when connected, calls reqHandler with the request to
-    // fill in (from within this call when an idle connection to the target is at hand); when
-    // the answer's head arrives (interim 1xx answers skipped), calls resHandler. The target is
+    // fill in; when the answer's head arrives (interim 1xx answers skipped), calls resHandler.
+    // 1xx, 204 and 304 answers, and the answer to HEAD, end at their head. The target is
     // written in encoded form, so a decoded path can never inject CR/LF.
-    bool request(THttpMethod method, const QUrl& url, const TRequstHandler& reqHandler,
-        const TResponseHandler& resHandler);
+    bool request(THttpMethod method, const QUrl& url, TRequstHandler reqHandler,
+        TResponseHandler resHandler);
 
 signals:
     // Not connected within the connecting time-out.
     void connectingTimeOut();
     // The connection was refused, failed, or dropped before the answer was complete; the
-    // answer made no progress within the progress time-out, or outgrew the answer limit.
+    // answer made no progress within the progress time-out, or outgrew the answer limit; its
+    // status cannot be relayed (outside 200-599 and not an interim 1xx, or 101).
     void connectionError();
 
 private:

@@ -186,7 +186,9 @@ void tcp_stream::notify_drained(qint64 bytes)
     drain_mark_ = bytes;
     if (bytes_to_write() <= drain_mark_) {
         drain_mark_ = -1;
-        QMetaObject::invokeMethod(this, &tcp_stream::drained, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { tell(&stream_user::stream_drained, &tcp_stream::drained); },
+            Qt::QueuedConnection);
     }
 }
 
@@ -203,6 +205,15 @@ void tcp_stream::close_after_writing()
 
 void tcp_stream::abort()
 {
+    close_descriptor();
+}
+
+void tcp_stream::reset()
+{
+    if (fd_ >= 0) {
+        const linger at_once { 1, 0 };
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &at_once, sizeof at_once);
+    }
     close_descriptor();
 }
 
@@ -249,7 +260,7 @@ void tcp_stream::send_now()
     }
     if (drain_mark_ >= 0 && bytes_to_write() <= drain_mark_) {
         drain_mark_ = -1;
-        emit drained();
+        tell(&stream_user::stream_drained, &tcp_stream::drained);
     }
 }
 
@@ -269,7 +280,7 @@ void tcp_stream::on_writable()
         state_ = state::connected;
         write_notifier_->setEnabled(false);
         watch_input();
-        emit connected();
+        tell(&stream_user::stream_connected, &tcp_stream::connected);
         return;
     }
     if (state_ == state::connected)
@@ -286,7 +297,7 @@ void tcp_stream::on_readable()
         return;
     }
     read_since_notice_ = false;
-    emit ready_read();
+    tell(&stream_user::stream_readable, &tcp_stream::ready_read);
 }
 
 // Sends what is waiting; the write notifier carries on with what the kernel did not take.
@@ -322,13 +333,23 @@ bool tcp_stream::send_pending()
 void tcp_stream::fail()
 {
     close_descriptor();
-    emit failed();
+    tell(&stream_user::stream_failed, &tcp_stream::failed);
 }
 
 void tcp_stream::report_failure_later()
 {
     close_descriptor();
-    QMetaObject::invokeMethod(this, &tcp_stream::failed, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { tell(&stream_user::stream_failed, &tcp_stream::failed); },
+        Qt::QueuedConnection);
+}
+
+void tcp_stream::tell(void (stream_user::*told)(), void (tcp_stream::*signal)())
+{
+    if (user_)
+        (user_->*told)();
+    else
+        (this->*signal)(); // emits
 }
 
 void tcp_stream::close_descriptor()

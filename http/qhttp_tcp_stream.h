@@ -8,6 +8,20 @@ class QSocketNotifier;
 
 namespace qhttp {
 
+// Told of a stream's events directly, in place of its signals: a stream made for one request
+// then costs no signal connections to make and to undo.
+class stream_user
+{
+public:
+    virtual void stream_connected() = 0;
+    virtual void stream_readable() = 0;
+    virtual void stream_failed() = 0;
+    virtual void stream_drained() = 0;
+
+protected:
+    ~stream_user() = default;
+};
+
 // One TCP connection on a plain non-blocking descriptor, driven by socket notifiers of the
 // event loop: an accepted one of the server or an outgoing one of a forward. The HTTP layer
 // needs no more than this. A QTcpSocket costs a socket engine, buffers its data is copied
@@ -33,6 +47,8 @@ public:
     // Takes over an accepted connection; false (and the descriptor closed) when it is unusable.
     bool adopt(qintptr descriptor);
     bool is_connected() const { return state_ == state::connected; }
+    // While set, connected(), ready_read(), failed() and drained() go to the user instead.
+    void set_user(stream_user* user) { user_ = user; }
     QHostAddress peer_address() const { return peer_address_; }
     quint16 peer_port() const { return peer_port_; }
 
@@ -50,6 +66,9 @@ public:
     void close_after_writing();
     // Closes at once, dropping queued output, without signalling.
     void abort();
+    // As abort(), with a reset instead of an orderly close: neither side keeps the connection
+    // in TIME_WAIT.
+    void reset();
 
 signals:
     void connected();
@@ -74,8 +93,11 @@ private:
     bool send_pending();
     void fail();
     void report_failure_later();
+    // The user's function when there is a user, else the signal.
+    void tell(void (stream_user::*told)(), void (tcp_stream::*signal)());
     void close_descriptor();
 
+    stream_user* user_ = nullptr;
     int fd_ = -1;
     state state_ = state::idle;
     QSocketNotifier* read_notifier_ = nullptr;

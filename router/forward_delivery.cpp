@@ -3,6 +3,7 @@
 #include "app/logger.h"
 #include "http/qhttp_client.h"
 #include "http/qhttp_server.h"
+#include "router/hop_by_hop.h"
 #include "router/statistics.h"
 
 #include <QVarLengthArray>
@@ -62,11 +63,17 @@ struct forward_call
             return;
         if (can_answer()) {
             qhttp::server::QHttpResponse* response = context.response;
-            // The gateway frames the body itself; a name the target repeats (Set-Cookie) keeps
-            // every value, while the first one replaces a header the gateway set before.
+            // The gateway frames the body itself and decides about its own connection; a name
+            // the target repeats (Set-Cookie) keeps every value, while the first one replaces a
+            // header the gateway set before.
+            const auto& headers = answer->headers().items();
+            hop_by_hop target_own;
+            for (const auto& header : headers)
+                if (is_name(header.first, "connection"))
+                    target_own.add_listed(header.second);
             QVarLengthArray<QByteArray, 16> relayed;
-            for (const auto& header : answer->headers().items()) {
-                if (header.first == "Date" || header.first == "Connection")
+            for (const auto& header : headers) {
+                if (header.first == "Date" || target_own.covers(header.first))
                     continue;
                 if (is_name(header.first, "content-length")
                     || is_name(header.first, "transfer-encoding"))
@@ -93,14 +100,18 @@ void write_forward_request(
     qhttp::client::QHttpRequest* request, const HttpForwardAsycResult& forward)
 {
     bool framed = !forward.body.isEmpty();
+    hop_by_hop client_own;
+    for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it)
+        if (is_name(it.key(), "connection"))
+            client_own.add_listed(it.value());
     for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it) {
         if (is_name(it.key(), "content-length") || is_name(it.key(), "transfer-encoding")) {
             framed = true;
             continue;
         }
         // The body is sent whole, so the target has nothing to confirm; and the connection to
-        // the target is the client layer's, kept open for the requests after this one.
-        if (is_name(it.key(), "expect") || is_name(it.key(), "connection"))
+        // the target is the client layer's.
+        if (is_name(it.key(), "expect") || client_own.covers(it.key()))
             continue;
         if (is_name(it.key(), "user-agent")) {
             const QString agent = QString::fromUtf8(it.value().constData());

@@ -30,10 +30,12 @@ struct forward_context
     QString uuid;
 };
 
-// Sends the request to its target and relays the answer. A target that cannot be connected to
+// Sends the request to its target, once, on a connection of its own, and relays the answer
+// without the headers that concern either connection. A target that cannot be connected to
 // within 1000 ms, refuses, drops the connection before its answer is complete, makes no
-// progress for 60 s (neither takes the request nor sends the answer), or answers with a body
-// longer than a request body may be, is answered 408 with an empty body. The client is
+// progress for 60 s (neither takes the request nor sends the answer), answers with a body
+// longer than a request body may be, or with a status the gateway cannot relay, is answered 408
+// with an empty body. The client is
 // released after the relay, after a failure, or as soon as the incoming request goes away,
 // whichever comes first.
 void start_forward(const HttpForwardAsycResult& forward, const forward_context& context);

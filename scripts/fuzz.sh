@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 build=${FUZZ_BUILD:-build-fuzz}
-targets=${FUZZ_TARGETS:-"http_request token_reader query_params amqp_message"}
+targets=${FUZZ_TARGETS:-"http_request forward_answer token_reader query_params amqp_message"}
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DGORVEX_FUZZ=ON -DGORVEX_TESTS=OFF >/dev/null
@@ -26,6 +26,11 @@ seed http_request post '\x01POST /p HTTP/1.1\r\nContent-Length: 5\r\nCookie: VOR
 seed http_request chunked '\x00POST /c HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n'
 seed http_request pipelined '\x00GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.0\r\nConnection: keep-alive\r\n\r\nHEAD /c HTTP/1.1\r\n\r\n'
 seed http_request split '\x03GET /x HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\nab'
+seed forward_answer length '\x00HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nhello'
+seed forward_answer chunked '\x05HTTP/1.1 201 Created\r\nTransfer-Encoding: chunked\r\n\r\n5;x=1\r\nhello\r\n0\r\nT: 1\r\n\r\n'
+seed forward_answer interim '\x03HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 204 No Content\r\nContent-Length: 3\r\n\r\n'
+seed forward_answer to_close '\x02HTTP/1.0 200 OK\r\nSet-Cookie: a=1\r\n\r\nuntil the close'
+seed forward_answer head '\x81HTTP/1.1 304 Not Modified\r\nContent-Length: 10\r\n\r\n'
 seed token_reader bearer '\x00bearer eyJhbGciOiJIUzI1NiJ9.eyJlbWFpbCI6ImFAYiJ9.c2ln'
 seed token_reader cookie '\x01a=1; VORNIX_JWT=eyJ0%%2B.eyJl.c2ln; b=2'
 seed token_reader parts '\x02eyJhbGciOiJIUzI1NiJ9.eyJlbWFpbCI6ImFAYiJ9.c2ln'

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QtGlobal>
+#include <sys/socket.h>
 
 // One application object for the whole run (timers, notifiers and deleteLater want one), and
 // no Qt warnings: a run feeds millions of inputs, most of them malformed on purpose.
@@ -13,4 +14,18 @@ inline void start_fuzz_app()
     if (!QCoreApplication::instance())
         new QCoreApplication(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+}
+
+// One turn of the event loop, with the deletions it deferred.
+inline void turn()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Reads and drops whatever the code under test has sent to the fuzzer's end of a connection.
+inline void drain(int fd)
+{
+    char sink[65536];
+    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) { }
 }

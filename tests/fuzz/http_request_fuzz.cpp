@@ -37,18 +37,6 @@ void answer(QHttpRequest* request, QHttpResponse* response)
     });
 }
 
-void turn()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void drain(int fd)
-{
-    char sink[65536];
-    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) { }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)

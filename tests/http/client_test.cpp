@@ -36,6 +36,7 @@ class target
 public:
     QList<QByteArray> answer; // written piece by piece, gap_ms apart
     int gap_ms = 5;
+    int trickle_bytes = 0; // when set, the request is taken at most this much every gap_ms
     bool close_after = false;
     QByteArray received;
     QPointer<QTcpSocket> socket;
@@ -46,12 +47,17 @@ public:
         QObject::connect(&server_, &QTcpServer::newConnection, [this] {
             socket = server_.nextPendingConnection();
             QObject::connect(socket, &QTcpSocket::readyRead, [this] {
-                received += socket->readAll();
-                if (request_length(received) >= 0 && !answered_) {
-                    answered_ = true;
-                    play(0);
-                }
+                if (trickle_bytes == 0)
+                    take();
             });
+            if (trickle_bytes > 0) {
+                // Little held by the kernel either: the request is seen to leave as it is taken.
+                socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 65536);
+                socket->setReadBufferSize(trickle_bytes);
+                auto* timer = new QTimer(socket);
+                QObject::connect(timer, &QTimer::timeout, [this] { take(); });
+                timer->start(gap_ms);
+            }
         });
     }
     quint16 port() const { return server_.serverPort(); }
@@ -61,6 +67,14 @@ public:
     }
 
 private:
+    void take()
+    {
+        received += socket->readAll();
+        if (request_length(received) >= 0 && !answered_) {
+            answered_ = true;
+            play(0);
+        }
+    }
     void play(int piece)
     {
         if (!socket)
@@ -77,37 +91,34 @@ private:
     bool answered_ = false;
 };
 
-// A target that answers every request on every connection it accepts, and counts both. The
-// second request on a connection gets `later` instead, after which the target closes it.
-class keep_alive_target
+// A target that answers every request on every connection it accepts, and counts both;
+// `later`, when set, follows each answer in a write of its own. Without an answer it closes.
+class counting_target
 {
 public:
     QByteArray answer;
-    bool second_differs = false;
     QByteArray later;
     int accepted = 0;
     int requests = 0;
 
-    keep_alive_target()
+    counting_target()
     {
         server_.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&server_, &QTcpServer::newConnection, [this] {
             QTcpSocket* socket = server_.nextPendingConnection();
             ++accepted;
             auto buffer = std::make_shared<QByteArray>();
-            auto served = std::make_shared<int>(0);
-            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, buffer, served] {
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, buffer] {
                 *buffer += socket->readAll();
                 int length;
                 while ((length = request_length(*buffer)) >= 0) {
                     buffer->remove(0, length);
                     ++requests;
-                    if (++*served == 2 && second_differs) {
-                        socket->write(later);
+                    if (answer.isEmpty())
                         socket->disconnectFromHost();
-                        return;
-                    }
                     socket->write(answer);
+                    if (!later.isEmpty())
+                        QTimer::singleShot(5, socket, [this, socket] { socket->write(later); });
                 }
             });
         });
@@ -177,18 +188,20 @@ TEST(HttpClient, RequestReachesTheTargetByteForByte)
         { "Host and Content-Length added, headers as given", qhttp::EHTTP_POST, "/p q", "a=1&2",
             { { "X-Mixed", "Va Lue" }, { "user-agent", "gorvex: x" } }, "body",
             "POST /p%20q?a=1&2 HTTP/1.1\r\nX-Mixed: Va Lue\r\nuser-agent: gorvex: x\r\n"
-            "Connection: keep-alive\r\nHost: 127.0.0.1:{port}\r\nContent-Length: 4\r\n\r\nbody" },
-        { "the caller's Host and Content-Length are not doubled", qhttp::EHTTP_PUT, "/x", "",
-            { { "host", "front:8080" }, { "content-length", "3" } }, "abc",
-            "PUT /x HTTP/1.1\r\nhost: front:8080\r\ncontent-length: 3\r\nConnection: "
-            "keep-alive\r\n\r\nabc" },
+            "Connection: close\r\nHost: 127.0.0.1:{port}\r\nContent-Length: 4\r\n\r\nbody" },
+        { "the caller's Host and Content-Length are not doubled, its Connection is replaced",
+            qhttp::EHTTP_PUT, "/x", "",
+            { { "host", "front:8080" }, { "connection", "keep-alive" }, { "content-length", "3" } },
+            "abc",
+            "PUT /x HTTP/1.1\r\nhost: front:8080\r\nConnection: close\r\ncontent-length: "
+            "3\r\n\r\nabc" },
         { "CR/LF in a decoded path is encoded, never injected", qhttp::EHTTP_GET,
             "/a\r\nX-Injected: 1", "", {}, "",
-            "GET /a%0D%0AX-Injected:%201 HTTP/1.1\r\nConnection: keep-alive\r\nHost: "
+            "GET /a%0D%0AX-Injected:%201 HTTP/1.1\r\nConnection: close\r\nHost: "
             "127.0.0.1:{port}\r\nContent-Length: 0\r\n\r\n" },
         { "chunked framing of the incoming request is not passed on", qhttp::EHTTP_POST, "/c", "",
             { { "transfer-encoding", "chunked" } }, "whole",
-            "POST /c HTTP/1.1\r\nConnection: keep-alive\r\nHost: 127.0.0.1:{port}\r\n"
+            "POST /c HTTP/1.1\r\nConnection: close\r\nHost: 127.0.0.1:{port}\r\n"
             "Content-Length: 5\r\n\r\nwhole" },
     };
     for (const Case& c : cases) {
@@ -253,6 +266,23 @@ TEST(HttpClient, AnswersAreReadWhateverTheirFraming)
         { "dropped before any answer", qhttp::EHTTP_GET, {}, true, { "request", "error" }, 0, "" },
         { "not HTTP", qhttp::EHTTP_GET, { "SSH-2.0-OpenSSH\r\n" }, false, { "request", "error" }, 0,
             "" },
+        { "204 ends at its head, length or not", qhttp::EHTTP_GET,
+            { "HTTP/1.1 204 No Content\r\nContent-Length: 5\r\n\r\n" }, false,
+            { "request", "response", "end" }, 204, "" },
+        { "304 ends at its head, length or not", qhttp::EHTTP_GET,
+            { "HTTP/1.1 304 Not Modified\r\nContent-Length: 5\r\n\r\n" }, false,
+            { "request", "response", "end" }, 304, "" },
+        { "an interim answer's length is not its body", qhttp::EHTTP_POST,
+            { "HTTP/1.1 100 Continue\r\nContent-Length: 3\r\n\r\n",
+                "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok" },
+            false, { "request", "response", "end" }, 200, "ok" },
+        { "a status below 100", qhttp::EHTTP_GET, { "HTTP/1.1 2 \r\nContent-Length: 0\r\n\r\n" },
+            false, { "request", "error" }, 0, "" },
+        { "a status above 599", qhttp::EHTTP_GET, { "HTTP/1.1 999 X\r\nContent-Length: 0\r\n\r\n" },
+            false, { "request", "error" }, 0, "" },
+        { "101: another protocol is not relayed", qhttp::EHTTP_GET,
+            { "HTTP/1.1 101 Switching Protocols\r\nConnection: upgrade\r\nUpgrade: x\r\n\r\n" },
+            false, { "request", "error" }, 0, "" },
     };
     for (const Case& c : cases) {
         target t;
@@ -422,19 +452,16 @@ TEST(HttpClient, FailureDuringNestedLoopOfTheHandlerIsReportedAfterItReturns)
 
 namespace {
 
-// One GET through a fresh client, optionally asking to close; waits for its outcome.
+// One GET (a POST when there is a body) through a fresh client; waits for its outcome.
 outcome get_once(
-    const QUrl& url, bool ask_close = false, quint32 progress_ms = 0, qint64 answer_limit = -1)
+    const QUrl& url, quint32 progress_ms = 0, qint64 answer_limit = -1, const QByteArray& body = {})
 {
     outcome out;
     QHttpClient client;
     client.setProgressTimeOut(progress_ms);
     client.setAnswerLimit(answer_limit);
-    run(&client, qhttp::EHTTP_GET, url, out, [ask_close](QHttpRequest* request) {
-        if (ask_close)
-            request->addHeader("Connection", "close");
-        request->end();
-    });
+    run(&client, body.isEmpty() ? qhttp::EHTTP_GET : qhttp::EHTTP_POST, url, out,
+        [body](QHttpRequest* request) { request->end(body); });
     EXPECT_TRUE(wait_until([&] { return finished(out); }));
     http_test::spin(10); // nothing more may follow the end or the error
     return out;
@@ -442,65 +469,36 @@ outcome get_once(
 
 } // namespace
 
-TEST(HttpClient, ConnectionIsKeptOnlyWhenTheAnswerLeavesItClean)
+TEST(HttpClient, EachRequestHasAConnectionOfItsOwn)
 {
     const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
     struct Case
     {
         const char* behaviour;
         QByteArray answer;
-        bool ask_close;
-        int connections; // for two requests, one after the other
-    };
-    const Case cases[] = {
-        { "a length-framed answer", ok, false, 1 },
-        { "a chunked answer",
-            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", false, 1 },
-        { "an HTTP/1.0 answer asking to keep it",
-            "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok", false, 1 },
-        { "the answer says close",
-            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok", false, 2 },
-        { "an HTTP/1.0 answer", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", false, 2 },
-        { "bytes beyond the answer", ok + ok, false, 2 },
-        { "the caller says close", ok, true, 2 },
-    };
-    for (const Case& c : cases) {
-        keep_alive_target t;
-        t.answer = c.answer;
-        for (int i = 0; i < 2; ++i) {
-            const outcome out = get_once(t.url(), c.ask_close);
-            EXPECT_EQ(out.events, QStringList({ "request", "response", "end" })) << c.behaviour;
-            EXPECT_EQ(out.body, "ok") << c.behaviour;
-        }
-        EXPECT_EQ(t.accepted, c.connections) << c.behaviour;
-    }
-}
-
-TEST(HttpClient, KeptConnectionClosedBeforeAnsweringIsReplacedOnce)
-{
-    struct Case
-    {
-        const char* behaviour;
-        QByteArray later; // the target's last words on the kept connection
-        QStringList events;
-        int connections;
+        QByteArray later;
+        QStringList events; // of each of two requests, one after the other
         int requests; // that reached the target
     };
+    const QStringList answered { "request", "response", "end" };
     const Case cases[] = {
-        { "closed without a word: sent again on a fresh connection", {},
-            { "request", "response", "end" }, 2, 3 },
-        { "closed within its answer: not sent again", "HTTP/1.1 200 OK\r\nContent-Len",
-            { "request", "error" }, 1, 2 },
+        { "a keep-alive answer", ok, {}, answered, 2 },
+        { "bytes beyond the answer", ok + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nxx", {},
+            answered, 2 },
+        { "a stray answer in a later write", ok, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nxx",
+            answered, 2 },
+        { "read and closed without an answer: not sent again", {}, {}, { "request", "error" }, 2 },
     };
     for (const Case& c : cases) {
-        keep_alive_target t;
-        t.answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-        t.second_differs = true;
+        counting_target t;
+        t.answer = c.answer;
         t.later = c.later;
-        get_once(t.url());
-        const outcome out = get_once(t.url());
-        EXPECT_EQ(out.events, c.events) << c.behaviour;
-        EXPECT_EQ(t.accepted, c.connections) << c.behaviour;
+        for (int i = 0; i < 2; ++i) {
+            const outcome out = get_once(t.url());
+            EXPECT_EQ(out.events, c.events) << c.behaviour;
+            EXPECT_EQ(out.body, c.events == answered ? "ok" : "") << c.behaviour;
+        }
+        EXPECT_EQ(t.accepted, 2) << c.behaviour;
         EXPECT_EQ(t.requests, c.requests) << c.behaviour;
     }
 }
@@ -514,9 +512,12 @@ TEST(HttpClient, AnswerBeyondItsLimitsFails)
         QList<QByteArray> answer;
         int gap_ms;
         QStringList events;
+        int request_mib = 0; // taken by the target 1 MiB every gap_ms
     };
     const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: ";
     const Case cases[] = {
+        { "takes a large request slowly, but never quiet for long", { head + "2\r\n\r\nok" }, 10,
+            { "request", "response", "end" }, 24 },
         { "never answers", {}, 0, { "request", "error" } },
         { "stops within the body", { head + "10\r\n\r\nabc" }, 0,
             { "request", "response", "error" } },
@@ -535,7 +536,9 @@ TEST(HttpClient, AnswerBeyondItsLimitsFails)
         target t;
         t.answer = c.answer;
         t.gap_ms = c.gap_ms;
-        const outcome out = get_once(t.url(), false, 150, 10);
+        t.trickle_bytes = c.request_mib > 0 ? 1024 * 1024 : 0;
+        const outcome out
+            = get_once(t.url(), 150, 10, QByteArray(c.request_mib * 1024 * 1024, 'x'));
         EXPECT_EQ(out.events, c.events) << c.behaviour;
     }
 }

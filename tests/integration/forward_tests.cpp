@@ -280,31 +280,75 @@ TEST_F(forward_test, a_silent_target_is_let_go_when_the_client_leaves)
     EXPECT_TRUE(gateway->running());
 }
 
-TEST_F(forward_test, connections_to_the_target_are_kept_while_it_keeps_them)
+TEST_F(forward_test, each_forward_has_a_connection_of_its_own_and_closes_it)
 {
     struct row
     {
         const char* behaviour;
         QByteArray answer;
-        int connections; // for three forwards in a row
     };
-    // A connection kept by one row serves the next: the rows that keep none come first.
     const row rows[] = {
-        { "the target says close",
-            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 6\r\n\r\ntarget", 3 },
-        { "an HTTP/1.0 target", "HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\ntarget", 3 },
-        { "a keep-alive target", http_target::default_answer(), 1 },
+        { "a keep-alive target", http_target::default_answer() },
+        { "a target that answers twice: the second is no other forward's",
+            http_target::default_answer() + "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstray" },
     };
     for (const row& r : rows) {
         target.script(http_target::behaviour::answer, r.answer);
         const int before = target.accepted_connections();
         for (int i = 0; i < 3; ++i) {
-            // The client's own wish to close concerns its connection, not the target's.
-            const seen_request seen = forwarded("GET", "/api/x", { { "Connection", "close" } });
+            const int seen_before = target.requests().size();
+            const raw_response answer = get("/api/x", { user, { "Connection", "keep-alive" } });
+            EXPECT_EQ(answer.body, "target") << r.behaviour;
+            ASSERT_TRUE(target.wait_requests(seen_before + 1)) << r.behaviour;
+            const seen_request seen(target.requests().value(seen_before));
             EXPECT_EQ(seen.count("connection"), 1) << r.behaviour;
-            EXPECT_EQ(seen.value("connection"), "keep-alive") << r.behaviour;
+            EXPECT_EQ(seen.value("connection"), "close") << r.behaviour;
         }
-        EXPECT_EQ(target.accepted_connections() - before, r.connections) << r.behaviour;
+        EXPECT_EQ(target.accepted_connections() - before, 3) << r.behaviour;
+        EXPECT_TRUE(target.wait_open_connections(0)) << r.behaviour;
+    }
+}
+
+TEST_F(forward_test, headers_of_either_connection_stay_on_it)
+{
+    const seen_request seen = forwarded("GET", "/api/x",
+        { { "Connection", "X-Private, keep-alive" }, { "X-Private", "1" }, { "Keep-Alive", "5" },
+            { "TE", "trailers" }, { "Upgrade", "h2c" }, { "Proxy-Connection", "x" },
+            { "Trailer", "y" } });
+    for (const char* name :
+        { "x-private", "keep-alive", "te", "upgrade", "proxy-connection", "trailer" })
+        EXPECT_EQ(seen.count(name), 0) << name;
+
+    struct row
+    {
+        const char* behaviour;
+        QByteArray version;
+        QByteArray target_says;
+        QByteArray gateway_says; // its own Connection header, empty for none
+    };
+    const row rows[] = {
+        { "an HTTP/1.0 client is closed whatever the target says", "HTTP/1.0",
+            "connection: keep-alive", "close" },
+        { "an HTTP/1.1 client is kept whatever the target says", "HTTP/1.1", "connection: close",
+            "" },
+    };
+    for (const row& r : rows) {
+        target.script(http_target::behaviour::answer,
+            "HTTP/1.1 200 OK\r\n" + r.target_says
+                + "\r\nKeep-Alive: timeout=5\r\nConnection: X-Hop\r\nX-Hop: 1\r\nUpgrade: x\r\n"
+                  "X-Kept: 1\r\nContent-Length: 6\r\n\r\ntarget");
+        raw_http client(gateway->port());
+        client.send("GET /api/x " + r.version
+            + "\r\nHost: 127.0.0.1\r\nAuthorization: " + user.second + "\r\n\r\n");
+        raw_response answer;
+        ASSERT_TRUE(client.read(answer)) << r.behaviour;
+        EXPECT_EQ(answer.header("X-Kept"), "1") << r.behaviour;
+        for (const char* name : { "keep-alive", "x-hop", "upgrade" })
+            EXPECT_EQ(answer.header_count(name), 0) << r.behaviour << ": " << name;
+        EXPECT_EQ(answer.header_count("connection"), r.gateway_says.isEmpty() ? 0 : 1)
+            << r.behaviour;
+        EXPECT_EQ(answer.header("connection"), r.gateway_says) << r.behaviour;
+        EXPECT_EQ(client.wait_closed(300), !r.gateway_says.isEmpty()) << r.behaviour;
     }
 }
 
@@ -395,6 +439,7 @@ TEST_F(forward_deadline_test, a_target_that_stops_short_is_answered_408)
         EXPECT_EQ(answer.status, 408) << r.behaviour;
         EXPECT_TRUE(answer.body.isEmpty()) << r.behaviour;
         EXPECT_GE(clock.elapsed(), stall_ms - 50) << r.behaviour;
+        EXPECT_LT(clock.elapsed(), stall_ms * 3 / 2) << r.behaviour;
         // The connection to the target is closed, not kept for another request.
         EXPECT_TRUE(target.wait_open_connections(0)) << r.behaviour;
     }
