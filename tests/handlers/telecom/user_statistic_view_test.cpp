@@ -62,6 +62,17 @@ TEST(user_statistic_view, answers_each_mode)
                 + R"("url":"/old","uuid":"u1"}]}})" },
         { "banned: running bans only", q(none, none, none, "banned"),
             R"({"a@x":"2030.01.01 00:00:00.000 UTC"})" },
+        { "history only for exactly true", q("a@x", none, "True"),
+            "{" + a + R"("last_exec_ms":-1,"last_time":"2026.03.01 11:59:58.042 UTC",)"
+                + R"("last_url":"/new"}})" },
+        { "last_time of the newest entry; no history, no member", q(none, none, none, "last_time"),
+            R"({"a@x":"2026.03.01 11:59:58.042 UTC"})" },
+        { "last_url of the newest entry", q(none, none, none, "last_url"), R"({"a@x":"/new"})" },
+        { "last_exec_ms of the newest entry", q(none, none, none, "last_exec_ms"),
+            R"({"a@x":-1})" },
+        { "banned_to for every client", q(none, none, none, "banned_to"),
+            R"({"a@x":"2030.01.01 00:00:00.000 UTC","b@x":"2026.03.01 11:59:59.000 UTC"})" },
+        { "an unknown question", q(none, none, none, "Count"), "{}" },
         { "count for every client, user unused", q("a@x", none, none, "count"),
             R"({"a@x":2,"b@x":7})" },
         { "uptime wins over user_list", q(none, none, none, "count", ""),
@@ -111,6 +122,11 @@ TEST(user_statistic_view, sets_ban_ends)
             R"({"status":"ok"})")
             << r.behaviour;
         EXPECT_EQ(statistic_time_text(map.value(r.client).banned_to), r.ban_end) << r.behaviour;
+        const QStringList named = r.user.value_or(QString()).split(',');
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            if (!named.contains(it.key())) {
+                EXPECT_EQ(it->banned_to, sample().value(it.key()).banned_to) << r.behaviour;
+            }
     }
 }
 
