@@ -1,33 +1,25 @@
 #include "router/message_order.h"
 
+#include "app/int32_clamp.h"
+
 #include <QJsonObject>
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
-namespace {
-
-qint32 clamped_int32(double d)
-{
-    constexpr double low = std::numeric_limits<qint32>::min();
-    constexpr double high = std::numeric_limits<qint32>::max();
-    const double rounded = std::floor(d + 0.5);
-    return rounded <= low ? std::numeric_limits<qint32>::min()
-        : rounded >= high ? std::numeric_limits<qint32>::max()
-                          : static_cast<qint32>(rounded);
-}
-
-} // namespace
-
 qint32 message_time_of(const QJsonValue& value)
 {
-    if (value.isDouble())
-        return clamped_int32(value.toDouble());
+    if (value.isDouble()) {
+        // Held to the range before the conversion, which is undefined outside it.
+        const double rounded = std::floor(value.toDouble() + 0.5);
+        return qint32(qBound<double>(
+            std::numeric_limits<qint32>::min(), rounded, std::numeric_limits<qint32>::max()));
+    }
     if (value.isString()) {
         bool ok = false;
         const qlonglong number = value.toString().toLongLong(&ok, 10);
-        return ok ? clamped_int32(double(number)) : 0;
+        return ok ? clamp_to_int32(number) : 0;
     }
     return value.isBool() ? qint32(value.toBool()) : 0;
 }

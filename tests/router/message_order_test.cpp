@@ -38,16 +38,21 @@ TEST_P(MessageOrder, SortsNewestFirstKeyedElementsLeading)
         const char* values;
         std::vector<int> order;
     } rows[] = {
-        { "[3,5]", { 1, 0 } }, { "[5,3]", { 0, 1 } },
+        { "[3,5]", { 1, 0 } },
+        { "[5,3]", { 0, 1 } },
         { "[4,4]", { 0, 1 } }, // equal values keep arrival order
         { R"(["12",9])", { 0, 1 } }, // decimal text reads as its number
+        { R"(["10",11])", { 1, 0 } }, // in base ten
         { R"(["x",-1])", { 0, 1 } }, // other text reads 0
+        { "[0,true]", { 1, 0 } }, // true reads 1
         { "[null,0]", { 1, 0 } }, // keyed elements lead
         { "[null,null,2]", { 2, 0, 1 } },
         { "[[7],1]", { 1, 0 } }, // not an object: reads as lacking the key
         { "[-2,-1.5]", { 1, 0 } }, // rounded half up: -1.5 reads -1
-        { "[2,2.5]", { 1, 0 } }, { "[2,2.4]", { 0, 1 } },
+        { "[2,2.5]", { 1, 0 } },
+        { "[2,2.4]", { 0, 1 } },
         { "[2147483647,1e30]", { 0, 1 } }, // held to the range
+        { R"([2147483647,"3000000000",5])", { 0, 1, 2 } },
     };
     for (const auto& row : rows) {
         const QJsonArray elements = elements_of(row.values, key);

@@ -1,5 +1,6 @@
 #include "handlers/telecom/user_statistic_view.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ statistic_map sample()
     a.count_request = 2;
     a.banned_to = QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC);
     map["b@x"].count_request = 7;
-    map["b@x"].banned_to = now.addSecs(-1);
+    map["b@x"].banned_to = now; // ends now: no longer banned
     return map;
 }
 
@@ -41,7 +42,7 @@ TEST(user_statistic_view, answers_each_mode)
     };
     const QByteArray a = R"("a@x":{"api_load_percent":0,"banned_to":"2030.01.01 00:00:00.000 UTC",)"
                          R"("count_request":2,)";
-    const QByteArray b = R"("b@x":{"api_load_percent":0,"banned_to":"2026.03.01 11:59:59.000 UTC",)"
+    const QByteArray b = R"("b@x":{"api_load_percent":0,"banned_to":"2026.03.01 12:00:00.000 UTC",)"
                          R"("count_request":7})";
     struct row
     {
@@ -71,7 +72,7 @@ TEST(user_statistic_view, answers_each_mode)
         { "last_exec_ms of the newest entry", q(none, none, none, "last_exec_ms"),
             R"({"a@x":-1})" },
         { "banned_to for every client", q(none, none, none, "banned_to"),
-            R"({"a@x":"2030.01.01 00:00:00.000 UTC","b@x":"2026.03.01 11:59:59.000 UTC"})" },
+            R"({"a@x":"2030.01.01 00:00:00.000 UTC","b@x":"2026.03.01 12:00:00.000 UTC"})" },
         { "an unknown question", q(none, none, none, "Count"), "{}" },
         { "count for every client, user unused", q("a@x", none, none, "count"),
             R"({"a@x":2,"b@x":7})" },
@@ -86,6 +87,14 @@ TEST(user_statistic_view, answers_each_mode)
             r.answer)
             << r.behaviour;
         EXPECT_EQ(map.size(), 2) << r.behaviour;
+    }
+    const char* const states[]
+        = { "WAIT", "EXECUTED", "FAIL_BAN_BY_TIME", "FAIL_TOKEN_INVALID", "FAIL_TOKEN_EXPIRED" };
+    for (int state = 0; state < 5; ++state) {
+        statistic entry;
+        entry.history = { { static_cast<request_state>(state), now, "/u", "id", 1 } };
+        EXPECT_EQ(
+            client_json(entry, true)["history"].toArray()[0].toObject()["status"], states[state]);
     }
     EXPECT_EQ(uptime_text(3599), "00:59:59");
     EXPECT_EQ(uptime_text(-5), "00:00:00");
