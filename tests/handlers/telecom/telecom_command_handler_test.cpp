@@ -248,7 +248,7 @@ TEST_F(telecom_handler_test, each_route_is_wired_to_its_policies_parsers_and_rep
                 bool done = false;
                 while (!done && completed < 4)
                     done = command.on_reply(QJsonDocument::fromJson(replies[completed++]));
-                EXPECT_EQ(completed, answer.first) << what;
+                EXPECT_EQ(done ? completed : 0, answer.first) << what;
                 raw_response http;
                 if (done && client.read(http)) {
                     EXPECT_EQ(http.body, answer.second) << what;

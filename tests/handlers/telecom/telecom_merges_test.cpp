@@ -52,6 +52,10 @@ TEST(telecom_reply_rules, answer_with_the_reply_or_the_merge_their_rule_names)
             { "{}", "[]", "{}" }, {}, "{}" },
         { "stinfo merges at the N-th, not before", merged<BsStatsApiHandler>, 3, { "{}", "{}" }, {},
             "" },
+        { "stinfo merges at the N-th", merged<BsStatsApiHandler>, 2, { "{}", R"({"s":{"n":1}})" },
+            {},
+            R"({"BS_Total":{"alarms":{},"attached":{"stations":{"bs_ids":[]},"x_ids":[]},)"
+            R"("filtered":{"friend_stations":{"bs_ids":[]},"x_ids":[]}},"s":{"n":1,"x_ids":[]}})" },
         { "the _uspd rule takes the first of four", merged<SendDownlinkHandlerTelecomUSPD>, 4,
             { "[]" }, {}, "[]" },
         { "objects in arrival order, an array read as {}", publish, 2, { R"({"a":1})", "[1]" }, {},
