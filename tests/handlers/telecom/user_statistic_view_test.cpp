@@ -14,7 +14,7 @@ statistic_map sample()
 {
     statistic_map map;
     statistic& a = map["a@x"];
-    a.history = { { WAIT, now.addMSecs(-1958), "/new", "u2", -1 },
+    a.history = { { EXECUTED, now.addMSecs(-1958), "/new", "u2", 7 },
         { static_cast<request_state>(9), now.addSecs(-10), "/old", "u1", 12 } };
     a.count_request = 2;
     a.banned_to = QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC);
@@ -52,25 +52,24 @@ TEST(user_statistic_view, answers_each_mode)
     };
     const row rows[] = {
         { "every client", q(),
-            "{" + a + R"("last_exec_ms":-1,)"
+            "{" + a + R"("last_exec_ms":7,)"
                 + R"("last_time":"2026.03.01 11:59:58.042 UTC","last_url":"/new"},)" + b + "}" },
         { "named clients only, unknown names skipped", q("b@x,zz"), "{" + b + "}" },
         { "an empty user names the empty client", q(""), "{}" },
         { "history; a state outside the table has no name", q("a@x", none, "true"),
-            "{" + a + R"("history":[{"exec_ms":-1,"status":"WAIT",)"
+            "{" + a + R"("history":[{"exec_ms":7,"status":"EXECUTED",)"
                 + R"("time":"2026.03.01 11:59:58.042 UTC","url":"/new","uuid":"u2"},)"
                 + R"({"exec_ms":12,"status":"","time":"2026.03.01 11:59:50.000 UTC",)"
                 + R"("url":"/old","uuid":"u1"}]}})" },
         { "banned: running bans only", q(none, none, none, "banned"),
             R"({"a@x":"2030.01.01 00:00:00.000 UTC"})" },
         { "history only for exactly true", q("a@x", none, "True"),
-            "{" + a + R"("last_exec_ms":-1,"last_time":"2026.03.01 11:59:58.042 UTC",)"
+            "{" + a + R"("last_exec_ms":7,"last_time":"2026.03.01 11:59:58.042 UTC",)"
                 + R"("last_url":"/new"}})" },
         { "last_time of the newest entry; no history, no member", q(none, none, none, "last_time"),
             R"({"a@x":"2026.03.01 11:59:58.042 UTC"})" },
         { "last_url of the newest entry", q(none, none, none, "last_url"), R"({"a@x":"/new"})" },
-        { "last_exec_ms of the newest entry", q(none, none, none, "last_exec_ms"),
-            R"({"a@x":-1})" },
+        { "last_exec_ms of the newest entry", q(none, none, none, "last_exec_ms"), R"({"a@x":7})" },
         { "banned_to for every client", q(none, none, none, "banned_to"),
             R"({"a@x":"2030.01.01 00:00:00.000 UTC","b@x":"2026.03.01 12:00:00.000 UTC"})" },
         { "an unknown question", q(none, none, none, "Count"), "{}" },
