@@ -1,35 +1,52 @@
 #include "router/message_order.h"
 
-#include <QVariantMap>
+#include "app/int32_clamp.h"
 
-namespace {
+#include <QJsonObject>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
 
-bool newer_by(const QString& key, const QVariant& a, const QVariant& b)
+qint32 message_time_of(const QJsonValue& value)
 {
-    const QVariantMap ma = a.toMap();
-    const QVariantMap mb = b.toMap();
-    const auto va = ma.constFind(key);
-    const auto vb = mb.constFind(key);
-    const bool has_a = va != ma.constEnd();
-    const bool has_b = vb != mb.constEnd();
-    if (has_a && has_b)
-        return va.value().toInt() > vb.value().toInt();
-    return has_a && !has_b;
+    if (value.isDouble()) {
+        // Held to the range before the conversion, which is undefined outside it.
+        const double rounded = std::floor(value.toDouble() + 0.5);
+        return qint32(qBound<double>(
+            std::numeric_limits<qint32>::min(), rounded, std::numeric_limits<qint32>::max()));
+    }
+    if (value.isString()) {
+        bool ok = false;
+        const qlonglong number = value.toString().toLongLong(&ok, 10);
+        return ok ? clamp_to_int32(number) : 0;
+    }
+    return value.isBool() ? qint32(value.toBool()) : 0;
 }
 
-} // namespace
-
-bool compare_time_saved(const QVariant& a, const QVariant& b)
+QJsonArray sorted_newest_first(const QJsonArray& elements, message_order order)
 {
-    return newer_by(QStringLiteral("time_saved"), a, b);
-}
-
-bool compare_time_detected(const QVariant& a, const QVariant& b)
-{
-    return newer_by(QStringLiteral("time_detected"), a, b);
-}
-
-bool compare_posted_time(const QVariant& a, const QVariant& b)
-{
-    return newer_by(QStringLiteral("posted_time"), a, b);
+    struct keyed
+    {
+        bool has;
+        qint32 value;
+        int index;
+    };
+    std::vector<keyed> keys;
+    keys.reserve(std::size_t(elements.size()));
+    for (int i = 0; i < elements.size(); ++i) {
+        const QJsonObject element = elements.at(i).toObject();
+        const auto it = element.constFind(order.key);
+        const bool has = it != element.constEnd();
+        keys.push_back({ has, has ? message_time_of(it.value()) : 0, i });
+    }
+    std::stable_sort(keys.begin(), keys.end(), [](const keyed& a, const keyed& b) {
+        if (a.has != b.has)
+            return a.has;
+        return a.has && a.value > b.value;
+    });
+    QJsonArray sorted;
+    for (const keyed& k : keys)
+        sorted.append(elements.at(k.index));
+    return sorted;
 }

@@ -1,23 +1,24 @@
 #pragma once
 
-#include <QVariant>
+#include <QJsonArray>
+#include <QJsonValue>
+#include <QLatin1String>
+#include <QtGlobal>
 
-// Orderings that sort message lists newest first by one time field. Items holding the field
-// come first, greatest value first; items without it follow, equivalent among themselves,
-// so the orderings stay strict weak orders on mixed lists.
-bool compare_time_saved(const QVariant& a, const QVariant& b);
-bool compare_time_detected(const QVariant& a, const QVariant& b);
-bool compare_posted_time(const QVariant& a, const QVariant& b);
+// The orders that sort message lists newest first by one time field. Elements holding the
+// field come first, greatest value first; elements that are not objects or lack the field
+// follow, as do equal values, in arrival order, so the order is total on mixed lists.
+struct message_order
+{
+    QLatin1String key;
+};
 
-inline bool time_saved_greater(const QVariant& a, const QVariant& b)
-{
-    return compare_time_saved(a, b);
-}
-inline bool time_detected_greater(const QVariant& a, const QVariant& b)
-{
-    return compare_time_detected(a, b);
-}
-inline bool posted_time_greater(const QVariant& a, const QVariant& b)
-{
-    return compare_posted_time(a, b);
-}
+inline constexpr message_order time_saved_greater { QLatin1String("time_saved") };
+inline constexpr message_order time_detected_greater { QLatin1String("time_detected") };
+inline constexpr message_order posted_time_greater { QLatin1String("posted_time") };
+
+// A time field as a 32-bit integer: a number rounded half up (-1.5 reads -1) and held to the
+// range, a text by its decimal value (0 when it has none), true as 1, anything else 0.
+qint32 message_time_of(const QJsonValue& value);
+
+QJsonArray sorted_newest_first(const QJsonArray& elements, message_order order);

@@ -155,10 +155,21 @@ private:
     PostHandler post_part_;
 };
 
+// The two route classes, each named for itself so that the dispatch line names it.
 template <class GetHandler, class PostHandler, class GetQueryParser, class PostQueryParser>
-using CmdApiHandler = telecom_command_handler<telecom_backend::sersoft, GetHandler, PostHandler,
-    GetQueryParser, PostQueryParser>;
+class CmdApiHandler : public telecom_command_handler<telecom_backend::sersoft, GetHandler,
+                          PostHandler, GetQueryParser, PostQueryParser>
+{
+public:
+    using telecom_command_handler<telecom_backend::sersoft, GetHandler, PostHandler, GetQueryParser,
+        PostQueryParser>::telecom_command_handler;
+};
 
 template <class GetHandler, class PostHandler, class GetQueryParser, class PostQueryParser>
-using CmdApiHandlerUSPD = telecom_command_handler<telecom_backend::uspd, GetHandler, PostHandler,
-    GetQueryParser, PostQueryParser>;
+class CmdApiHandlerUSPD : public telecom_command_handler<telecom_backend::uspd, GetHandler,
+                              PostHandler, GetQueryParser, PostQueryParser>
+{
+public:
+    using telecom_command_handler<telecom_backend::uspd, GetHandler, PostHandler, GetQueryParser,
+        PostQueryParser>::telecom_command_handler;
+};

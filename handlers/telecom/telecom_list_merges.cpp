@@ -1,12 +1,9 @@
 #include "handlers/telecom/telecom_list_merges.h"
 
 #include "handlers/telecom/lenient_json.h"
+#include "router/message_order.h"
 
 #include <QDebug>
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <vector>
 
 namespace {
 
@@ -16,66 +13,17 @@ void append_all(QJsonArray& to, const QJsonArray& from)
         to.append(value);
 }
 
-qint32 clamped_int32(double d)
-{
-    constexpr double low = std::numeric_limits<qint32>::min();
-    constexpr double high = std::numeric_limits<qint32>::max();
-    const double rounded = std::round(d);
-    return rounded <= low ? std::numeric_limits<qint32>::min()
-        : rounded >= high ? std::numeric_limits<qint32>::max()
-                          : static_cast<qint32>(rounded);
-}
-
-qint32 sort_key_of(const QJsonValue& value)
-{
-    if (value.isDouble())
-        return clamped_int32(value.toDouble());
-    if (value.isString()) {
-        bool ok = false;
-        const qlonglong number = value.toString().toLongLong(&ok, 10);
-        return ok ? clamped_int32(double(number)) : 0;
-    }
-    return value.isBool() ? qint32(value.toBool()) : 0;
-}
-
 // The answer of a message list: the joined elements in order, cut to the limit.
-bool answer_messages(QJsonDocument& reply, const QJsonArray& elements, const QString& key,
+bool answer_messages(QJsonDocument& reply, const QJsonArray& elements, message_order order,
     const QJsonObject& request)
 {
     const QJsonValue limit = request.value(QLatin1String("limit"));
     reply = QJsonDocument(first_elements(
-        sorted_newest_first(elements, key), limit.isUndefined() ? 100 : read_int32(limit)));
+        sorted_newest_first(elements, order), limit.isUndefined() ? 100 : read_int32(limit)));
     return true;
 }
 
 } // namespace
-
-QJsonArray sorted_newest_first(const QJsonArray& elements, const QString& key)
-{
-    struct keyed
-    {
-        bool has;
-        qint32 value;
-        int index;
-    };
-    std::vector<keyed> order;
-    order.reserve(std::size_t(elements.size()));
-    for (int i = 0; i < elements.size(); ++i) {
-        const QJsonObject element = elements.at(i).toObject();
-        const auto it = element.constFind(key);
-        const bool has = elements.at(i).isObject() && it != element.constEnd();
-        order.push_back({ has, has ? sort_key_of(it.value()) : 0, i });
-    }
-    std::stable_sort(order.begin(), order.end(), [](const keyed& a, const keyed& b) {
-        if (a.has != b.has)
-            return a.has;
-        return a.has && a.value > b.value;
-    });
-    QJsonArray sorted;
-    for (const keyed& k : order)
-        sorted.append(elements.at(k.index));
-    return sorted;
-}
 
 QJsonArray first_elements(const QJsonArray& elements, qint64 limit)
 {
@@ -135,8 +83,8 @@ bool message_list_merge::collect_reply(
     if (++counter < instances)
         return false;
     const bool by_saved = read_int32(request.value(QLatin1String("time_saved"))) != 0;
-    return answer_messages(reply, elements,
-        by_saved ? QStringLiteral("time_saved") : QStringLiteral("time_detected"), request);
+    return answer_messages(
+        reply, elements, by_saved ? time_saved_greater : time_detected_greater, request);
 }
 
 bool dl_message_list_merge::collect_reply(
@@ -146,5 +94,5 @@ bool dl_message_list_merge::collect_reply(
     append_all(elements, reply.array());
     if (++counter < instances)
         return false;
-    return answer_messages(reply, elements, QStringLiteral("posted_time"), request);
+    return answer_messages(reply, elements, posted_time_greater, request);
 }

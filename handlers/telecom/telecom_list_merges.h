@@ -47,10 +47,5 @@ struct dl_message_list_merge
     bool collect_reply(QJsonDocument& reply, const QJsonObject& request, int instances);
 };
 
-// The elements sorted greatest `key` first. Elements that are not objects or lack the key
-// follow, in arrival order; so do equal keys. A key reads as a 32-bit integer: a number rounded
-// and held to the range, a text by its decimal value (0 when it has none).
-QJsonArray sorted_newest_first(const QJsonArray& elements, const QString& key);
-
 // The first `limit` elements; a negative limit keeps all.
 QJsonArray first_elements(const QJsonArray& elements, qint64 limit);

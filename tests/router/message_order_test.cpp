@@ -2,72 +2,71 @@
 
 #include "qt_print.h"
 
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QVariantList>
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
-using comparator = bool (*)(const QVariant&, const QVariant&);
-
-struct OrderCase
-{
-    const char* key;
-    comparator compare;
-};
-
-class MessageOrder : public ::testing::TestWithParam<OrderCase>
+class MessageOrder : public ::testing::TestWithParam<message_order>
 { };
 
-QVariant item(const QString& key, const QVariant& value, int id)
+// The elements of `values` in arrival order: {key: value, "id": i}; null leaves the key out,
+// and a one-element array [x] stands for the element x itself, which is not an object.
+QJsonArray elements_of(const char* values, QLatin1String key)
 {
-    return QVariantMap { { key, value }, { "id", id } };
-}
-
-QVariant keyless(int id)
-{
-    return QVariantMap { { "id", id } };
-}
-
-TEST_P(MessageOrder, PairsOrderNewestFirst)
-{
-    const OrderCase& c = GetParam();
-    EXPECT_TRUE(c.compare(item(c.key, 5, 0), item(c.key, 3, 1)));
-    EXPECT_FALSE(c.compare(item(c.key, 3, 0), item(c.key, 5, 1)));
-    EXPECT_FALSE(c.compare(item(c.key, 4, 0), item(c.key, 4, 1)));
-    EXPECT_TRUE(c.compare(item(c.key, "12", 0), item(c.key, 9, 1))); // decimal text reads as number
-    EXPECT_TRUE(c.compare(item(c.key, 0, 0), keyless(1))); // keyed items lead
-    EXPECT_FALSE(c.compare(keyless(0), item(c.key, 0, 1)));
-    EXPECT_FALSE(c.compare(keyless(0), keyless(1)));
-    EXPECT_FALSE(c.compare(QVariant(7), keyless(1))); // not a map: reads as lacking the key
-}
-
-TEST_P(MessageOrder, SortsMixedListsKeyedFirst)
-{
-    const OrderCase& c = GetParam();
-    QVariantList items;
-    for (int i = 0; i < 200; ++i) {
-        const int value = (i * 7919) % 101;
-        items.append(i % 3 == 0 ? keyless(i) : item(c.key, value, i));
+    QJsonArray elements;
+    const QJsonArray list = QJsonDocument::fromJson(values).array();
+    for (int i = 0; i < list.size(); ++i) {
+        QJsonObject element { { "id", i } };
+        if (list[i].isArray())
+            elements.append(list[i].toArray().first());
+        else if (list[i].isNull())
+            elements.append(element);
+        else
+            elements.append((element.insert(key, list[i]), element));
     }
-    std::sort(items.begin(), items.end(), c.compare);
+    return elements;
+}
 
-    int keyed = 0;
-    while (keyed < items.size() && items.at(keyed).toMap().contains(c.key))
-        ++keyed;
-    EXPECT_EQ(keyed, 200 - 67);
-    for (int i = keyed; i < items.size(); ++i)
-        EXPECT_FALSE(items.at(i).toMap().contains(c.key)) << i;
-    for (int i = 1; i < keyed; ++i)
-        EXPECT_GE(
-            items.at(i - 1).toMap().value(c.key).toInt(), items.at(i).toMap().value(c.key).toInt());
+TEST_P(MessageOrder, SortsNewestFirstKeyedElementsLeading)
+{
+    const QLatin1String key = GetParam().key;
+    const struct
+    {
+        const char* values;
+        std::vector<int> order;
+    } rows[] = {
+        { "[3,5]", { 1, 0 } },
+        { "[5,3]", { 0, 1 } },
+        { "[4,4]", { 0, 1 } }, // equal values keep arrival order
+        { R"(["12",9])", { 0, 1 } }, // decimal text reads as its number
+        { R"(["10",11])", { 1, 0 } }, // in base ten
+        { R"(["x",-1])", { 0, 1 } }, // other text reads 0
+        { "[0,true]", { 1, 0 } }, // true reads 1
+        { "[null,0]", { 1, 0 } }, // keyed elements lead
+        { "[null,null,2]", { 2, 0, 1 } },
+        { "[[7],1]", { 1, 0 } }, // not an object: reads as lacking the key
+        { "[-2,-1.5]", { 1, 0 } }, // rounded half up: -1.5 reads -1
+        { "[2,2.5]", { 1, 0 } },
+        { "[2,2.4]", { 0, 1 } },
+        { "[2147483647,1e30]", { 0, 1 } }, // held to the range
+        { R"([2147483647,"3000000000",5])", { 0, 1, 2 } },
+    };
+    for (const auto& row : rows) {
+        const QJsonArray elements = elements_of(row.values, key);
+        QJsonArray expected;
+        for (int i : row.order)
+            expected.append(elements[i]);
+        EXPECT_EQ(QJsonDocument(sorted_newest_first(elements, GetParam())).toJson(),
+            QJsonDocument(expected).toJson())
+            << row.values;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, MessageOrder,
-    ::testing::Values(OrderCase { "time_saved", compare_time_saved },
-        OrderCase { "time_detected", compare_time_detected },
-        OrderCase { "posted_time", compare_posted_time }),
-    [](const auto& info) { return std::string(info.param.key); });
+    ::testing::Values(time_saved_greater, time_detected_greater, posted_time_greater),
+    [](const auto& info) { return std::string(info.param.key.data()); });
 
 } // namespace

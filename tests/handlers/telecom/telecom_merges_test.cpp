@@ -46,6 +46,16 @@ TEST(telecom_reply_rules, answer_with_the_reply_or_the_merge_their_rule_names)
             { "[1]", R"({"a":1})", "{}" }, {}, R"({"a":1})" },
         { "the first array with an element; an object reads as []", merged<StationStatsApiHandler>,
             3, { R"({"a":1})", "[1]", "[]" }, {}, "[1]" },
+        { "all empty: the N-th object answers", merged<DevSNRApiHandler>, 3, { "[]", "{}", "[]" },
+            {}, "[]" },
+        { "all empty: the N-th array answers", merged<StationHistoryApiHandler>, 3,
+            { "{}", "[]", "{}" }, {}, "{}" },
+        { "stinfo merges at the N-th, not before", merged<BsStatsApiHandler>, 3, { "{}", "{}" }, {},
+            "" },
+        { "stinfo merges at the N-th", merged<BsStatsApiHandler>, 2, { "{}", R"({"s":{"n":1}})" },
+            {},
+            R"({"BS_Total":{"alarms":{},"attached":{"stations":{"bs_ids":[]},"x_ids":[]},)"
+            R"("filtered":{"friend_stations":{"bs_ids":[]},"x_ids":[]}},"s":{"n":1,"x_ids":[]}})" },
         { "the _uspd rule takes the first of four", merged<SendDownlinkHandlerTelecomUSPD>, 4,
             { "[]" }, {}, "[]" },
         { "objects in arrival order, an array read as {}", publish, 2, { R"({"a":1})", "[1]" }, {},
@@ -91,6 +101,24 @@ TEST(telecom_reply_rules, answer_with_the_reply_or_the_merge_their_rule_names)
             R"("successRateOfDlAppDelivery_daily":0,"ulAppMessLast24Hour":0,)"
             R"("ulAppMessLastHour":0,"ulAppMessPerSec":0,"ulMessLast24Hour":0,"ulMessLastHour":0,)"
             R"("ulMessPerSec":0})" },
+        { "stats: every count and per-second value summed, each from its own key", stats, 2,
+            { R"({"ulMessPerSec":0.5,"ulMessLastHour":1,"ulMessLast24Hour":2,"ulAppMessPerSec":0.25,
+                "ulAppMessLastHour":3,"ulAppMessLast24Hour":4,"dlMessPerSec":0.125,"dlMessLastHour":5,
+                "dlMessLast24Hour":6,"dlAppMessLastHour":7,"dlAppMessLast24Hour":8,"bsOnline":9,
+                "modemsLastHour":10,"modemsLast24Hour":11,"successRateOfDlAppDelivery":0.5,
+                "successRateOfDlAppDelivery_daily":0.25,"runnedTime":"r","TelecomVersion":"v"})",
+                R"({"ulMessPerSec":1,"ulMessLastHour":100,"ulMessLast24Hour":200,"ulAppMessPerSec":2,
+                "ulAppMessLastHour":300,"ulAppMessLast24Hour":400,"dlMessPerSec":4,"dlMessLastHour":500,
+                "dlMessLast24Hour":600,"dlAppMessLastHour":700,"dlAppMessLast24Hour":800,"bsOnline":900,
+                "modemsLastHour":1000,"modemsLast24Hour":1100,"successRateOfDlAppDelivery":1.5,
+                "successRateOfDlAppDelivery_daily":0.75,"runnedTime":"R","TelecomVersion":"V"})" },
+            {},
+            R"({"TelecomVersion":"v","bsOnline":9,"dlAppMessLast24Hour":808,"dlAppMessLastHour":707,)"
+            R"("dlMessLast24Hour":606,"dlMessLastHour":505,"dlMessPerSec":4.125,"modemsLast24Hour":1111,)"
+            R"("modemsLastHour":1010,"runnedTime":"r","successRateOfDlAppDelivery":1,)"
+            R"("successRateOfDlAppDelivery_daily":0.5,"ulAppMessLast24Hour":404,)"
+            R"("ulAppMessLastHour":303,"ulAppMessPerSec":2.25,"ulMessLast24Hour":202,)"
+            R"("ulMessLastHour":101,"ulMessPerSec":1.5})" },
         { "stats with N below 1: the first reply, a rate as read", stats, 0,
             { R"({"successRateOfDlAppDelivery_daily":0.5,"dlMessPerSec":1.25})" }, {},
             R"({"TelecomVersion":"","bsOnline":0,"dlAppMessLast24Hour":0,"dlAppMessLastHour":0,)"
