@@ -1,23 +1,10 @@
 #include "http/qhttp_dot_segments.h"
 
+#include "http/qhttp_hex_digit.h"
+
 #include <http_parser.h>
 
 namespace qhttp {
-
-namespace {
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 bool has_dot_segment(const QByteArray& target)
 {
@@ -40,8 +27,8 @@ bool has_dot_segment(const QByteArray& target)
         const bool path_end = i == end || p[i] == '?' || p[i] == '#';
         char c = path_end ? '/' : p[i];
         if (c == '%' && i + 2 < end) {
-            const int high = hex_value(p[i + 1]);
-            const int low = hex_value(p[i + 2]);
+            const int high = hex_digit(p[i + 1]);
+            const int low = hex_digit(p[i + 2]);
             if (high >= 0 && low >= 0) {
                 c = char(high * 16 + low);
                 i += 2;

@@ -1,5 +1,6 @@
 #include "handlers/driver/tornel_params.h"
 
+#include "http/qhttp_hex_digit.h"
 #include "router/query_params.h"
 
 #include <QJsonDocument>
@@ -8,17 +9,6 @@
 #include <QVariantMap>
 
 namespace {
-
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Percent-decoding that leaves a "%" without two hex digits after it as it is, so "100%" or
 // "50% off" in a value survive.
@@ -29,8 +19,8 @@ QByteArray decode_valid_escapes(const QByteArray& text)
     QByteArray out;
     out.reserve(text.size());
     for (int i = 0; i < text.size(); ++i) {
-        const int high = text[i] == '%' && i + 2 < text.size() ? hex_digit(text[i + 1]) : -1;
-        const int low = high < 0 ? -1 : hex_digit(text[i + 2]);
+        const int high = text[i] == '%' && i + 2 < text.size() ? qhttp::hex_digit(text[i + 1]) : -1;
+        const int low = high < 0 ? -1 : qhttp::hex_digit(text[i + 2]);
         if (low < 0) {
             out.append(text[i]);
             continue;

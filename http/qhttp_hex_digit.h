@@ -1,0 +1,17 @@
+#pragma once
+
+namespace qhttp {
+
+// The value of one hexadecimal digit of a %XX escape, or -1 for any other character.
+constexpr int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace qhttp
