@@ -47,6 +47,7 @@ TEST_F(modem_api_road_test, requests_become_commands_merged_over_three_instances
         QByteArray method, target, body;
         const char* type; // none: refused or answered at once, nothing sent
         QByteArray data; // the command data, or the answer when nothing is sent
+        QString role = {}; // the caller's one role, when not "admin" or "user"
     };
     const row rows[] = {
         { false, "GET", "/api/setting?modem_id=5,6&setting=a,,b&Setting=x", {}, "read_setting",
@@ -82,6 +83,29 @@ TEST_F(modem_api_road_test, requests_become_commands_merged_over_three_instances
         { false, "GET", "/api/dl_queue?limit=50000&modem_id=5", {}, "dl_queue",
             R"({"5":{"action":"get"},"admin":false,"limit":10000,"mode":"normal","offset":0})" },
         { false, "POST", "/api/dl_queue", "{}", "dl_queue", "{}" },
+        { false, "GET", "/api/calib?modem_id=5&calib=c", {}, "read_calib",
+            R"({"modem_id":[5],"calibs":["c"]})" },
+        { false, "GET", "/api/eav?modem_id=5&type=extract_event", {}, "get_eav_extract_event",
+            R"({"modem_id":[5]})" },
+        { false, "GET", "/api/eav?modem_id=5&type=value&tag=a&from=1&to=2&limit=3", {},
+            "get_eav_value", R"({"modem_id":[5],"tag":["a"],"from":1,"to":2,"limit":3})" },
+        { false, "GET", "/api/eav?modem_id=5&type=extract", {}, "get_eav_extract",
+            R"({"modem_id":[5]})" },
+        { false, "GET", "/api/metadata?hw_type=h&protocol=p&app_id=a", {}, "get_metadata",
+            R"({"hw_type":"h","protocol":"p","app_id":"a"})" },
+        { false, "GET", "/api/reparse?modem_id=5&to=x&request=no", {}, "reparse_modem",
+            R"({"modem_id":[5],"to":0,"request":false})" },
+        { false, "GET", "/api/custom?instance=svc&modem_id=5&a=1", R"({"b":1})", "custom_request",
+            R"({"modem_id":[5],"instance":"svc","type":"get","body":{"b":1},"query":{"a":"1"}})" },
+        { false, "GET", "/api/info?hw_type=h&protocol=p", {}, "get_info", "{}" },
+        { false, "GET", "/api/dl?modem_id=5&from=1&to=2&not_acked=true", {}, "get_dl_msg",
+            R"({"modem_id":[5],"from":1,"to":2,"not_acked":true})" },
+        { false, "POST", "/api/dl?modem_id=5&f_ack=1&dl_phy=2&frequency=3&station_id=4&f_system=x",
+            "{}", "send_dl_msg",
+            R"({"modem_id":[5],"f_ack":1,"dl_phy":2,"frequency":3,"station_id":4,"f_system":0,)"
+            R"("data":{},"api_key":["KEY"]})" },
+        { false, "POST", "/api/dl_queue", R"({"all":{"modem_id":[5,6]}})", "dl_queue",
+            R"({"all":{"modem_id":[5,6]}})" },
         { false, "GET", "/api/calib", {}, nullptr, few },
         { false, "GET", "/api/metadata?hw_type=h", {}, nullptr, few },
         { false, "GET", "/api/custom?a=1", {}, nullptr, few },
@@ -96,6 +120,35 @@ TEST_F(modem_api_road_test, requests_become_commands_merged_over_three_instances
         { false, "POST", "/api/dl_queue", R"({"all":{"modem_id":[5,"6"]}})", nullptr,
             foreign("0") },
         { false, "POST", "/api/dl_queue", R"({"all":1})", nullptr, foreign("all") },
+        { false, "POST", "/api/dl_queue", R"({"5":{},"all":{"modem_id":[6]}})", nullptr,
+            foreign("all") },
+        { false, "POST", "/api/dl_queue", R"({"all":{"modem_id":5}})", nullptr, foreign("all") },
+        { false, "POST", "/api/dl_queue", R"({"all":{"modem_id":[5.5]}})", nullptr, foreign("0") },
+        { false, "POST", "/api/dl_queue", "not json", nullptr, not_json },
+        { false, "GET", "/api/device?modem_id=5,9", {}, nullptr, foreign("9") },
+        { false, "GET", "/api/dl_queue?modem_id=5,9", {}, nullptr, foreign("9") },
+        { false, "GET", "/api/custom?instance=svc&modem_id=9", {}, nullptr, foreign("9") },
+        { false, "GET", "/api/metadata?modem_id=9&hw_type=h&protocol=p", {}, nullptr,
+            foreign("9") },
+        { false, "GET", "/api/reparse?modem_id=9", {}, nullptr, foreign("9") },
+        { false, "GET", "/api/setting?modem_id=9", {}, nullptr, foreign("9") },
+        { false, "GET", "/api/calib?modem_id=9", {}, nullptr, foreign("9") },
+        { false, "POST", "/api/calib", R"({"9":{}})", nullptr, foreign("9") },
+        { false, "GET", "/api/roll?modem_id=9", {}, nullptr, foreign("9"), "administrator" },
+        { false, "GET", "/api/check_ids?modem_id=9", {}, nullptr, R"({"9":false})", "Admin" },
+        { false, "GET", "/driver_tornel/api/cmd/send?modem=9&code=1", {}, nullptr, foreign("9") },
+        { false, "GET", "/driver_tornel/api/setting/version_list?modem=9", {}, nullptr,
+            foreign("9") },
+        { false, "GET", "/driver_tornel/api/setting?modem=9,2", {}, nullptr, foreign("9") },
+        { false, "GET", "/driver_tornel/api/report/history?modem=9", {}, nullptr, foreign("9") },
+        { false, "GET", "/driver_tornel/api/report/events?modem=9", {}, nullptr, foreign("9") },
+        { false, "GET", "/driver_tornel/api/RAM/indexes?modem=9", {}, nullptr, foreign("9") },
+        { false, "GET", "/driver_tornel/api/setting/version_list", {}, nullptr, few },
+        { false, "GET", "/driver_tornel/api/setting?code=1", {}, nullptr, few },
+        { false, "GET", "/driver_tornel/api/report/history", {}, nullptr, few },
+        { false, "GET", "/driver_tornel/api/report/events", {}, nullptr, few },
+        { false, "GET", "/driver_tornel/api/RAM/indexes", {}, nullptr, few },
+        { false, "GET", "/driver_tornel/api/cmd/status", {}, nullptr, few },
         { false, "GET", "/api/dl_queue?limit=x", {}, nullptr,
             R"({"What":"No available modem for provided token."})" },
         { false, "GET", "/api/check_ids?modem_id=5,9,5", {}, nullptr, R"({"5":true,"9":false})" },
@@ -106,7 +159,7 @@ TEST_F(modem_api_road_test, requests_become_commands_merged_over_three_instances
     };
     for (const row& r : rows) {
         const int sent_before = recorded("app").size();
-        const raw_response answer = ask(r.method, r.target, r.admin, r.body);
+        const raw_response answer = ask(r.method, r.target, r.admin, r.body, r.role);
         const char* where = r.target.constData();
         const QList<QByteArray> sent = recorded("app");
         if (!r.type) {

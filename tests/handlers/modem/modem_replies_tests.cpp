@@ -38,6 +38,7 @@ TEST(page_modem_list, sorts_as_text_and_clamps_like_mid_without_overflow)
     const row rows[] = {
         { "text order, limit cut to the end", three, 1, 5, 1, 2, { "2", "9" } },
         { "offset past the end shows the last", three, 5, 100, 2, 1, { "9" } },
+        { "offset at the length shows the last", three, 3, 100, 2, 1, { "9" } },
         { "no modems: offset -1, nothing shown", {}, 0, 100, -1, 1, {} },
         { "limit 0 shows nothing", three, 0, 0, 0, 0, {} },
         { "negative limit takes the rest", three, 1, -4, 1, -4, { "2", "9" } },
