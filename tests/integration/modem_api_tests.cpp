@@ -83,6 +83,12 @@ TEST_F(modem_api_road_test, requests_become_commands_merged_over_three_instances
         { false, "GET", "/api/dl_queue?limit=50000&modem_id=5", {}, "dl_queue",
             R"({"5":{"action":"get"},"admin":false,"limit":10000,"mode":"normal","offset":0})" },
         { false, "POST", "/api/dl_queue", "{}", "dl_queue", "{}" },
+        { true, "GET", "/api/dl_queue?modem_id=5,", {}, "dl_queue",
+            R"({"5":{"action":"get"},"":{"action":"get"},"admin":true,"limit":100,"mode":"normal",)"
+            R"("offset":0})" },
+        { false, "GET", "/api/device?modem_id=5", {}, "device", R"({"modem_id":[5]})" },
+        { false, "GET", "/api/roll?modem_id=5&from=1&limit=2", {}, "get_roll",
+            R"({"modem_id":[5],"from":1,"limit":2})" },
         { false, "GET", "/api/calib?modem_id=5&calib=c", {}, "read_calib",
             R"({"modem_id":[5],"calibs":["c"]})" },
         { false, "GET", "/api/eav?modem_id=5&type=extract_event", {}, "get_eav_extract_event",
