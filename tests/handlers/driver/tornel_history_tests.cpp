@@ -91,6 +91,8 @@ TEST(tornel_history_reply, cuts_the_records_back_to_the_window_and_the_limit)
             { record(now + 2, 0), record(now - 50, 100), record(now) }, { now + 50, now }, -1 },
         { "an odd local time is made even", { { "timefrom", "10" } }, { record(101, 2) }, { 102 },
             -1 },
+        { "a negative start does not stop at the first record", { { "timefrom", "-5" } },
+            { record(50), record(40) }, { 50, 40 }, -1 },
         { "the limit caps accepted records", { { "timefrom", "10" }, { "limit", "2" } },
             { record(50), record(40), record(30) }, { 50, 40 }, -1 },
         { "a negative limit sets no cap; five steps give no period",

@@ -71,6 +71,12 @@ TEST_F(tornel_road_test, requests_become_one_driver_command)
             "cmd/send?modem=5,,x,7&code=9&value=%7B%22a%22%3A1%7D&route_key=", "GET", {},
             "send_dl_msg", R"({"api_key":[],"data":{"cmd":"9","data":{"a":1}},"modem_id":[5,7]})",
             "" },
+        { "send: plain text as the inner data", "cmd/send?modem=5&code=1&value=abc", "GET", {},
+            "send_dl_msg", R"({"api_key":[],"data":{"cmd":"1","data":"abc"},"modem_id":[5]})" },
+        { "send: an array as the inner data", "cmd/send?modem=5&code=1&value=%5B1%5D", "GET", {},
+            "send_dl_msg", R"({"api_key":[],"data":{"cmd":"1","data":[1]},"modem_id":[5]})" },
+        { "settings without codes", "setting?modem=3", "GET", {}, "read_setting",
+            R"({"modem_id":[3]})" },
         { "settings by code", "setting?modem=3&code=17.0.0,DLMS", "GET", {}, "read_setting",
             R"({"modem_id":[3],"settings":["0_0_17_0_0_255_3","isDLMS"]})", "key.remote",
             { R"({"3":{"0_0_17_0_0_255_3":"x","isDLMS":1}})", R"({"4":{"13_0_0":5}})" },
@@ -117,6 +123,14 @@ TEST_F(tornel_road_test, requests_become_one_driver_command)
                 R"({"4":[]})" },
             R"([{"meterings":[{"1.0.0":100,"profile":"1.0.98.2.0.255","ts_get":1}],"modem":3,)"
             R"("timefrom":5,"timeto":9000},{"meterings":[],"modem":4,"timefrom":5,"timeto":9000}])" },
+        { "indexes only; a start of 1 is not answered",
+            "report/history?modem=3&timefrom=1&timeto=9000&index_only=true", "GET", {}, "get_roll",
+            R"({"from":1,"modem_id":[3],"tag":["tornel.data_instant","tornel.data_setup",)"
+            R"("tornel.data_year","tornel.data_month","tornel.data_day","tornel.data_profile"],)"
+            R"("to":95400})",
+            "key.remote",
+            { R"({"3":[{"timestamp":100,"data":{"index_send":4}},{"timestamp":50}]})", "[]" },
+            R"([{"meterings":[{"1.0.0":100,"index":4,"ts_get":0}],"modem":3,"timeto":9000}])" },
         { "events newest first; a start of 1 is not answered", "report/events", "POST",
             R"({"modem":"3","timefrom":1,"timeto":9000})", "get_roll",
             R"({"from":1,"modem_id":[3],"tag":["tornel.event"],"to":"a day past now"})",

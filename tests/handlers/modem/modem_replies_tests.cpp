@@ -141,6 +141,9 @@ TEST(dl_queue_reply, answers_each_mode_after_every_instance)
     const row rows[] = {
         { "an administrator's count is the back-end's", { "modem_count", false, 0, {} },
             { R"({"a":1})", R"({"b":2})" }, R"({"a":1,"b":2})" },
+        { "an administrator's queue_list is ours too", { "queue_list", false, 0, {} },
+            { R"({"all":{"dl":{"1":"a"}}})", R"({"all":{"dl":{"2":"b"}}})" },
+            R"({"all":{"action":"get","dl":{"1":"a","2":"b"},"status":"ok"}})" },
         { "queue_list reads a bad shape as empty", { "queue_list", true, 0, {} },
             { R"({"all":{"dl":[1]}})", R"({"all":3})" },
             R"({"all":{"action":"get","dl":{},"status":"ok"}})" },
