@@ -89,9 +89,9 @@ TEST_F(tornel_road_test, requests_become_one_driver_command)
         { "versions grouped over both instances", "setting/version_list?modem=3,4", "GET", {},
             "read_setting", R"({"modem_id":[3,4],"settings":["version"]})", "key.remote",
             { R"({"4":{"version":{"hw":"H","sw":"S1"}},"3":{"version":{"hw":"H","sw":"S2"}}})",
-                R"({"x":{}})" },
-            R"({"hw":{"":[0],"H":[3,4]},"hw_size":{"":1,"H":2},"sw":{"":[0],"S1":[4],"S2":[3]},)"
-            R"("sw_size":{"":1,"S1":1,"S2":1}})" },
+                R"({"x":{},"3.5":{}})" },
+            R"({"hw":{"":[0,0],"H":[3,4]},"hw_size":{"":2,"H":2},"sw":{"":[0,0],"S1":[4],"S2":[3]},)"
+            R"("sw_size":{"":2,"S1":1,"S2":1}})" },
         { "modem state ignores the code", "RAM/indexes?modem=3&code=1", "GET", {}, "read_setting",
             R"({"modem_id":[3]})", "key.remote",
             { R"({"3":{"dl_mode":1,"dl_time":2,"last_dl":3,"on_request":4,"data_time":5,"isDLMS":6,
