@@ -113,9 +113,9 @@ TEST_F(tornel_road_test, requests_become_one_driver_command)
             { R"({"ids":[4]})", R"({"req_id":[9]})" }, "[4]" },
         { "station load", "RAM/bs", "GET", {}, "custom_request", R"({"list":"bs_load"})",
             "key.remote", { R"({"a":1})", R"({"b":{"c":2}})" }, R"({"a":1,"b":{"c":2}})" },
-        { "history of both instances", "report/history?modem=3&timefrom=5&timeto=9000", "GET", {},
-            "get_roll_extract",
-            R"({"from":5,"modem_id":[3],"tag":["tornel.data_instant","tornel.data_setup",)"
+        { "history of both instances", "report/history?modem=3&timefrom=5&timeto=9000&limit=1",
+            "GET", {}, "get_roll_extract",
+            R"({"from":5,"limit":1001,"modem_id":[3],"tag":["tornel.data_instant","tornel.data_setup",)"
             R"("tornel.data_year","tornel.data_month","tornel.data_day","tornel.data_profile"],)"
             R"("to":95400})",
             "key.remote",
