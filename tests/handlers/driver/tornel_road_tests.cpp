@@ -135,10 +135,10 @@ TEST_F(tornel_road_test, requests_become_one_driver_command)
             R"({"modem":"3","timefrom":1,"timeto":9000})", "get_roll",
             R"({"from":1,"modem_id":[3],"tag":["tornel.event"],"to":"a day past now"})",
             "key.remote",
-            { R"({"3":[{"data":[{"timestamp":50,"type":2,"event":7},{"timestamp":60,"type":2,"event":8}]}]})",
+            { R"({"3":[{"data":[{"timestamp":50,"type":2,"event":7,"96.8.0":3},{"timestamp":60,"type":2,"event":8}]}]})",
                 "[]" },
             R"([{"events":[{"1.0.0":60,"96.11.2":8,"profile":"0.0.99.98.2.255"},)"
-            R"({"1.0.0":50,"96.11.2":7,"profile":"0.0.99.98.2.255"}],"modem":3,"timeto":9000}])" },
+            R"({"1.0.0":50,"96.11.2":7,"96.8.0":3,"profile":"0.0.99.98.2.255"}],"modem":3,"timeto":9000}])" },
         { "information: the build time under the first key", "info", "GET", {}, "get_info", "{}",
             "key.remote", { R"({"b":{"build timestamp":7}})", R"({"a":{"build timestamp":5}})" },
             R"({"SW":{},"build_ts":5})" },
