@@ -18,9 +18,10 @@ protected:
     void start_modem_gateway(int instances, int redis_port = 0);
     // The modems this test's API key owns, in database 2.
     void seed(const QStringList& modems, int redis_port = 0);
-    // One request with a token of this test's API key, as an administrator or not.
+    // One request with a token of this test's API key, as an administrator or not (or with the
+    // one role `role` when given).
     raw_response ask(const QByteArray& method, const QByteArray& target, bool admin = false,
-        const QByteArray& body = {});
+        const QByteArray& body = {}, const QString& role = {});
 
     // redis-cli on database 2 of the Redis on `port`; its exit code, quietly.
     static int redis_cli(int port, const QStringList& args);

@@ -152,7 +152,26 @@ INSTANTIATE_TEST_SUITE_P(rows, handler_list_test,
         set_case { "the server's new login service needs no token", handler_set_kind::server,
             "/new_auth/token", "/new_auth", false },
         set_case { "the server does not forward sessions", handler_set_kind::server, "/sessions",
-            nullptr, false }));
+            nullptr, false },
+        set_case { "the server's queue before its downlinks", handler_set_kind::server,
+            "/api/dl_queue?mode=x", "/api/dl_queue", true },
+        set_case { "the server's version list before its settings", handler_set_kind::server,
+            "/driver_tornel/api/setting/version_list", "/driver_tornel/api/setting/version_list",
+            true },
+        set_case { "the server's station load", handler_set_kind::server,
+            "/driver_tornel/api/RAM/bs", "/driver_tornel/api/RAM/bs", true },
+        set_case { "the collector's modem list", handler_set_kind::collector,
+            "/driver_tornel/api/RAM/modems", "/driver_tornel/api/RAM/modems", true },
+        set_case { "modem information needs no token", handler_set_kind::server, "/api/info",
+            "/api/info", false },
+        set_case { "the collector's modem information neither", handler_set_kind::collector,
+            "/api/info", "/api/info", false },
+        set_case { "the driver's information needs no token", handler_set_kind::server,
+            "/driver_tornel/api/info", "/driver_tornel/api/info", false },
+        set_case { "the collector's driver information neither", handler_set_kind::collector,
+            "/driver_tornel/api/info", "/driver_tornel/api/info", false },
+        set_case { "the collector services are the collector's only", handler_set_kind::server,
+            "/iec104/api/version", nullptr, false }));
 
 TEST(handler_set_choice, follows_the_two_switches)
 {

@@ -91,6 +91,8 @@ TEST(tornel_history_reply, cuts_the_records_back_to_the_window_and_the_limit)
             { record(now + 2, 0), record(now - 50, 100), record(now) }, { now + 50, now }, -1 },
         { "an odd local time is made even", { { "timefrom", "10" } }, { record(101, 2) }, { 102 },
             -1 },
+        { "a negative start does not stop at the first record", { { "timefrom", "-5" } },
+            { record(50), record(40) }, { 50, 40 }, -1 },
         { "the limit caps accepted records", { { "timefrom", "10" }, { "limit", "2" } },
             { record(50), record(40), record(30) }, { 50, 40 }, -1 },
         { "a negative limit sets no cap; five steps give no period",
@@ -104,6 +106,11 @@ TEST(tornel_history_reply, cuts_the_records_back_to_the_window_and_the_limit)
             { { "timefrom", "25" }, { "timeto", "60" } },
             { record(80), record(70), record(60), record(50), record(40), record(30), record(10) },
             { 60, 50, 40, 30 }, 10 },
+        { "the upper median of the sorted steps; an equal time is no step",
+            { { "timefrom", "10" } },
+            { record(200), record(188), record(188), record(178), record(170), record(164),
+                record(160), record(158) },
+            { 200, 188, 188, 178, 170, 164, 160, 158 }, 8 },
         { "a local time beyond 32 bits is neither wrapped nor lost",
             { { "timefrom", "2147483000" } }, { record(2147483000, 7200) }, { 2147490200 }, -1,
             2147483600 },
@@ -150,12 +157,12 @@ TEST(obis_hex_to_key, keys_by_groups_c_d_e_and_scales_energy_and_power)
         const char* short_key;
         double stored;
     };
-    const row rows[]
-        = { { "0100010800FF", 2, "1.8.0", 2000 }, { "0100150800FF", 2, "21.8.0", 2000 },
-              { "0100460700FF", 2, "70.7.0", 2000 }, { "01000B0700FF", 2, "11.7.0", 2 },
-              { "01001F0700FF", 2, "31.7.0", 2 }, { "0100510700FF", 2, "81.7.0", 2 },
-              { "0100C80000FF", 2, "200.0.0", 2 }, { "0100", 3, "0.0.0", 3000 },
-              { "01 00 01 08", 1, "1.8.0", 1000 }, { "0100010800FF", "12", "1.8.0", 0 } };
+    const row rows[] = { { "0100010800FF", 2, "1.8.0", 2000 },
+        { "0100150800FF", 2, "21.8.0", 2000 }, { "0100460700FF", 2, "70.7.0", 2000 },
+        { "0100500700FF", 2, "80.7.0", 2000 }, { "01000B0700FF", 2, "11.7.0", 2 },
+        { "01001F0700FF", 2, "31.7.0", 2 }, { "0100510700FF", 2, "81.7.0", 2 },
+        { "0100C80000FF", 2, "200.0.0", 2 }, { "0100", 3, "0.0.0", 3000 },
+        { "01 00 01 08", 1, "1.8.0", 1000 }, { "0100010800FF", "12", "1.8.0", 0 } };
     for (const row& r : rows) {
         QJsonObject target { { r.short_key, -1 } };
         obis_hex_to_key(target, QJsonObject { { r.key, r.value } }, r.key);

@@ -38,6 +38,7 @@ TEST(page_modem_list, sorts_as_text_and_clamps_like_mid_without_overflow)
     const row rows[] = {
         { "text order, limit cut to the end", three, 1, 5, 1, 2, { "2", "9" } },
         { "offset past the end shows the last", three, 5, 100, 2, 1, { "9" } },
+        { "offset at the length shows the last", three, 3, 100, 2, 1, { "9" } },
         { "no modems: offset -1, nothing shown", {}, 0, 100, -1, 1, {} },
         { "limit 0 shows nothing", three, 0, 0, 0, 0, {} },
         { "negative limit takes the rest", three, 1, -4, 1, -4, { "2", "9" } },
@@ -140,6 +141,9 @@ TEST(dl_queue_reply, answers_each_mode_after_every_instance)
     const row rows[] = {
         { "an administrator's count is the back-end's", { "modem_count", false, 0, {} },
             { R"({"a":1})", R"({"b":2})" }, R"({"a":1,"b":2})" },
+        { "an administrator's queue_list is ours too", { "queue_list", false, 0, {} },
+            { R"({"all":{"dl":{"1":"a"}}})", R"({"all":{"dl":{"2":"b"}}})" },
+            R"({"all":{"action":"get","dl":{"1":"a","2":"b"},"status":"ok"}})" },
         { "queue_list reads a bad shape as empty", { "queue_list", true, 0, {} },
             { R"({"all":{"dl":[1]}})", R"({"all":3})" },
             R"({"all":{"action":"get","dl":{},"status":"ok"}})" },
