@@ -67,6 +67,15 @@ void set_no_delay(int fd)
 
 } // namespace
 
+void (*tcp_stream::closing_hook_)(int fd) = nullptr;
+
+void tcp_stream::close_watched(int fd)
+{
+    if (closing_hook_)
+        closing_hook_(fd);
+    ::close(fd);
+}
+
 tcp_stream::tcp_stream(QObject* parent)
     : QObject(parent)
 { }
@@ -80,7 +89,7 @@ tcp_stream::~tcp_stream()
     if (write_notifier_)
         write_notifier_->setEnabled(false);
     if (fd_ >= 0)
-        ::close(fd_);
+        close_watched(fd_);
 }
 
 void tcp_stream::connect_to(const QHostAddress& address, quint16 port)
@@ -354,18 +363,17 @@ void tcp_stream::tell(void (stream_user::*told)(), void (tcp_stream::*signal)())
 
 void tcp_stream::close_descriptor()
 {
-    // The notifiers stop watching before the descriptor is closed; they are deleted later, as
-    // this may run inside one of their own signals.
+    // The notifiers stop watching before the descriptor is closed. They stay, idle, until the
+    // stream goes: this may run inside one of their own signals, and a deferred deletion of
+    // each would cost more than the notifiers do.
     for (QSocketNotifier* notifier : { read_notifier_, write_notifier_ }) {
-        if (notifier) {
+        if (notifier)
             notifier->setEnabled(false);
-            notifier->deleteLater();
-        }
     }
     read_notifier_ = nullptr;
     write_notifier_ = nullptr;
     if (fd_ >= 0)
-        ::close(fd_);
+        close_watched(fd_);
     fd_ = -1;
     state_ = state::closed;
     out_ = QByteArray();
