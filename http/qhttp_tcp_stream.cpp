@@ -58,6 +58,31 @@ struct send_burst
 };
 thread_local send_burst burst;
 
+// A notifier that calls its stream itself: no signal connection to make and to undo for each
+// notifier, and no two signals emitted for each event.
+class stream_notifier final : public QSocketNotifier
+{
+public:
+    stream_notifier(int fd, Type type, tcp_stream* stream, void (tcp_stream::*handler)())
+        : QSocketNotifier(fd, type, stream)
+        , stream_(stream)
+        , handler_(handler)
+    { }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::SockAct)
+            return QSocketNotifier::event(event);
+        (stream_->*handler_)();
+        return true;
+    }
+
+private:
+    tcp_stream* stream_;
+    void (tcp_stream::*handler_)();
+};
+
 void set_no_delay(int fd)
 {
     // Requests and answers go out whole: no waiting for more to fill a segment.
@@ -118,8 +143,8 @@ void tcp_stream::connect_to(const QHostAddress& address, quint16 port)
     // Even a connect that completed at once is reported from the event loop, as a pending
     // one is: the caller never sees a signal from inside this call.
     state_ = state::connecting;
-    write_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
-    connect(write_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_writable);
+    write_notifier_
+        = new stream_notifier(fd_, QSocketNotifier::Write, this, &tcp_stream::on_writable);
 }
 
 bool tcp_stream::adopt(qintptr descriptor)
@@ -148,8 +173,8 @@ bool tcp_stream::adopt(qintptr descriptor)
 
 void tcp_stream::watch_input()
 {
-    read_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-    connect(read_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_readable);
+    read_notifier_
+        = new stream_notifier(fd_, QSocketNotifier::Read, this, &tcp_stream::on_readable);
 }
 
 qint64 tcp_stream::read(char* data, qint64 size)
@@ -323,9 +348,8 @@ bool tcp_stream::send_pending()
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (!write_notifier_) {
-                write_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
-                connect(
-                    write_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_writable);
+                write_notifier_ = new stream_notifier(
+                    fd_, QSocketNotifier::Write, this, &tcp_stream::on_writable);
             }
             write_notifier_->setEnabled(true);
             return true;
