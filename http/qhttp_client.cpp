@@ -162,6 +162,7 @@ const http_parser_settings& QHttpClient::impl::settings()
         s.on_message_begin = [](http_parser* p) {
             impl* d = of(p);
             d->headers = THeaderList();
+            d->headers.reserve(usual_header_count);
             d->field.clear();
             d->value.clear();
             d->in_value = false;
@@ -527,7 +528,9 @@ void QHttpRequest::end(const QByteArray& data)
 
 QHttpRequest::QHttpRequest(QHttpClient* client)
     : client_(client)
-{ }
+{
+    headers_.reserve(usual_header_count);
+}
 
 QHttpResponse::QHttpResponse(QObject* parent)
     : QObject(parent)

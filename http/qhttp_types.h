@@ -22,6 +22,9 @@ using THeaderHash = QHash<QByteArray, QByteArray>;
 // Headers in the order they were added (answers) or arrived (client responses), letter case
 // of the names kept. Setting a name already present (case-insensitive) replaces its value
 // in place.
+// Room for the headers of a usual message.
+constexpr int usual_header_count = 16;
+
 class THeaderList
 {
 public:
@@ -34,6 +37,8 @@ public:
     void remove(const QByteArray& name);
     const QVector<QPair<QByteArray, QByteArray>>& items() const { return items_; }
     bool isEmpty() const { return items_.isEmpty(); }
+    // Room for that many headers in one block, so that adding them does not grow it stepwise.
+    void reserve(int count) { items_.reserve(count); }
 
 private:
     // A vector keeps the pairs in one block; a list would allocate each of them on its own.
