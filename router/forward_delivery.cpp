@@ -4,6 +4,7 @@
 #include "http/qhttp_client.h"
 #include "http/qhttp_server.h"
 #include "router/hop_by_hop.h"
+#include "router/latin1_text.h"
 #include "router/statistics.h"
 
 #include <QVarLengthArray>
@@ -136,8 +137,8 @@ void write_forward_request(
         if (is_name(it.key(), "expect") || client_own.covers(it.key()))
             continue;
         if (is_name(it.key(), "user-agent")) {
-            const QString agent = QString::fromUtf8(it.value().constData());
-            request->addHeader(it.key(), QByteArrayLiteral("gorvex: ") + agent.toLatin1());
+            request->addHeader(
+                it.key(), QByteArrayLiteral("gorvex: ") + latin1_of_utf8(it.value()));
         } else {
             request->addHeader(it.key(), it.value());
         }
