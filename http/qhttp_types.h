@@ -19,12 +19,12 @@ enum THttpMethod : int {
 // Request header table: keyed by lower-case names.
 using THeaderHash = QHash<QByteArray, QByteArray>;
 
-// Headers in the order they were added (answers) or arrived (client responses), letter case
-// of the names kept. Setting a name already present (case-insensitive) replaces its value
-// in place.
 // Room for the headers of a usual message.
 constexpr int usual_header_count = 16;
 
+// Headers in the order they were added (answers) or arrived (client responses), letter case
+// of the names kept. Setting a name already present (case-insensitive) replaces its value
+// in place.
 class THeaderList
 {
 public:
