@@ -168,6 +168,16 @@ void epoll_event_dispatcher::unregisterSocketNotifier(QSocketNotifier* notifier)
     mark_dirty(fd);
 }
 
+void epoll_event_dispatcher::forget_closing(int fd)
+{
+    epoll_event_dispatcher* self = running_here;
+    if (!self || fd < 0 || std::size_t(fd) >= self->watches_.size())
+        return;
+    fd_watch& watch = self->watches_[std::size_t(fd)];
+    if (wanted_events(watch) == 0)
+        watch.in_epoll = false;
+}
+
 void epoll_event_dispatcher::mark_dirty(int fd)
 {
     fd_watch& watch = watches_[std::size_t(fd)];

@@ -39,6 +39,11 @@ public:
     QList<TimerInfo> registeredTimers(QObject* object) const override;
     int remainingTime(int timerId) override;
 
+    // The descriptor is closed next, its notifiers stopped: closing takes it out of epoll, so
+    // no change is made for it (the change would fail on the closed descriptor). Goes to the
+    // dispatcher whose loop runs on the calling thread, if any.
+    static void forget_closing(int fd);
+
     void wakeUp() override;
     void interrupt() override;
     void flush() override;

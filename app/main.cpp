@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/epoll_event_dispatcher.h"
 #include "app/stop_signals.h"
+#include "http/qhttp_tcp_stream.h"
 #include "router/forward_delivery.h"
 
 #include <QtGlobal>
@@ -42,6 +43,7 @@ int main(int argc, char** argv)
     apply_test_seams();
     // The application takes it over; its cost per turn does not grow with idle connections.
     QCoreApplication::setEventDispatcher(new epoll_event_dispatcher);
+    qhttp::tcp_stream::set_closing_hook(&epoll_event_dispatcher::forget_closing);
     auto app = std::make_unique<Application>(argc, argv);
     {
         stop_signals stop;

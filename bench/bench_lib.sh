@@ -22,6 +22,28 @@ wait_port() {
   echo "port $1 did not open" >&2; return 1
 }
 
+# An nginx configuration in $work/<name>/nginx.conf, in the foreground, logging nothing.
+nginx_conf() { # name workers server-block
+  mkdir -p "$work/$1"
+  cat > "$work/$1/nginx.conf" <<EOF
+worker_processes $2;
+daemon off;
+user root root;
+pid $work/$1/nginx.pid;
+error_log $work/$1/error.log crit;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  client_body_temp_path $work/$1/body;
+  proxy_temp_path $work/$1/proxy;
+  fastcgi_temp_path $work/$1/fastcgi;
+  uwsgi_temp_path $work/$1/uwsgi;
+  scgi_temp_path $work/$1/scgi;
+  $3
+}
+EOF
+}
+
 # A valid token for SIGN_KEY=bench-key with the API key "k" and the given claims: HMAC-MD5 hex
 # of "P1.P2", Base64 of that hex as P3.
 b64() { base64 -w0 | tr -d '='; }

@@ -25,26 +25,6 @@ work=$(mktemp -d /tmp/gorvex-bench.XXXXXX)
 target_port=$(port); ref_port=$(port); gw_port=$(port)
 body='{"What":"handler not found"}'
 
-nginx_conf() { # name workers server-block
-  mkdir -p "$work/$1"
-  cat > "$work/$1/nginx.conf" <<EOF
-worker_processes $2;
-daemon off;
-user root root;
-pid $work/$1/nginx.pid;
-error_log $work/$1/error.log crit;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  client_body_temp_path $work/$1/body;
-  proxy_temp_path $work/$1/proxy;
-  fastcgi_temp_path $work/$1/fastcgi;
-  uwsgi_temp_path $work/$1/uwsgi;
-  scgi_temp_path $work/$1/scgi;
-  $3
-}
-EOF
-}
 # The forward target: its own nginx with several workers, so it is never the bottleneck.
 nginx_conf target 4 "server { listen 127.0.0.1:$target_port; location / { default_type application/json; return 200 '{\"ok\":true}'; } }"
 # The reference: one worker, as the gateway has one thread.

@@ -128,6 +128,7 @@ struct QHttpClient::impl final : stream_user
     QUrl url;
     TRequstHandler request_handler;
     TResponseHandler response_handler;
+    std::unique_ptr<client_user> user; // told in place of the handlers and signals
     QHttpRequest request;
     QPointer<QHttpResponse> response;
 
@@ -161,6 +162,7 @@ const http_parser_settings& QHttpClient::impl::settings()
         s.on_message_begin = [](http_parser* p) {
             impl* d = of(p);
             d->headers = THeaderList();
+            d->headers.reserve(usual_header_count);
             d->field.clear();
             d->value.clear();
             d->in_value = false;
@@ -288,9 +290,13 @@ void QHttpClient::impl::on_connected()
     } else {
         timer.stop();
     }
+    user_call call(q);
+    if (user) {
+        user->client_request(&request);
+        return;
+    }
     // Called once; taken out, since the handler may release the client.
     const TRequstHandler handler = std::move(request_handler);
-    user_call call(q);
     if (handler)
         handler(&request);
 }
@@ -317,7 +323,10 @@ void QHttpClient::impl::on_timeout()
         return;
     stopped = true;
     close_link();
-    emit q->connectingTimeOut();
+    if (user)
+        user->client_failed();
+    else
+        emit q->connectingTimeOut();
 }
 
 // The stream tells as soon as a byte of what is queued has been sent: that is progress.
@@ -432,6 +441,11 @@ bool QHttpClient::impl::deliver_head()
     headers = THeaderList();
     response = r;
     QPointer<QHttpClient> self(q);
+    if (user) {
+        user_call call(q);
+        user->client_answer_head(r);
+        return self && !stopped;
+    }
     // Called once, for the one final answer; taken out, since it may release the client.
     const TResponseHandler handler = std::move(response_handler);
     {
@@ -451,7 +465,10 @@ void QHttpClient::impl::deliver_end()
     if (!r)
         return;
     user_call call(q);
-    emit r->end();
+    if (user)
+        user->client_answer_end(r);
+    else
+        emit r->end();
 }
 
 // The target was asked to close, and one that did holds the TIME_WAIT. A connection it has not
@@ -482,7 +499,10 @@ void QHttpClient::impl::fail()
     stopped = true;
     timer.stop();
     close_link();
-    emit q->connectionError();
+    if (user)
+        user->client_failed();
+    else
+        emit q->connectionError();
 }
 
 void QHttpClient::impl::after_user_calls()
@@ -508,7 +528,9 @@ void QHttpRequest::end(const QByteArray& data)
 
 QHttpRequest::QHttpRequest(QHttpClient* client)
     : client_(client)
-{ }
+{
+    headers_.reserve(usual_header_count);
+}
 
 QHttpResponse::QHttpResponse(QObject* parent)
     : QObject(parent)
@@ -539,12 +561,24 @@ bool QHttpClient::request(
 {
     if (d_->started)
         return false;
+    d_->request_handler = std::move(reqHandler);
+    d_->response_handler = std::move(resHandler);
+    return start(method, url);
+}
+
+bool QHttpClient::request(THttpMethod method, const QUrl& url, std::unique_ptr<client_user> user)
+{
+    if (d_->started)
+        return false;
+    d_->user = std::move(user);
+    return start(method, url);
+}
+
+bool QHttpClient::start(THttpMethod method, const QUrl& url)
+{
     d_->started = true;
     d_->method = method;
     d_->url = url;
-    d_->request_handler = std::move(reqHandler);
-    d_->response_handler = std::move(resHandler);
-
     d_->host = url.host();
     if (d_->host.isEmpty()) {
         QMetaObject::invokeMethod(

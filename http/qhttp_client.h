@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <functional>
+#include <memory>
 
 namespace qhttp {
 namespace client {
@@ -60,6 +61,22 @@ private:
 using TRequstHandler = std::function<void(QHttpRequest*)>;
 using TResponseHandler = std::function<void(QHttpResponse*)>;
 
+// Told of a request's course directly, in place of the handlers and signals: a client made for
+// one request then costs no function objects and no signal connections to make and to undo.
+// The client owns its user and deletes it when it goes; nothing is told from then on.
+class client_user
+{
+public:
+    virtual ~client_user() = default;
+    // Connected: the request is to be filled in and ended.
+    virtual void client_request(QHttpRequest* request) = 0;
+    // The answer's head has arrived; then its end, as the response's end() signal.
+    virtual void client_answer_head(QHttpResponse* response) = 0;
+    virtual void client_answer_end(QHttpResponse* response) = 0;
+    // In place of connectingTimeOut() and connectionError().
+    virtual void client_failed() = 0;
+};
+
 // One request to one HTTP target, on a connection of its own that carries nothing else. The
 // request says "Connection: close" (in place of any Connection header of the caller), so that
 // the target closes first and keeps the TIME_WAIT; a connection the target has not closed by the
@@ -83,6 +100,8 @@ public:
     // written in encoded form, so a decoded path can never inject CR/LF.
     bool request(THttpMethod method, const QUrl& url, TRequstHandler reqHandler,
         TResponseHandler resHandler);
+    // As above, telling the user instead, which the client takes over.
+    bool request(THttpMethod method, const QUrl& url, std::unique_ptr<client_user> user);
 
 signals:
     // Not connected within the connecting time-out.
@@ -95,6 +114,7 @@ signals:
 private:
     friend class QHttpRequest;
     void timerEvent(QTimerEvent* event) override;
+    bool start(THttpMethod method, const QUrl& url);
     void write_request(const QByteArray& data);
     struct impl;
     impl* d_ = nullptr;

@@ -60,7 +60,9 @@ void QHttpRequest::collectData(int atMost)
 
 QHttpResponse::QHttpResponse(QHttpConnection* connection)
     : connection_(connection)
-{ }
+{
+    headers_.reserve(usual_header_count);
+}
 
 void QHttpResponse::end(const QByteArray& data)
 {

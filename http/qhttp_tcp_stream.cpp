@@ -58,6 +58,31 @@ struct send_burst
 };
 thread_local send_burst burst;
 
+// A notifier that calls its stream itself: no signal connection to make and to undo for each
+// notifier, and no two signals emitted for each event.
+class stream_notifier final : public QSocketNotifier
+{
+public:
+    stream_notifier(int fd, Type type, tcp_stream* stream, void (tcp_stream::*handler)())
+        : QSocketNotifier(fd, type, stream)
+        , stream_(stream)
+        , handler_(handler)
+    { }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::SockAct)
+            return QSocketNotifier::event(event);
+        (stream_->*handler_)();
+        return true;
+    }
+
+private:
+    tcp_stream* stream_;
+    void (tcp_stream::*handler_)();
+};
+
 void set_no_delay(int fd)
 {
     // Requests and answers go out whole: no waiting for more to fill a segment.
@@ -66,6 +91,15 @@ void set_no_delay(int fd)
 }
 
 } // namespace
+
+void (*tcp_stream::closing_hook_)(int fd) = nullptr;
+
+void tcp_stream::close_watched(int fd)
+{
+    if (closing_hook_)
+        closing_hook_(fd);
+    ::close(fd);
+}
 
 tcp_stream::tcp_stream(QObject* parent)
     : QObject(parent)
@@ -80,7 +114,7 @@ tcp_stream::~tcp_stream()
     if (write_notifier_)
         write_notifier_->setEnabled(false);
     if (fd_ >= 0)
-        ::close(fd_);
+        close_watched(fd_);
 }
 
 void tcp_stream::connect_to(const QHostAddress& address, quint16 port)
@@ -109,8 +143,8 @@ void tcp_stream::connect_to(const QHostAddress& address, quint16 port)
     // Even a connect that completed at once is reported from the event loop, as a pending
     // one is: the caller never sees a signal from inside this call.
     state_ = state::connecting;
-    write_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
-    connect(write_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_writable);
+    write_notifier_
+        = new stream_notifier(fd_, QSocketNotifier::Write, this, &tcp_stream::on_writable);
 }
 
 bool tcp_stream::adopt(qintptr descriptor)
@@ -139,8 +173,8 @@ bool tcp_stream::adopt(qintptr descriptor)
 
 void tcp_stream::watch_input()
 {
-    read_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-    connect(read_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_readable);
+    read_notifier_
+        = new stream_notifier(fd_, QSocketNotifier::Read, this, &tcp_stream::on_readable);
 }
 
 qint64 tcp_stream::read(char* data, qint64 size)
@@ -314,9 +348,8 @@ bool tcp_stream::send_pending()
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (!write_notifier_) {
-                write_notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
-                connect(
-                    write_notifier_, &QSocketNotifier::activated, this, &tcp_stream::on_writable);
+                write_notifier_ = new stream_notifier(
+                    fd_, QSocketNotifier::Write, this, &tcp_stream::on_writable);
             }
             write_notifier_->setEnabled(true);
             return true;
@@ -354,18 +387,17 @@ void tcp_stream::tell(void (stream_user::*told)(), void (tcp_stream::*signal)())
 
 void tcp_stream::close_descriptor()
 {
-    // The notifiers stop watching before the descriptor is closed; they are deleted later, as
-    // this may run inside one of their own signals.
+    // The notifiers stop watching before the descriptor is closed. They stay, idle, until the
+    // stream goes: this may run inside one of their own signals, and a deferred deletion of
+    // each would cost more than the notifiers do.
     for (QSocketNotifier* notifier : { read_notifier_, write_notifier_ }) {
-        if (notifier) {
+        if (notifier)
             notifier->setEnabled(false);
-            notifier->deleteLater();
-        }
     }
     read_notifier_ = nullptr;
     write_notifier_ = nullptr;
     if (fd_ >= 0)
-        ::close(fd_);
+        close_watched(fd_);
     fd_ = -1;
     state_ = state::closed;
     out_ = QByteArray();

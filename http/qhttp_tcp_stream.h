@@ -66,6 +66,10 @@ public:
     void close_after_writing();
     // Closes at once, dropping queued output, without signalling.
     void abort();
+    // Told of every descriptor a stream closes, just before, once its notifiers have stopped
+    // watching it: an event dispatcher that would otherwise stop watching the closed
+    // descriptor in vain. Set once, before any stream is made.
+    static void set_closing_hook(void (*hook)(int fd)) { closing_hook_ = hook; }
     // As abort(), with a reset instead of an orderly close: neither side keeps the connection
     // in TIME_WAIT.
     void reset();
@@ -96,6 +100,9 @@ private:
     // The user's function when there is a user, else the signal.
     void tell(void (stream_user::*told)(), void (tcp_stream::*signal)());
     void close_descriptor();
+    static void close_watched(int fd);
+
+    static void (*closing_hook_)(int fd);
 
     stream_user* user_ = nullptr;
     int fd_ = -1;

@@ -19,6 +19,9 @@ enum THttpMethod : int {
 // Request header table: keyed by lower-case names.
 using THeaderHash = QHash<QByteArray, QByteArray>;
 
+// Room for the headers of a usual message.
+constexpr int usual_header_count = 16;
+
 // Headers in the order they were added (answers) or arrived (client responses), letter case
 // of the names kept. Setting a name already present (case-insensitive) replaces its value
 // in place.
@@ -34,6 +37,8 @@ public:
     void remove(const QByteArray& name);
     const QVector<QPair<QByteArray, QByteArray>>& items() const { return items_; }
     bool isEmpty() const { return items_.isEmpty(); }
+    // Room for that many headers in one block, so that adding them does not grow it stepwise.
+    void reserve(int count) { items_.reserve(count); }
 
 private:
     // A vector keeps the pairs in one block; a list would allocate each of them on its own.

@@ -4,6 +4,7 @@
 #include "http/qhttp_client.h"
 #include "http/qhttp_server.h"
 #include "router/hop_by_hop.h"
+#include "router/latin1_text.h"
 #include "router/statistics.h"
 
 #include <QVarLengthArray>
@@ -26,12 +27,35 @@ bool is_name(const QByteArray& name, const char (&lower)[N])
     return name.size() == N - 1 && qstrnicmp(name.constData(), lower, uint(N - 1)) == 0;
 }
 
-// One forward in flight, shared by the client's callbacks.
-struct forward_call
+void write_forward_request(
+    qhttp::client::QHttpRequest* request, const HttpForwardAsycResult& forward);
+
+// One forward in flight; its client owns it, so it lives exactly as long as the client.
+struct forward_call final : qhttp::client::client_user
 {
+    forward_call(const HttpForwardAsycResult& forward, const forward_context& context,
+        qhttp::client::QHttpClient* client)
+        : forward(forward)
+        , context(context)
+        , client(client)
+    { }
+
+    HttpForwardAsycResult forward;
     forward_context context;
-    QPointer<qhttp::client::QHttpClient> client;
+    qhttp::client::QHttpClient* client;
     bool finished = false;
+
+    void client_request(qhttp::client::QHttpRequest* request) override
+    {
+        write_forward_request(request, forward);
+    }
+    void client_answer_head(qhttp::client::QHttpResponse* answer) override
+    {
+        request_done(context.email, context.uuid, *context.statistics, *context.log);
+        answer->collectData(-1);
+    }
+    void client_answer_end(qhttp::client::QHttpResponse* answer) override { relay(answer); }
+    void client_failed() override { fail(); }
 
     bool can_answer() const
     {
@@ -42,8 +66,7 @@ struct forward_call
     void release()
     {
         finished = true;
-        if (client)
-            client->deleteLater();
+        client->deleteLater();
     }
 
     void fail()
@@ -114,8 +137,8 @@ void write_forward_request(
         if (is_name(it.key(), "expect") || client_own.covers(it.key()))
             continue;
         if (is_name(it.key(), "user-agent")) {
-            const QString agent = QString::fromUtf8(it.value().constData());
-            request->addHeader(it.key(), QByteArrayLiteral("gorvex: ") + agent.toLatin1());
+            request->addHeader(
+                it.key(), QByteArrayLiteral("gorvex: ") + latin1_of_utf8(it.value()));
         } else {
             request->addHeader(it.key(), it.value());
         }
@@ -140,16 +163,9 @@ void start_forward(const HttpForwardAsycResult& forward, const forward_context& 
     client->setProgressTimeOut(quint32(stall_ms));
     // An answer is held whole before it is relayed: it may be no larger than a request body.
     client->setAnswerLimit(qhttp::server_limits().max_body_bytes);
-    auto call = std::make_shared<forward_call>();
-    call->context = context;
-    call->client = client;
+    auto owned = std::make_unique<forward_call>(forward, context, client);
+    forward_call* call = owned.get();
 
-    QObject::connect(
-        client, &qhttp::client::QHttpClient::connectingTimeOut, client, [call] { call->fail(); },
-        Qt::DirectConnection);
-    QObject::connect(
-        client, &qhttp::client::QHttpClient::connectionError, client, [call] { call->fail(); },
-        Qt::DirectConnection);
     // A target that never answers must not keep its client once nobody waits for the answer.
     if (context.request) {
         QObject::connect(
@@ -164,18 +180,6 @@ void start_forward(const HttpForwardAsycResult& forward, const forward_context& 
     QUrl url = forward.url;
     if (url.scheme().isEmpty())
         url.setScheme(QStringLiteral("http"));
-    const bool started = client->request(
-        qhttp::THttpMethod(forward.method), url,
-        [forward](
-            qhttp::client::QHttpRequest* request) { write_forward_request(request, forward); },
-        [call](qhttp::client::QHttpResponse* answer) {
-            const forward_context& c = call->context;
-            request_done(c.email, c.uuid, *c.statistics, *c.log);
-            answer->collectData(-1);
-            QObject::connect(
-                answer, &qhttp::client::QHttpResponse::end, answer,
-                [call, answer] { call->relay(answer); }, Qt::DirectConnection);
-        });
-    if (!started)
+    if (!client->request(qhttp::THttpMethod(forward.method), url, std::move(owned)))
         call->fail();
 }

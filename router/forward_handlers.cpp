@@ -2,6 +2,7 @@
 
 #include "http/qhttp_server.h"
 #include "router/http_exception.h"
+#include "router/latin1_text.h"
 #include "router/method_not_found.h"
 
 namespace {
@@ -35,7 +36,7 @@ void put_client_address(QHash<QByteArray, QByteArray>& headers, const QString& a
     for (auto it = headers.begin(); it != headers.end(); ++it) {
         if (it.key().compare("user-agent", Qt::CaseInsensitive) != 0)
             continue;
-        it.value() = (address + QLatin1String(": ") + QString::fromUtf8(it.value())).toLatin1();
+        it.value() = address.toLatin1() + ": " + latin1_of_utf8(it.value());
         found = true;
     }
     if (!found)

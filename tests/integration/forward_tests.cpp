@@ -103,6 +103,8 @@ TEST_F(forward_test, headers_pass_once_with_the_agent_marked)
     const row rows[] = {
         { "a forward marks the client's agent", "/api/x", "probe/1.0", "gorvex: probe/1.0" },
         { "no agent, none sent", "/api/x", nullptr, nullptr },
+        { "a UTF-8 agent goes in Latin-1", "/api/x", "ua-\xc3\xa9-\xe2\x82\xac",
+            "gorvex: ua-\xe9-?" },
         { "the login service learns the client's address", "/auth/x", "probe/1.0",
             "gorvex: 127.0.0.1: probe/1.0" },
         { "the login service learns the address without an agent", "/auth/x", nullptr,
