@@ -27,26 +27,13 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j 4 --target gorvex fake_backend amqp_rpc_loop >/dev/null
 
 work=$(mktemp -d /tmp/gorvex-amqp-bench.XXXXXX)
-pids=()
 own_broker=0
-cleanup() {
+. bench/bench_lib.sh
+cleanup() { # the shared one, and the broker this bench started
   for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   [ $own_broker -eq 1 ] && scripts/test-services.sh stop "$work/rabbit" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-port() { # a free loopback port, below the ephemeral range so no outgoing connection takes it
-  local p
-  while :; do
-    p=$((20000 + RANDOM % 12000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
-}
-wait_port() {
-  for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0; sleep 0.1; done
-  echo "port $1 did not open" >&2; return 1
+  [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"
 }
 
 if [ -n "${GORVEX_TEST_AMQP_PORT:-}" ]; then
@@ -72,12 +59,8 @@ pids+=($!)
 for _ in $(seq 150); do [ -f "$work/backend.ready" ] && break; sleep 0.1; done
 [ -f "$work/backend.ready" ] || { echo "the fake back-end did not start" >&2; exit 1; }
 
-# A valid token allowing the IEC 104 group: HMAC-MD5 hex of "P1.P2", Base64 of that hex as P3.
-b64() { base64 -w0 | tr -d '='; }
-p1=$(printf '{"alg":"HS256","typ":"JWT"}' | b64)
-p2=$(printf '{"email":"bench@example.org","exp":2000000000,"ver":"2.0","apiKeys":["k"],"claims":{"iec104":{"admin":""}}}' | b64)
-sig=$(printf '%s' "$p1.$p2" | openssl dgst -md5 -hmac bench-key | awk '{print $NF}')
-token="$p1.$p2.$(printf '%s' "$sig" | b64)"
+# A valid token allowing the IEC 104 group.
+token=$(token '{"iec104":{"admin":""}}')
 
 # The reply consumer may hold as many deliveries unacknowledged as there are commands in flight,
 # as the reference's does: with the default of 10 the broker holds the rest back until acks
