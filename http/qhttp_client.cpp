@@ -51,6 +51,43 @@ const QHostAddress* numeric_address(const QString& host)
     return last.numeric ? &last.address : nullptr;
 }
 
+// The handlers-and-signals form of a request: told as any user is.
+class handler_user final : public client_user
+{
+public:
+    handler_user(QHttpClient* client, TRequstHandler on_request, TResponseHandler on_answer)
+        : client_(client)
+        , on_request_(std::move(on_request))
+        , on_answer_(std::move(on_answer))
+    { }
+
+    // Each handler is called once and taken out first: it may release the client, and this
+    // user with it.
+    void client_request(QHttpRequest* request) override
+    {
+        if (const TRequstHandler handler = std::move(on_request_))
+            handler(request);
+    }
+    void client_answer_head(QHttpResponse* response) override
+    {
+        if (const TResponseHandler handler = std::move(on_answer_))
+            handler(response);
+    }
+    void client_answer_end(QHttpResponse* response) override { emit response->end(); }
+    void client_failed(bool connecting_timed_out) override
+    {
+        if (connecting_timed_out)
+            emit client_->connectingTimeOut();
+        else
+            emit client_->connectionError();
+    }
+
+private:
+    QHttpClient* client_;
+    TRequstHandler on_request_;
+    TResponseHandler on_answer_;
+};
+
 } // namespace
 
 // The connection, the answer parser and the state of the one request of a client. User code
@@ -126,9 +163,7 @@ struct QHttpClient::impl final : stream_user
     qint64 last_progress_ms = 0; // when a byte last moved, either way
     THttpMethod method = EHTTP_GET;
     QUrl url;
-    TRequstHandler request_handler;
-    TResponseHandler response_handler;
-    std::unique_ptr<client_user> user; // told in place of the handlers and signals
+    std::unique_ptr<client_user> user;
     QHttpRequest request;
     QPointer<QHttpResponse> response;
 
@@ -291,14 +326,7 @@ void QHttpClient::impl::on_connected()
         timer.stop();
     }
     user_call call(q);
-    if (user) {
-        user->client_request(&request);
-        return;
-    }
-    // Called once; taken out, since the handler may release the client.
-    const TRequstHandler handler = std::move(request_handler);
-    if (handler)
-        handler(&request);
+    user->client_request(&request);
 }
 
 // The connection could not be made (the next address of the host is tried, if any) or broke.
@@ -323,10 +351,7 @@ void QHttpClient::impl::on_timeout()
         return;
     stopped = true;
     close_link();
-    if (user)
-        user->client_failed();
-    else
-        emit q->connectingTimeOut();
+    user->client_failed(true);
 }
 
 // The stream tells as soon as a byte of what is queued has been sent: that is progress.
@@ -441,17 +466,9 @@ bool QHttpClient::impl::deliver_head()
     headers = THeaderList();
     response = r;
     QPointer<QHttpClient> self(q);
-    if (user) {
-        user_call call(q);
-        user->client_answer_head(r);
-        return self && !stopped;
-    }
-    // Called once, for the one final answer; taken out, since it may release the client.
-    const TResponseHandler handler = std::move(response_handler);
     {
         user_call call(q);
-        if (handler)
-            handler(r);
+        user->client_answer_head(r);
     }
     return self && !stopped;
 }
@@ -465,10 +482,7 @@ void QHttpClient::impl::deliver_end()
     if (!r)
         return;
     user_call call(q);
-    if (user)
-        user->client_answer_end(r);
-    else
-        emit r->end();
+    user->client_answer_end(r);
 }
 
 // The target was asked to close, and one that did holds the TIME_WAIT. A connection it has not
@@ -499,10 +513,7 @@ void QHttpClient::impl::fail()
     stopped = true;
     timer.stop();
     close_link();
-    if (user)
-        user->client_failed();
-    else
-        emit q->connectionError();
+    user->client_failed(false);
 }
 
 void QHttpClient::impl::after_user_calls()
@@ -559,11 +570,8 @@ QHttpClient::~QHttpClient()
 bool QHttpClient::request(
     THttpMethod method, const QUrl& url, TRequstHandler reqHandler, TResponseHandler resHandler)
 {
-    if (d_->started)
-        return false;
-    d_->request_handler = std::move(reqHandler);
-    d_->response_handler = std::move(resHandler);
-    return start(method, url);
+    return request(method, url,
+        std::make_unique<handler_user>(this, std::move(reqHandler), std::move(resHandler)));
 }
 
 bool QHttpClient::request(THttpMethod method, const QUrl& url, std::unique_ptr<client_user> user)

@@ -73,8 +73,8 @@ public:
     // The answer's head has arrived; then its end, as the response's end() signal.
     virtual void client_answer_head(QHttpResponse* response) = 0;
     virtual void client_answer_end(QHttpResponse* response) = 0;
-    // In place of connectingTimeOut() and connectionError().
-    virtual void client_failed() = 0;
+    // In place of connectingTimeOut() (`connecting_timed_out`) and connectionError().
+    virtual void client_failed(bool connecting_timed_out) = 0;
 };
 
 // One request to one HTTP target, on a connection of its own that carries nothing else. The

@@ -55,7 +55,7 @@ struct forward_call final : qhttp::client::client_user
         answer->collectData(-1);
     }
     void client_answer_end(qhttp::client::QHttpResponse* answer) override { relay(answer); }
-    void client_failed() override { fail(); }
+    void client_failed(bool) override { fail(); }
 
     bool can_answer() const
     {
