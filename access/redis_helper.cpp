@@ -153,14 +153,8 @@ QSet<QString> redis_helper::owned_devices(QStringList devices, QStringList clien
     QSet<QString> owned;
     if (clients.isEmpty())
         return owned;
-    QStringList distinct;
-    QSet<QString> seen;
-    for (const QString& id : devices) {
-        if (!seen.contains(id)) {
-            seen.insert(id);
-            distinct.append(id);
-        }
-    }
+    QStringList distinct = devices;
+    distinct.removeDuplicates();
     QList<QByteArray> keys;
     for (const QString& client : clients)
         keys.append(latin1(devices_prefix + client));
@@ -279,13 +273,13 @@ QHash<QString, QHash<QString, QSet<int>>> redis_helper::hw_type_devices_by_clien
 
 int redis_helper::register_dl_index(QString db_id)
 {
-    return register_dl_indexes({ db_id }).first();
+    return keeps_dl_map_ ? register_dl_indexes({ db_id }).first() : dl_index_from_db_id(db_id);
 }
 
 QList<int> redis_helper::register_dl_indexes(const QStringList& db_ids)
 {
     if (!keeps_dl_map_)
-        return dl_indexes_from_db_ids(db_ids);
+        return access_helper::register_dl_indexes(db_ids);
     QList<int> indexes;
     if (db_ids.isEmpty())
         return indexes;
@@ -342,13 +336,13 @@ QHash<QByteArray, QByteArray> redis_helper::dl_map_fields(
 
 int redis_helper::dl_index_of(QString db_id)
 {
-    return dl_indexes_of({ db_id }).first();
+    return keeps_dl_map_ ? dl_indexes_of({ db_id }).first() : dl_index_from_db_id(db_id);
 }
 
 QList<int> redis_helper::dl_indexes_of(const QStringList& db_ids)
 {
     if (!keeps_dl_map_)
-        return dl_indexes_from_db_ids(db_ids);
+        return access_helper::dl_indexes_of(db_ids);
     QList<int> indexes;
     QList<QByteArray> fields;
     for (const QString& db_id : db_ids)
@@ -361,13 +355,13 @@ QList<int> redis_helper::dl_indexes_of(const QStringList& db_ids)
 
 QString redis_helper::dl_db_id_of(int index)
 {
-    return dl_db_ids_of({ index }).first();
+    return keeps_dl_map_ ? dl_db_ids_of({ index }).first() : db_id_from_dl_index(index);
 }
 
 QStringList redis_helper::dl_db_ids_of(const QList<int>& indexes)
 {
     if (!keeps_dl_map_)
-        return db_ids_from_dl_indexes(indexes);
+        return access_helper::dl_db_ids_of(indexes);
     QStringList db_ids;
     QList<QByteArray> fields;
     for (int index : indexes)
