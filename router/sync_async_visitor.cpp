@@ -10,7 +10,6 @@
 #include "router/statistics.h"
 
 #include <QJsonDocument>
-#include <exception>
 
 namespace {
 
@@ -77,11 +76,14 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
         = [result, target, flag, caller, id, stats, out, on_error](QJsonDocument reply) -> bool {
         QJsonDocument document = reply;
         bool complete = false;
-        std::exception_ptr thrown;
-        QString failure = QStringLiteral("reply processing failed");
         // A post-processor that throws (an empty one included) fails its command: the caller is
         // answered now, and the exception goes on to the link, which rejects the reply and
         // drops the command and its timer.
+        const auto failed = [&](const QString& failure) {
+            log_line(*out, LOG_ERROR)
+                << "reply of command " << result.command << " failed: " << failure;
+            on_error(failure);
+        };
         try {
             complete = result._postProcess(document);
         } catch (const RedisClient::Connection::Exception& e) {
@@ -93,16 +95,11 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
                 answer_failure(target, *out, std::current_exception());
             throw;
         } catch (const std::exception& e) {
-            failure = QString::fromUtf8(e.what());
-            thrown = std::current_exception();
+            failed(QString::fromUtf8(e.what()));
+            throw;
         } catch (...) {
-            thrown = std::current_exception();
-        }
-        if (thrown) {
-            log_line(*out, LOG_ERROR)
-                << "reply of command " << result.command << " failed: " << failure;
-            on_error(failure);
-            std::rethrow_exception(thrown);
+            failed(QStringLiteral("reply processing failed"));
+            throw;
         }
         if (complete && can_write(target, flag))
             send_json_answer(target, document, caller, id, *stats, *out);
