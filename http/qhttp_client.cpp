@@ -183,7 +183,8 @@ struct QHttpClient::impl final : stream_user
     int depth = 0;
     bool started = false;
     bool unread_input = false; // the stream said it has input that has not been read yet
-    bool eof = false; // the target closed the connection
+    bool eof = false; // nothing more comes from the target
+    bool broken = false; // ... because the connection broke, not because the target closed it
     bool finished = false; // the whole answer has arrived
     bool stopped = false; // failed or timed out: nothing more is reported
     bool fail_pending = false;
@@ -389,6 +390,7 @@ bool QHttpClient::impl::read_socket()
     if (got <= 0) {
         unread_input = false;
         eof = got < 0;
+        broken = got == tcp_stream::input_broken;
         return false;
     }
     if (q->progress_timeout_ms_ > 0)
@@ -439,7 +441,11 @@ void QHttpClient::impl::pump()
     }
     if (!eof)
         return;
-    // The target closed: an answer framed by the close ends here, anything else is cut off.
+    // Only a target that closed in order ends an answer framed by the close; a reset cuts it off.
+    if (broken) {
+        fail();
+        return;
+    }
     if (HTTP_PARSER_ERRNO(&parser) == HPE_PAUSED)
         http_parser_pause(&parser, 0);
     ev = event::none;

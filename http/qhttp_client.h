@@ -106,9 +106,10 @@ public:
 signals:
     // Not connected within the connecting time-out.
     void connectingTimeOut();
-    // The connection was refused, failed, or dropped before the answer was complete; the
-    // answer made no progress within the progress time-out, or outgrew the answer limit; its
-    // status cannot be relayed (outside 200-599 and not an interim 1xx, or 101).
+    // The connection was refused, failed, dropped before the answer was complete, or reset
+    // (even where the close would have ended the answer); the answer made no progress within
+    // the progress time-out, or outgrew the answer limit; its status cannot be relayed (outside
+    // 200-599 and not an interim 1xx, or 101).
     void connectionError();
 
 private:

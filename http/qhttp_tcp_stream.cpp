@@ -180,7 +180,7 @@ void tcp_stream::watch_input()
 qint64 tcp_stream::read(char* data, qint64 size)
 {
     if (state_ != state::connected)
-        return -1;
+        return input_ended;
     ssize_t got;
     do {
         got = ::read(fd_, data, size_t(size));
@@ -192,8 +192,7 @@ qint64 tcp_stream::read(char* data, qint64 size)
             read_notifier_->setEnabled(true);
         return qMax<qint64>(got, 0);
     }
-    // The end of the input, or a reset: nothing more will come either way.
-    return -1;
+    return got == 0 ? input_ended : input_broken;
 }
 
 void tcp_stream::write(const QByteArray& bytes)

@@ -52,9 +52,12 @@ public:
     QHostAddress peer_address() const { return peer_address_; }
     quint16 peer_port() const { return peer_port_; }
 
-    // Reads up to `size` bytes: the count read, 0 when nothing is there now, -1 when the input
-    // has ended (the peer closed or reset the connection). Until it is called again after
-    // ready_read(), no further ready_read() comes.
+    // What read() returns when nothing more will come: the peer closed its side in order, or
+    // the connection broke (a reset, say), which cuts off whatever was under way.
+    static constexpr qint64 input_ended = -1;
+    static constexpr qint64 input_broken = -2;
+    // Reads up to `size` bytes: the count read, 0 when nothing is there now, or one of the two
+    // above. Until it is called again after ready_read(), no further ready_read() comes.
     qint64 read(char* data, qint64 size);
     // Queues the bytes for sending; a failure to send is reported by failed().
     void write(const QByteArray& bytes);

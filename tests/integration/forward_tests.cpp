@@ -207,6 +207,34 @@ TEST_F(forward_test, answer_is_relayed_with_the_gateways_framing)
     }
 }
 
+// Answers at the edges of what the gateway can relay: whole, or answered 408 with no body.
+TEST_F(forward_test, answers_are_relayed_whole_or_not_at_all)
+{
+    struct row
+    {
+        const char* behaviour;
+        http_target::behaviour b;
+        QByteArray answer;
+        int status;
+        QByteArray length; // the relayed Content-Length; empty: none
+    };
+    const auto reset = http_target::behaviour::reset_after_answer;
+    const row rows[] = {
+        { "framed by the close and cut off by a reset", reset,
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\ncut short", 408, "0" },
+        { "whole before the reset", reset, http_target::default_answer(), 200, "6" },
+    };
+    for (const row& r : rows) {
+        target.script(r.b, r.answer);
+        const raw_response relayed = get("/api/x", { user });
+        EXPECT_EQ(relayed.status, r.status) << r.behaviour;
+        EXPECT_EQ(relayed.body, r.status == 200 ? "target" : "") << r.behaviour;
+        EXPECT_EQ(relayed.header_count("content-length"), r.length.isEmpty() ? 0 : 1)
+            << r.behaviour;
+        EXPECT_EQ(relayed.header("content-length"), r.length) << r.behaviour;
+    }
+}
+
 TEST_F(forward_test, each_family_forwards_its_own_methods)
 {
     struct row

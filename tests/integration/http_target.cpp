@@ -6,6 +6,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <sys/socket.h>
 
 class http_target_worker : public QObject
 {
@@ -89,9 +90,12 @@ private:
             }
             if (b == http_target::behaviour::endless_answer)
                 pour(socket);
-            if (b != http_target::behaviour::answer)
-                continue;
-            QTimer::singleShot(delay, socket, [socket, answer] { socket->write(answer); });
+            if (b == http_target::behaviour::answer)
+                QTimer::singleShot(delay, socket, [socket, answer] { socket->write(answer); });
+            if (b == http_target::behaviour::reset_after_answer) {
+                reset_after(socket, answer); // the socket and its buffer go
+                return;
+            }
         }
     }
 
@@ -106,6 +110,16 @@ private:
         };
         connect(socket, &QTcpSocket::bytesWritten, socket, refill);
         refill();
+    }
+
+    static void reset_after(QTcpSocket* socket, const QByteArray& answer)
+    {
+        socket->write(answer);
+        socket->flush();
+        const linger at_once { 1, 0 };
+        ::setsockopt(
+            int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &at_once, sizeof at_once);
+        socket->abort();
     }
 
     http_target& owner_;

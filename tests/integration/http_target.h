@@ -18,7 +18,8 @@ public:
         answer, // writes the scripted answer once the request is complete
         never_answer, // keeps the connection open and says nothing
         close_at_once, // closes every connection as soon as it is accepted
-        endless_answer // answers a head without a length, then body bytes until the peer leaves
+        endless_answer, // answers a head without a length, then body bytes until the peer leaves
+        reset_after_answer // writes the scripted answer, then resets the connection
     };
 
     http_target();
