@@ -227,6 +227,8 @@ const http_parser_settings& QHttpClient::impl::settings()
                 d->commit_header();
             d->interim = status < 200;
             d->bodiless = d->interim || status == 204 || status == 304 || d->method == EHTTP_HEAD;
+            if (p->uses_transfer_encoding && !d->bodiless && !wire::chunked_alone(d->headers))
+                return -1; // its body would go on still coded, as plain bytes
             d->announced_length = (p->flags & F_CHUNKED) || p->content_length == ULLONG_MAX
                 ? -1
                 : qint64(qMin<quint64>(p->content_length, LLONG_MAX));

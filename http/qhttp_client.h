@@ -109,7 +109,8 @@ signals:
     // The connection was refused, failed, dropped before the answer was complete, or reset
     // (even where the close would have ended the answer); the answer made no progress within
     // the progress time-out, or outgrew the answer limit; its status cannot be relayed (outside
-    // 200-599 and not an interim 1xx, or 101).
+    // 200-599 and not an interim 1xx, or 101), or its body has a transfer coding other than
+    // chunked alone.
     void connectionError();
 
 private:

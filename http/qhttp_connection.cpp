@@ -345,6 +345,15 @@ void QHttpConnection::dispatch_head()
     }
     keep_alive_ = http_should_keep_alive(&parser_) != 0;
     http10_ = parser_.http_minor == 0;
+    // A body in a coding other than chunking alone cannot be framed, nor anything after it.
+    if (parser_.uses_transfer_encoding) {
+        const auto coding = headers_.constFind(QByteArrayLiteral("transfer-encoding"));
+        if (coding == headers_.constEnd()
+            || coding.value().compare("chunked", Qt::CaseInsensitive) != 0) {
+            answer_error(501, QByteArrayLiteral("{\"What\":\"Not implemented\"}"));
+            return;
+        }
+    }
 
     const quint64 length = parser_.content_length;
     if (length != ULLONG_MAX && length > quint64(server_->limits().max_body_bytes)) {

@@ -141,6 +141,19 @@ QByteArray reason_phrase(int status)
     return QByteArray::fromRawData(text, int(std::strlen(text)));
 }
 
+bool chunked_alone(const THeaderList& headers)
+{
+    int codings = 0;
+    bool chunked = false;
+    for (const auto& h : headers.items()) {
+        if (is_transfer_encoding(h.first)) {
+            ++codings;
+            chunked = h.second.compare("chunked", Qt::CaseInsensitive) == 0;
+        }
+    }
+    return codings == 1 && chunked;
+}
+
 QUrl request_url(const QByteArray& target)
 {
     QByteArray path = target;

@@ -28,6 +28,10 @@ QByteArray reason_phrase(int status);
 QByteArray answer_bytes(int status, const THeaderList& headers, const QByteArray& body,
     bool head_request, connection_note note);
 
+// True when a message's Transfer-Encoding is chunking alone: one header, "chunked". The layer
+// undoes no other coding, so a body coded otherwise cannot be framed or relayed as it is.
+bool chunked_alone(const THeaderList& headers);
+
 // The URL of a request target as sent: origin form ("/path?query") keeps path and query in
 // their encoded form; absolute form ("http://host/path") keeps only its path and query.
 QUrl request_url(const QByteArray& target);

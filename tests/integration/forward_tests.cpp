@@ -219,10 +219,14 @@ TEST_F(forward_test, answers_are_relayed_whole_or_not_at_all)
         QByteArray length; // the relayed Content-Length; empty: none
     };
     const auto reset = http_target::behaviour::reset_after_answer;
+    const auto answer = http_target::behaviour::answer;
     const row rows[] = {
         { "framed by the close and cut off by a reset", reset,
             "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\ncut short", 408, "0" },
         { "whole before the reset", reset, http_target::default_answer(), 200, "6" },
+        { "a coding besides chunking", answer,
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 408,
+            "0" },
     };
     for (const row& r : rows) {
         target.script(r.b, r.answer);
