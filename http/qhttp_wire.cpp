@@ -107,17 +107,22 @@ int headers_size(const THeaderList& headers)
     return size;
 }
 
+// What a message says of its length.
+constexpr qint64 no_length = -1; // nothing
+constexpr qint64 length_as_given = -2; // the caller's own Content-Length, as given, if any
+
 // Writes the headers with the layer's own framing: the body always goes out whole, so any
-// Transfer-Encoding is dropped and a given Content-Length is made to tell the real size, in
-// its place. Returns whether a length was written; a negative size writes none.
+// Transfer-Encoding is dropped and a given Content-Length is made to tell `length`, the real
+// size, in its place. Returns whether a length was written; one of the two above writes none
+// of the layer's own.
 template <class Seen>
-bool put_framed_headers(writer& out, const THeaderList& headers, qint64 body_size, Seen seen)
+bool put_framed_headers(writer& out, const THeaderList& headers, qint64 length, Seen seen)
 {
-    bool length_written = body_size < 0;
+    bool length_written = length < 0;
     for (const auto& h : headers.items()) {
-        if (is_content_length(h.first)) {
+        if (is_content_length(h.first) && length != length_as_given) {
             if (!length_written)
-                out.put_length(h.first, body_size);
+                out.put_length(h.first, length);
             length_written = true;
             continue;
         }
@@ -201,8 +206,10 @@ bool asks_close(const THeaderList& headers)
 QByteArray answer_bytes(int status, const THeaderList& headers, const QByteArray& body,
     bool head_request, connection_note note)
 {
-    const bool no_length = (status >= 100 && status < 200) || status == 204;
-    const bool no_body = head_request || no_length || status == 304;
+    const bool bodiless = (status >= 100 && status < 200) || status == 204;
+    const bool no_body = head_request || bodiless || status == 304;
+    // A 304's length is that of the representation it stands for, which only the caller knows.
+    const qint64 length = bodiless ? no_length : status == 304 ? length_as_given : body.size();
     const QByteArray reason = reason_phrase(status);
 
     writer out(
@@ -214,7 +221,7 @@ QByteArray answer_bytes(int status, const THeaderList& headers, const QByteArray
     out.put("\r\n", 2);
 
     bool connection_given = false;
-    if (!put_framed_headers(out, headers, no_length ? -1 : body.size(),
+    if (!put_framed_headers(out, headers, length,
             [&](const QByteArray& name) { connection_given |= is_connection(name); }))
         out.put_length(QByteArrayLiteral("Content-Length"), body.size());
     if (!connection_given && note == connection_note::close)

@@ -23,8 +23,9 @@ QByteArray reason_phrase(int status);
 // One whole answer. The layer owns the framing: any Content-Length of the caller is replaced
 // in place by the body's real length (added at the end when absent) and Transfer-Encoding is
 // dropped, since the body always goes out whole. HEAD answers keep the length but carry no
-// body; 1xx, 204 and 304 answers carry none either. CR and LF inside names or values become
-// blanks so that no header can be smuggled in.
+// body; 1xx, 204 and 304 answers carry no body either, and of these only a 304 has a length:
+// the caller's own, when it gives one. CR and LF inside names or values become blanks so that
+// no header can be smuggled in.
 QByteArray answer_bytes(int status, const THeaderList& headers, const QByteArray& body,
     bool head_request, connection_note note);
 

@@ -98,7 +98,8 @@ struct forward_call final : qhttp::client::client_user
             for (const auto& header : headers) {
                 if (header.first == "Date" || target_own.covers(header.first))
                     continue;
-                if (is_name(header.first, "content-length")
+                // A 304 carries no body; its length is that of what the client has already.
+                if ((is_name(header.first, "content-length") && answer->status() != 304)
                     || is_name(header.first, "transfer-encoding"))
                     continue;
                 const bool repeated = std::any_of(relayed.begin(), relayed.end(),

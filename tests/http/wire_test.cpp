@@ -78,6 +78,12 @@ INSTANTIATE_TEST_SUITE_P(Wire, AnswerBytes,
             "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: keep-alive\r\n\r\n" },
         AnswerCase { "204 has neither length nor body", 204, list({ { "Content-Length", "3" } }),
             "abc", false, wire::connection_note::none, "HTTP/1.1 204 No Content\r\n\r\n" },
+        AnswerCase { "304 keeps the length of what it stands for", 304,
+            list({ { "ETag", "\"x\"" }, { "content-length", "5" } }), "", false,
+            wire::connection_note::none,
+            "HTTP/1.1 304 Not Modified\r\nETag: \"x\"\r\ncontent-length: 5\r\n\r\n" },
+        AnswerCase { "304 without a length is given none", 304, {}, "", false,
+            wire::connection_note::none, "HTTP/1.1 304 Not Modified\r\n\r\n" },
         AnswerCase { "unknown code: empty reason phrase", 299, {}, "", false,
             wire::connection_note::none, "HTTP/1.1 299 \r\nContent-Length: 0\r\n\r\n" }));
 
