@@ -1,6 +1,6 @@
 #include "http/qhttp_connection.h"
 
-#include "http/qhttp_dot_segments.h"
+#include "http/qhttp_path_check.h"
 #include "http/qhttp_tcp_stream.h"
 #include "http/qhttp_wire.h"
 
@@ -361,7 +361,7 @@ void QHttpConnection::dispatch_head()
         return;
     }
     // Refused before any handler sees it: no prefix check holds for a path that climbs out.
-    if (has_dot_segment(target_)) {
+    if (is_unsafe_path(target_)) {
         answer_error(400, QByteArrayLiteral("{\"What\":\"Bad request\"}"));
         return;
     }

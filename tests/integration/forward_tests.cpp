@@ -266,6 +266,8 @@ TEST_F(forward_test, each_family_forwards_its_own_methods)
         { "HEAD is not forwarded", "HEAD", "/api/x", 404, {} },
         { "a path that climbs out of its prefix", "GET", "/auth/..%2f..%2fadmin", 400,
             R"({"What":"Bad request"})" },
+        { "a dot segment with parameters", "GET", "/api/..;/admin", 400,
+            R"({"What":"Bad request"})" },
     };
     for (const row& r : rows) {
         const int before = target.requests().size();

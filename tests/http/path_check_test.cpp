@@ -1,11 +1,11 @@
-#include "http/qhttp_dot_segments.h"
+#include "http/qhttp_path_check.h"
 #include "http/qhttp_wire.h"
 
 #include <gtest/gtest.h>
 
 using namespace qhttp;
 
-TEST(DotSegments, FoundInThePathAsTheRouteTableDecodesIt)
+TEST(PathCheck, DotSegmentsFoundInThePathAsTheRouteTableDecodesIt)
 {
     struct Case
     {
@@ -33,10 +33,41 @@ TEST(DotSegments, FoundInThePathAsTheRouteTableDecodesIt)
         { "*", false },
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(has_dot_segment(c.target), c.dot_segment) << c.target;
+        EXPECT_EQ(is_unsafe_path(c.target), c.dot_segment) << c.target;
         // The same answer as the segments of the path the route table is given.
         const QStringList segments
             = wire::request_url(c.target).path(QUrl::FullyDecoded).split(QLatin1Char('/'));
         EXPECT_EQ(segments.contains(".") || segments.contains(".."), c.dot_segment) << c.target;
     }
+}
+
+// Paths a target may resolve to other segments than the route table matched.
+TEST(PathCheck, DotSegmentsInOtherClothes)
+{
+    struct Case
+    {
+        const char* target;
+        bool unsafe;
+    };
+    const Case cases[] = {
+        { "/api/..;/admin", true }, // a dot segment with parameters, to a servlet-style target
+        { "/api/.;/x", true },
+        { "/api/%2e%2e;/admin", true },
+        { "/api/..%3bx=1/admin", true },
+        { "/api/..;", true },
+        { "/a\\b", true },
+        { "/a/..%5C..%5cadmin", true },
+        { "/a/x%00.json", true },
+        { "http://h/a%00", true },
+        { "/a;b=c/x", false },
+        { "/a/...;x/b", false },
+        { "/..a/x", false },
+        { "/a../x", false },
+        { "/.b", false },
+        { "/%2e%2ex", false },
+        { "/a/%255c/%2500", false }, // decoded once
+        { "/a?p=..;/b\\c%5C%00", false },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(is_unsafe_path(c.target), c.unsafe) << c.target;
 }

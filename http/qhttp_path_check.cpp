@@ -1,4 +1,4 @@
-#include "http/qhttp_dot_segments.h"
+#include "http/qhttp_path_check.h"
 
 #include "http/qhttp_hex_digit.h"
 
@@ -6,7 +6,7 @@
 
 namespace qhttp {
 
-bool has_dot_segment(const QByteArray& target)
+bool is_unsafe_path(const QByteArray& target)
 {
     const char* p = target.constData();
     int begin = 0;
@@ -21,8 +21,9 @@ bool has_dot_segment(const QByteArray& target)
         begin = parts.field_data[UF_PATH].off;
         end = begin + parts.field_data[UF_PATH].len;
     }
-    int dots = 0; // in the segment so far, when it holds nothing else
+    int dots = 0; // in the segment's name so far, when it holds nothing else
     bool other = false;
+    bool parameters = false; // past the segment's first ";": the rest is not its name
     for (int i = begin;; ++i) {
         const bool path_end = i == end || p[i] == '?' || p[i] == '#';
         char c = path_end ? '/' : p[i];
@@ -34,6 +35,8 @@ bool has_dot_segment(const QByteArray& target)
                 i += 2;
             }
         }
+        if (c == '\\' || c == '\0')
+            return true;
         if (c == '/') {
             if (!other && (dots == 1 || dots == 2))
                 return true;
@@ -41,6 +44,9 @@ bool has_dot_segment(const QByteArray& target)
                 return false;
             dots = 0;
             other = false;
+            parameters = false;
+        } else if (parameters || c == ';') {
+            parameters = true;
         } else if (c == '.') {
             ++dots;
         } else {
