@@ -118,12 +118,32 @@ struct forward_call final : qhttp::client::client_user
     }
 };
 
-// The request the target receives: the headers as given, with the client's agent prefixed
-// "gorvex: ", and the body whole with its own length instead of the client's framing.
+// The client's agent as the target receives it: "gorvex: <agent>", or for the authorisation
+// services "gorvex: <address>: <agent>", and "gorvex: <address>:" without an agent.
+QByteArray marked_agent(const QString& address, const QByteArray* agent)
+{
+    const QByteArray text = agent ? latin1_of_utf8(*agent) : QByteArray();
+    QByteArray mark;
+    mark.reserve(8 + address.size() + 2 + text.size());
+    mark += "gorvex: ";
+    if (!address.isEmpty()) {
+        for (const QChar c : address)
+            mark += char(c.unicode()); // an address is written in ASCII
+        mark += agent ? ": " : ":";
+    }
+    mark += text;
+    return mark;
+}
+
+// The request the target receives: the headers as given, without those of the client's
+// connection, with the agent marked, and the body whole with its own length instead of the
+// client's framing. What the gateway writes of its own is written whatever the client's
+// Connection header names: that only takes the client's own headers away.
 void write_forward_request(
     qhttp::client::QHttpRequest* request, const HttpForwardAsycResult& forward)
 {
     bool framed = !forward.body.isEmpty();
+    bool agent_written = false;
     hop_by_hop client_own;
     for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it)
         if (is_name(it.key(), "connection"))
@@ -138,12 +158,14 @@ void write_forward_request(
         if (is_name(it.key(), "expect") || client_own.covers(it.key()))
             continue;
         if (is_name(it.key(), "user-agent")) {
-            request->addHeader(
-                it.key(), QByteArrayLiteral("gorvex: ") + latin1_of_utf8(it.value()));
+            request->addHeader(it.key(), marked_agent(forward.client_address, &it.value()));
+            agent_written = true;
         } else {
             request->addHeader(it.key(), it.value());
         }
     }
+    if (!agent_written && !forward.client_address.isEmpty())
+        request->addHeader("user-agent", marked_agent(forward.client_address, nullptr));
     if (framed)
         request->addHeader("content-length", QByteArray::number(forward.body.size()));
     request->end(forward.body);

@@ -2,7 +2,6 @@
 
 #include "http/qhttp_server.h"
 #include "router/http_exception.h"
-#include "router/latin1_text.h"
 #include "router/method_not_found.h"
 
 namespace {
@@ -27,20 +26,6 @@ forward_rules auth_forward(bool scheme_from_request)
     rules.forwards_delete = true;
     rules.scheme_from_request = scheme_from_request;
     return rules;
-}
-
-// Every user agent becomes "<address>: <agent>", or "<address>:" when the client sent none.
-void put_client_address(QHash<QByteArray, QByteArray>& headers, const QString& address)
-{
-    bool found = false;
-    for (auto it = headers.begin(); it != headers.end(); ++it) {
-        if (it.key().compare("user-agent", Qt::CaseInsensitive) != 0)
-            continue;
-        it.value() = address.toLatin1() + ": " + latin1_of_utf8(it.value());
-        found = true;
-    }
-    if (!found)
-        headers.insert("user-agent", (address + QLatin1Char(':')).toLatin1());
 }
 
 // The target's scheme, host and port as a URL. Checking a host costs more than the rest of the
@@ -126,7 +111,7 @@ HttpForwardAsycResult forward_handler::forward_url_builder(
     forward.headers = request->headers();
     forward.body = request->collectedData();
     if (rules_.authorisation)
-        put_client_address(forward.headers, request->remoteAddress());
+        forward.client_address = request->remoteAddress();
     return forward;
 }
 

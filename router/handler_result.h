@@ -42,6 +42,9 @@ struct HttpForwardAsycResult
     QUrl url;
     QHash<QByteArray, QByteArray> headers;
     QByteArray body;
+    // The client's address, for the authorisation services, which learn it through the user
+    // agent; empty for the other targets.
+    QString client_address;
 };
 
 using HandlerResult = std::variant<HttpSyncResult, AsyncRabbitResult, HttpForwardAsycResult>;

@@ -99,6 +99,7 @@ TEST_F(forward_test, headers_pass_once_with_the_agent_marked)
         const char* path;
         const char* agent; // nullptr: none sent
         const char* seen; // nullptr: none expected
+        const char* connection = nullptr; // the client's Connection header, if any
     };
     const row rows[] = {
         { "a forward marks the client's agent", "/api/x", "probe/1.0", "gorvex: probe/1.0" },
@@ -109,11 +110,19 @@ TEST_F(forward_test, headers_pass_once_with_the_agent_marked)
             "gorvex: 127.0.0.1: probe/1.0" },
         { "the login service learns the address without an agent", "/auth/x", nullptr,
             "gorvex: 127.0.0.1:" },
+        { "the login service gets a UTF-8 agent in Latin-1", "/auth/x", "ua-\xc3\xa9",
+            "gorvex: 127.0.0.1: ua-\xe9" },
+        { "an agent the client names in Connection is its connection's own", "/api/x", "probe/1.0",
+            nullptr, "User-Agent" },
+        { "the login service learns the address whatever Connection names", "/auth/x", "probe/1.0",
+            "gorvex: 127.0.0.1:", "keep-alive, user-agent" },
     };
     for (const row& r : rows) {
         header_list headers { { "X-Custom", "kept" }, { "Cookie", "c=1" } };
         if (r.agent)
             headers << QPair<QByteArray, QByteArray>("User-Agent", r.agent);
+        if (r.connection)
+            headers << QPair<QByteArray, QByteArray>("Connection", r.connection);
         const seen_request seen = forwarded("GET", r.path, headers);
         EXPECT_EQ(seen.count("host"), 1) << r.behaviour;
         EXPECT_EQ(seen.value("host"), "127.0.0.1") << r.behaviour;
@@ -138,6 +147,29 @@ TEST_F(forward_test, body_passes_whole_with_its_own_length)
     EXPECT_EQ(plain.body, binary);
     EXPECT_EQ(plain.value("content-length"), QByteArray::number(binary.size()));
     EXPECT_EQ(plain.count("content-length"), 1);
+}
+
+TEST_F(forward_test, connection_cannot_name_away_the_host_or_the_framing)
+{
+    for (const QByteArray named : { "Content-Length", "Transfer-Encoding", "Host" }) {
+        const int before = target.requests().size();
+        const QByteArray framed = named == "Transfer-Encoding"
+            ? "Transfer-Encoding: chunked\r\n\r\nb\r\nhello world\r\n0\r\n\r\n"
+            : "Content-Length: 11\r\n\r\nhello world";
+        raw_http client(gateway->port());
+        client.send("POST /api/x HTTP/1.1\r\nHost: front\r\nAuthorization: " + user.second
+            + "\r\nConnection: " + named + "\r\n" + framed);
+        raw_response answer;
+        ASSERT_TRUE(client.read(answer)) << named.constData();
+        EXPECT_EQ(answer.status, 200) << named.constData();
+        ASSERT_TRUE(target.wait_requests(before + 1)) << named.constData();
+        const seen_request seen(target.requests().value(before));
+        EXPECT_EQ(seen.count("host"), 1) << named.constData();
+        EXPECT_EQ(seen.count("content-length"), 1) << named.constData();
+        EXPECT_EQ(seen.value("content-length"), "11") << named.constData();
+        EXPECT_EQ(seen.body, "hello world") << named.constData();
+        EXPECT_FALSE(target.wait_requests(before + 2, 100)) << named.constData();
+    }
 }
 
 TEST_F(forward_test, chunked_and_expecting_requests_are_sent_with_a_length)
