@@ -26,6 +26,11 @@ struct server_limits
     // go on once it is down to the low mark.
     qint64 output_high_bytes = 1024 * 1024;
     qint64 output_low_bytes = 256 * 1024;
+    // A connection the server closes stays open after its last answer, its input read and
+    // dropped, until the client closes it, sends nothing for the quiet time, or the whole time
+    // is up: a close with input unread would reset it and lose the answer with it.
+    int linger_quiet_ms = 5000;
+    int linger_total_ms = 30000;
 
     static int default_head_timeout_ms();
     // For tests: the head time-out of servers made from now on.
