@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/qhttp_descriptor_reserve.h"
 #include "http/qhttp_types.h"
 
 #include <QElapsedTimer>
@@ -131,18 +132,21 @@ public:
     const server_limits& limits() const { return limits_; }
 
 signals:
-    // Accepting has stopped for a moment: the process is out of file descriptors. Emitted at
-    // most once a minute, however often connections come and go at the limit.
+    // Accepting has stopped for a moment: the process is out of file descriptors, or so near
+    // its limit that the descriptors left are kept for the connections it has. Emitted at most
+    // once a minute, however often connections come and go at the limit.
     void acceptPaused();
 
 private:
     friend class QHttpConnection;
     void accept_pending();
     void accept(qintptr descriptor);
+    void pause_accepting();
     QTcpServer* tcp_ = nullptr;
     QSocketNotifier* accept_notifier_ = nullptr;
     QTimer* accept_retry_ = nullptr;
     QElapsedTimer pause_told_; // when acceptPaused was last emitted
+    descriptor_reserve reserve_;
     TServerHandler handler_;
     server_limits limits_;
 };

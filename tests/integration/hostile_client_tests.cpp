@@ -211,36 +211,56 @@ TEST_F(gateway_fixture, a_head_that_comes_too_slowly_closes_its_connection)
     EXPECT_EQ(later.status, 404);
 }
 
+// Out of descriptors, the sanitizer's own memory probe (it needs a pipe) fails, and its dynamic
+// type check then reports any virtual call it has not yet cached: noise that says nothing of the
+// gateway, so a gateway brought to its descriptor limit runs without that check.
+class descriptor_limit_test : public gateway_fixture
+{
+protected:
+    void start_gateway_for_the_limit()
+    {
+        QFile suppressions(scratch.filePath("ubsan.supp"));
+        ASSERT_TRUE(suppressions.open(QIODevice::WriteOnly));
+        suppressions.write("vptr:*\n");
+        suppressions.close();
+        const QByteArray ubsan = qgetenv("UBSAN_OPTIONS");
+        qputenv("UBSAN_OPTIONS", ubsan + ":suppressions=" + suppressions.fileName().toUtf8());
+        start_gateway({ { "GENERAL_SETTINGS/LOG_LEVEL", "WARNING" } });
+        if (ubsan.isNull())
+            qunsetenv("UBSAN_OPTIONS");
+        else
+            qputenv("UBSAN_OPTIONS", ubsan);
+    }
+    int open_descriptors() const
+    {
+        return QDir(QStringLiteral("/proc/%1/fd").arg(gateway->pid()))
+            .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
+            .size();
+    }
+    void set_limit(int limit) const
+    {
+        const QString text = QString::number(limit);
+        ASSERT_EQ(
+            QProcess::execute("prlimit",
+                { "--pid", QString::number(gateway->pid()), "--nofile=" + text + ":" + text }),
+            0);
+    }
+    QTemporaryDir scratch;
+};
+
+// The descriptors the listener leaves free near the limit (the smallest reserve).
+constexpr int smallest_reserve = 16;
+
 // Out of descriptors, the gateway stops accepting for a moment instead of spinning on its
 // listener, keeps serving the connections it has, warns at most once a minute, and takes the
 // waiting client as soon as descriptors are free again.
-TEST_F(gateway_fixture, out_of_descriptors_pauses_accepting_and_keeps_serving)
+TEST_F(descriptor_limit_test, out_of_descriptors_pauses_accepting_and_keeps_serving)
 {
-    // Out of descriptors, the sanitizer's own memory probe (it needs a pipe) fails, and its
-    // dynamic type check then reports any virtual call it has not yet cached: noise that says
-    // nothing of the gateway, so this one gateway runs without that check.
-    QTemporaryDir scratch;
-    QFile suppressions(scratch.filePath("ubsan.supp"));
-    ASSERT_TRUE(suppressions.open(QIODevice::WriteOnly));
-    suppressions.write("vptr:*\n");
-    suppressions.close();
-    const QByteArray ubsan = qgetenv("UBSAN_OPTIONS");
-    qputenv("UBSAN_OPTIONS", ubsan + ":suppressions=" + suppressions.fileName().toUtf8());
-    start_gateway({ { "GENERAL_SETTINGS/LOG_LEVEL", "WARNING" } });
-    if (ubsan.isNull())
-        qunsetenv("UBSAN_OPTIONS");
-    else
-        qputenv("UBSAN_OPTIONS", ubsan);
+    start_gateway_for_the_limit();
     const qint64 pid = gateway->pid();
-    const int open_now = QDir(QStringLiteral("/proc/%1/fd").arg(pid))
-                             .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
-                             .size();
-    const QString limit = QString::number(open_now + 2);
-    ASSERT_EQ(QProcess::execute(
-                  "prlimit", { "--pid", QString::number(pid), "--nofile=" + limit + ":" + limit }),
-        0);
+    set_limit(open_descriptors() + smallest_reserve + 2);
 
-    // Connections are taken until the descriptors run out; the first one left unserved waits in
+    // Connections are taken until only the reserve is free; the first one left unserved waits in
     // the backlog (the links to the absent broker may hold a descriptor or not meanwhile).
     std::vector<std::unique_ptr<raw_http>> held;
     std::unique_ptr<raw_http> waiting;
@@ -338,4 +358,46 @@ TEST_F(gateway_fixture, the_last_answer_arrives_whole_while_the_client_still_sen
     stopping.start();
     gateway->stop();
     EXPECT_LT(stopping.elapsed(), 2000) << "a stop does not wait for lingering connections";
+}
+
+// At the limit the listener leaves descriptors free for the connections it has: their forwards
+// all go through while a crowd waits to be accepted, and the crowd's successors are served once
+// it has left.
+TEST_F(descriptor_limit_test, descriptors_are_held_back_for_the_forwards_of_open_connections)
+{
+    start_gateway_for_the_limit();
+    const QByteArray forward
+        = "GET /api/x HTTP/1.1\r\nAuthorization: Bearer " + token(payload()) + "\r\n\r\n";
+    std::vector<std::unique_ptr<raw_http>> clients;
+    for (int i = 0; i < 8; ++i) {
+        clients.push_back(std::make_unique<raw_http>(gateway->port()));
+        clients.back()->send(forward);
+        raw_response r;
+        ASSERT_TRUE(clients.back()->read(r));
+        ASSERT_EQ(r.status, 200);
+    }
+    set_limit(64);
+    std::vector<std::unique_ptr<raw_socket>> crowd;
+    for (int i = 0; i < 150; ++i)
+        crowd.push_back(std::make_unique<raw_socket>(gateway->port(), 0));
+    ASSERT_TRUE(gateway->wait_for_output("out of file descriptors", 5000))
+        << gateway->output().constData();
+
+    QMap<int, int> statuses;
+    for (int round = 0; round < 10; ++round) {
+        for (auto& client : clients)
+            client->send(forward);
+        for (auto& client : clients) {
+            raw_response r;
+            ++statuses[client->read(r) ? r.status : 0];
+        }
+    }
+    EXPECT_EQ(statuses.value(200), 80) << "answers by status: " << statuses.size();
+    for (auto it = statuses.begin(); it != statuses.end(); ++it)
+        EXPECT_TRUE(it.key() == 200) << it.value() << " answered " << it.key();
+
+    crowd.clear();
+    const raw_response later = raw_http::request(
+        gateway->port(), "GET", "/api/x", { bearer(token(payload())) }, {}, 10000);
+    EXPECT_EQ(later.status, 200) << "served once the crowd has left";
 }
