@@ -480,8 +480,12 @@ void QHttpConnection::close_after_answer()
 {
     closing_ = true;
     head_started_ = -1; // nothing more is parsed
+    // Nor kept: the connection may linger a while after its last answer.
+    in_ = QByteArray();
+    in_pos_ = 0;
     // Sends what is queued, then closes; `closed` releases the connection.
-    socket_->close_after_writing();
+    socket_->close_after_writing(
+        server_->limits().linger_quiet_ms, server_->limits().linger_total_ms);
 }
 
 void QHttpConnection::teardown()
@@ -563,6 +567,9 @@ void QHttpConnection::on_idle_timer()
         return;
     }
     if (closing_) {
+        // Once the last answer has gone, the socket lingers on deadlines of its own.
+        if (unsent == 0)
+            return;
         // A client that does not even take its last answer is cut off.
         socket_->abort();
         teardown();

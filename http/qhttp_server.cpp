@@ -134,7 +134,12 @@ void QHttpServer::stopListening()
 void QHttpServer::accept_pending()
 {
     const int listener = int(tcp_->socketDescriptor());
+    reserve_.read_limit();
     for (;;) {
+        if (!reserve_.allows_one_more()) {
+            pause_accepting();
+            return;
+        }
         const int descriptor = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (descriptor >= 0) {
             accept(descriptor);
@@ -144,16 +149,24 @@ void QHttpServer::accept_pending()
         if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
             continue;
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            // Descriptors come back as connections close: the listener rests meanwhile, and
-            // the connections that wait stay in the kernel's backlog.
-            accept_notifier_->setEnabled(false);
-            accept_retry_->start(starved_accept_retry_ms);
-            if (!pause_told_.isValid() || pause_told_.hasExpired(pause_notice_interval_ms)) {
-                pause_told_.start();
-                emit acceptPaused();
-            }
+            // The reserve's count missed descriptors the process opened meanwhile.
+            if (errno == EMFILE)
+                reserve_.recount();
+            pause_accepting();
         }
         return; // EAGAIN: all taken
+    }
+}
+
+// Descriptors come back as connections close: the listener rests meanwhile, and the
+// connections that wait stay in the kernel's backlog.
+void QHttpServer::pause_accepting()
+{
+    accept_notifier_->setEnabled(false);
+    accept_retry_->start(starved_accept_retry_ms);
+    if (!pause_told_.isValid() || pause_told_.hasExpired(pause_notice_interval_ms)) {
+        pause_told_.start();
+        emit acceptPaused();
     }
 }
 

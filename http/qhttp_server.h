@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/qhttp_descriptor_reserve.h"
 #include "http/qhttp_types.h"
 
 #include <QElapsedTimer>
@@ -26,6 +27,11 @@ struct server_limits
     // go on once it is down to the low mark.
     qint64 output_high_bytes = 1024 * 1024;
     qint64 output_low_bytes = 256 * 1024;
+    // A connection the server closes stays open after its last answer, its input read and
+    // dropped, until the client closes it, sends nothing for the quiet time, or the whole time
+    // is up: a close with input unread would reset it and lose the answer with it.
+    int linger_quiet_ms = 5000;
+    int linger_total_ms = 30000;
 
     static int default_head_timeout_ms();
     // For tests: the head time-out of servers made from now on.
@@ -126,18 +132,21 @@ public:
     const server_limits& limits() const { return limits_; }
 
 signals:
-    // Accepting has stopped for a moment: the process is out of file descriptors. Emitted at
-    // most once a minute, however often connections come and go at the limit.
+    // Accepting has stopped for a moment: the process is out of file descriptors, or so near
+    // its limit that the descriptors left are kept for the connections it has. Emitted at most
+    // once a minute, however often connections come and go at the limit.
     void acceptPaused();
 
 private:
     friend class QHttpConnection;
     void accept_pending();
     void accept(qintptr descriptor);
+    void pause_accepting();
     QTcpServer* tcp_ = nullptr;
     QSocketNotifier* accept_notifier_ = nullptr;
     QTimer* accept_retry_ = nullptr;
     QElapsedTimer pause_told_; // when acceptPaused was last emitted
+    descriptor_reserve reserve_;
     TServerHandler handler_;
     server_limits limits_;
 };

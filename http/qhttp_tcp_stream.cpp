@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimerEvent>
 #include <QVector>
 #include <cerrno>
 #include <cstring>
@@ -83,6 +84,15 @@ private:
     void (tcp_stream::*handler_)();
 };
 
+// Where the input of a closing connection goes: nowhere.
+char dropped_input[16 * 1024];
+
+int ms_until(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count();
+    return int(qMax<qint64>(left, 0));
+}
+
 void set_no_delay(int fd)
 {
     // Requests and answers go out whole: no waiting for more to fill a segment.
@@ -93,12 +103,14 @@ void set_no_delay(int fd)
 } // namespace
 
 void (*tcp_stream::closing_hook_)(int fd) = nullptr;
+int tcp_stream::open_descriptors_ = 0;
 
 void tcp_stream::close_watched(int fd)
 {
     if (closing_hook_)
         closing_hook_(fd);
     ::close(fd);
+    --open_descriptors_;
 }
 
 tcp_stream::tcp_stream(QObject* parent)
@@ -132,6 +144,7 @@ void tcp_stream::connect_to(const QHostAddress& address, quint16 port)
         report_failure_later();
         return;
     }
+    ++open_descriptors_;
     set_no_delay(fd_);
 
     // An interrupted connect goes on in the background like a pending one.
@@ -152,6 +165,7 @@ bool tcp_stream::adopt(qintptr descriptor)
     if (state_ != state::idle)
         return false;
     fd_ = int(descriptor);
+    ++open_descriptors_;
     sockaddr_storage peer;
     socklen_t peer_size = sizeof peer;
     const int flags = ::fcntl(fd_, F_GETFL);
@@ -225,14 +239,17 @@ void tcp_stream::notify_drained(qint64 bytes)
     }
 }
 
-void tcp_stream::close_after_writing()
+void tcp_stream::close_after_writing(int quiet_ms, int total_ms)
 {
     if (state_ != state::connected)
         return;
     close_when_sent_ = true;
-    // Nothing more is read: the input of a connection that closes is of no use.
-    if (read_notifier_)
-        read_notifier_->setEnabled(false);
+    linger_.quiet_ms = quiet_ms;
+    linger_.total_ms = total_ms;
+    // What still comes is read and dropped: it would not be parsed, and left unread it makes
+    // the close a reset that throws away the output the peer has not read yet.
+    if (read_notifier_ && !read_notifier_->isEnabled())
+        read_notifier_->setEnabled(true);
     schedule_send();
 }
 
@@ -287,8 +304,7 @@ void tcp_stream::send_now()
         return;
     }
     if (close_when_sent_ && bytes_to_write() == 0) {
-        close_descriptor();
-        emit closed();
+        start_lingering();
         return;
     }
     if (drain_mark_ >= 0 && bytes_to_write() <= drain_mark_) {
@@ -322,6 +338,10 @@ void tcp_stream::on_writable()
 
 void tcp_stream::on_readable()
 {
+    if (close_when_sent_) {
+        drop_input();
+        return;
+    }
     // Input the reader left unread since the last notice (while it is busy in a nested event
     // loop, say) would spin the loop: quiet until it reads again. A reader that keeps reading
     // costs no switching of the notifier.
@@ -403,6 +423,73 @@ void tcp_stream::close_descriptor()
     out_pos_ = 0;
     close_when_sent_ = false;
     drain_mark_ = -1;
+    if (linger_.timer != 0)
+        killTimer(linger_.timer);
+    linger_ = lingering();
+}
+
+// The closing peer's input, up to its end (or as much as is there).
+void tcp_stream::drop_input()
+{
+    for (;;) {
+        const ssize_t got = ::read(fd_, dropped_input, sizeof dropped_input);
+        if (got > 0) {
+            linger_.last_input = std::chrono::steady_clock::now();
+            if (size_t(got) < sizeof dropped_input)
+                return;
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        break;
+    }
+    // The end of the input, or a reset: an end stays readable, so it is not watched further.
+    linger_.input_ended = true;
+    read_notifier_->setEnabled(false);
+    if (linger_.timer != 0)
+        end_lingering();
+}
+
+// All output has gone: the peer is told so, and the connection stays open for what it may
+// still send until it has read the end.
+void tcp_stream::start_lingering()
+{
+    if (linger_.input_ended || linger_.quiet_ms <= 0 || linger_.total_ms <= 0
+        || ::shutdown(fd_, SHUT_WR) != 0) {
+        end_lingering();
+        return;
+    }
+    linger_.shut = linger_.last_input = std::chrono::steady_clock::now();
+    linger_.timer = startTimer(qMin(linger_.quiet_ms, linger_.total_ms), Qt::PreciseTimer);
+}
+
+void tcp_stream::end_lingering()
+{
+    close_descriptor();
+    emit closed();
+}
+
+void tcp_stream::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != linger_.timer) {
+        QObject::timerEvent(event);
+        return;
+    }
+    killTimer(linger_.timer);
+    const auto now = std::chrono::steady_clock::now();
+    const int quiet_left
+        = ms_until(linger_.last_input + std::chrono::milliseconds(linger_.quiet_ms), now);
+    const int total_left
+        = ms_until(linger_.shut + std::chrono::milliseconds(linger_.total_ms), now);
+    const int left = qMin(quiet_left, total_left);
+    if (left == 0) {
+        linger_.timer = 0;
+        end_lingering();
+        return;
+    }
+    linger_.timer = startTimer(left, Qt::PreciseTimer);
 }
 
 } // namespace qhttp

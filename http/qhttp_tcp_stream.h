@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
+#include <chrono>
 
 class QSocketNotifier;
 
@@ -65,8 +66,12 @@ public:
     // Emits drained() once, as soon as no more than `bytes` are left to send (at once when
     // that is already so); a later call replaces the mark.
     void notify_drained(qint64 bytes);
-    // Closes once the queued output has been sent; closed() follows.
-    void close_after_writing();
+    // Closes once the queued output has been sent; closed() follows. From here on input is
+    // read and dropped, not told: a peer that is still sending would otherwise have its
+    // connection reset, and the last output lost with it, by the close. Once the output has
+    // gone the sending side is shut, and the descriptor is closed when the peer closes its side,
+    // has sent nothing for `quiet_ms`, or `total_ms` after the shut.
+    void close_after_writing(int quiet_ms, int total_ms);
     // Closes at once, dropping queued output, without signalling.
     void abort();
     // Told of every descriptor a stream closes, just before, once its notifiers have stopped
@@ -76,6 +81,8 @@ public:
     // As abort(), with a reset instead of an orderly close: neither side keeps the connection
     // in TIME_WAIT.
     void reset();
+    // Descriptors the streams of the process hold now.
+    static int open_descriptors() { return open_descriptors_; }
 
 signals:
     void connected();
@@ -104,8 +111,13 @@ private:
     void tell(void (stream_user::*told)(), void (tcp_stream::*signal)());
     void close_descriptor();
     static void close_watched(int fd);
+    void drop_input();
+    void start_lingering();
+    void end_lingering();
+    void timerEvent(QTimerEvent* event) override;
 
     static void (*closing_hook_)(int fd);
+    static int open_descriptors_;
 
     stream_user* user_ = nullptr;
     int fd_ = -1;
@@ -116,6 +128,16 @@ private:
     int out_pos_ = 0;
     bool send_scheduled_ = false;
     bool close_when_sent_ = false;
+    // The end of a connection that closes: set by close_after_writing().
+    struct lingering
+    {
+        int quiet_ms = 0;
+        int total_ms = 0;
+        int timer = 0; // runs once the sending side is shut
+        std::chrono::steady_clock::time_point shut;
+        std::chrono::steady_clock::time_point last_input;
+        bool input_ended = false;
+    } linger_;
     bool read_since_notice_ = true; // read() was called since the last ready_read()
     qint64 drain_mark_ = -1; // -1: nobody waits for the output to drain
     QHostAddress peer_address_;

@@ -1,8 +1,15 @@
+#include "http/qhttp_tcp_stream.h"
 #include "http_test_support.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace qhttp::server;
 using http_test::peer;
@@ -24,6 +31,43 @@ void expect_still_serving(quint16 port, const char* behaviour)
     ASSERT_TRUE(next.read(r)) << behaviour;
     EXPECT_EQ(r.status, 200) << behaviour;
 }
+
+// A client that reads whatever comes and closes only when told to (a QTcpSocket closes as soon
+// as the server has shut its side).
+struct stubborn_client
+{
+    int fd = -1;
+    bool ended = false; // the server has shut its side
+    explicit stubborn_client(quint16 port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    ~stubborn_client() { close(); }
+    void send(const QByteArray& bytes)
+    {
+        ::send(fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
+    }
+    bool read_to_end()
+    {
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) { }
+        ended = ended || got == 0;
+        return ended;
+    }
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+};
 
 } // namespace
 
@@ -68,8 +112,8 @@ TEST(HttpServerFaults, MalformedInputIsAnsweredAndClosed)
         { "chunked body growing over the cap",
             "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3e9\r\n" + QByteArray(1001, 'x')
                 + "\r\n0\r\n\r\n",
-            413, "{\"What\":\"Request body too large\"}", false, 0 },
-        { "head over the parser's limit", big_header, 431, "", false, 0 },
+            413, "{\"What\":\"Request body too large\"}", true, 0 },
+        { "head over the parser's limit", big_header, 431, "", true, 0 },
         { "version 2.0", "GET / HTTP/2.0\r\n\r\n", 505, "{\"What\":\"HTTP version not supported\"}",
             true, 0 },
         { "version 1.2", "GET / HTTP/1.2\r\nHost: x\r\n\r\n", 505, "", true, 0 },
@@ -294,5 +338,86 @@ TEST(HttpServerFaults, HeadNotCompleteInTimeClosesTheConnection)
             ++answers;
         EXPECT_EQ(answers, c.answers) << c.behaviour;
         EXPECT_EQ(handled, c.answers) << c.behaviour;
+    }
+}
+
+// A connection the server closes while the client is still sending keeps its last answer: the
+// server reads and drops what comes until the client has had the end.
+TEST(HttpServerFaults, LastAnswerArrivesWholeWhileTheClientStillSends)
+{
+    qhttp::server_limits limits;
+    limits.max_body_bytes = 1000;
+    http_test::server s(limits);
+    const QByteArray big(1024 * 1024, 'b');
+    s.handler
+        = http_test::at_end([&](QHttpRequest*, QHttpResponse* response) { response->end(big); });
+    struct Case
+    {
+        const char* behaviour;
+        QByteArray request;
+        int status;
+        int body_size;
+    };
+    const QByteArray more = QByteArray("GET / HTTP/1.1\r\n\r\n").repeated(100000); // 2 MB
+    const Case cases[] = {
+        { "1.1 asking to close", "GET / HTTP/1.1\r\nConnection: close\r\n\r\n", 200, big.size() },
+        { "1.0", "GET / HTTP/1.0\r\n\r\n", 200, big.size() },
+        { "body refused before it is read",
+            "POST / HTTP/1.1\r\nContent-Length: " + QByteArray::number(more.size()) + "\r\n\r\n",
+            413, -1 },
+    };
+    for (const Case& c : cases) {
+        peer client(s.port());
+        client.send(c.request + more);
+        raw_response r;
+        ASSERT_TRUE(client.read(r, false, 10000)) << c.behaviour;
+        EXPECT_EQ(r.status, c.status) << c.behaviour;
+        if (c.body_size >= 0) {
+            EXPECT_EQ(r.body.size(), c.body_size) << c.behaviour;
+        }
+        EXPECT_TRUE(client.wait_closed()) << c.behaviour;
+    }
+}
+
+// The lingering after the last answer ends when the client closes, when it has sent nothing
+// for the quiet time, or when the whole time is up however it keeps sending.
+TEST(HttpServerFaults, LingeringEndsWhenTheClientClosesFallsQuietOrTimeIsUp)
+{
+    qhttp::server_limits limits;
+    limits.linger_quiet_ms = 300;
+    limits.linger_total_ms = 1200;
+    http_test::server s(limits);
+    s.handler = answer_ok;
+    struct Case
+    {
+        const char* behaviour;
+        bool closes; // once it has read the end
+        int send_every_ms; // 0: sends nothing more
+        int at_least_ms; // from the end of the answer to the server's close
+        int at_most_ms;
+    };
+    const Case cases[] = {
+        { "client closes", true, 0, 0, 200 },
+        { "silent client", false, 0, 250, 1000 },
+        { "client that keeps sending", false, 100, 1100, 3000 },
+    };
+    for (const Case& c : cases) {
+        const int before = qhttp::tcp_stream::open_descriptors();
+        stubborn_client client(s.port());
+        client.send("GET / HTTP/1.1\r\nConnection: close\r\n\r\n");
+        ASSERT_TRUE(wait_until([&] { return client.read_to_end(); })) << c.behaviour;
+        QElapsedTimer since_end;
+        since_end.start();
+        if (c.closes)
+            client.close();
+        QTimer sender;
+        QObject::connect(&sender, &QTimer::timeout, [&] { client.send("x"); });
+        if (c.send_every_ms > 0)
+            sender.start(c.send_every_ms);
+        EXPECT_TRUE(
+            wait_until([&] { return qhttp::tcp_stream::open_descriptors() == before; }, 5000))
+            << c.behaviour;
+        EXPECT_GE(since_end.elapsed(), c.at_least_ms) << c.behaviour;
+        EXPECT_LE(since_end.elapsed(), c.at_most_ms) << c.behaviour;
     }
 }

@@ -132,6 +132,18 @@ TEST(HttpServer, BurstOfConnectsWaitsInTheSystemsBacklog)
         ::close(fd);
 }
 
+TEST(HttpServer, DescriptorReserveGrowsWithTheLimit)
+{
+    struct Case
+    {
+        qint64 limit;
+        qint64 reserve;
+    };
+    const Case cases[] = { { 64, 16 }, { 1024, 16 }, { 1088, 17 }, { 1048576, 16384 } };
+    for (const Case& c : cases)
+        EXPECT_EQ(qhttp::descriptor_reserve::size_for(c.limit), c.reserve) << c.limit;
+}
+
 TEST(HttpServer, AnswerHeadersKeepOrderReplaceByNameAndCarryOneLength)
 {
     http_test::server s;

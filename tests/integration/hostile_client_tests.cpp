@@ -41,10 +41,12 @@ qint64 cpu_ticks(qint64 pid)
 struct raw_socket
 {
     int fd = -1;
+    // receive_buffer 0: the system's own, growing as needed.
     raw_socket(quint16 port, int receive_buffer)
     {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+        if (receive_buffer > 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
@@ -67,6 +69,34 @@ struct raw_socket
         return ::poll(&p, 1, ms) > 0;
     }
 };
+
+// Sends `bytes` while reading whatever comes, until the gateway ends the connection; false when
+// it ended with a reset (or did not end within `wait_ms`).
+bool exchange(raw_socket& client, const QByteArray& bytes, QByteArray& received, int wait_ms)
+{
+    qint64 sent = 0;
+    char buffer[65536];
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < wait_ms) {
+        const short events = POLLIN | (sent < bytes.size() ? POLLOUT : 0);
+        client.wait(events, 100);
+        if (sent < bytes.size()) {
+            const ssize_t n = ::send(
+                client.fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+            if (n > 0)
+                sent += n;
+        }
+        ssize_t n;
+        while ((n = ::recv(client.fd, buffer, sizeof buffer, 0)) > 0)
+            received.append(buffer, int(n));
+        if (n == 0)
+            return true;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+    }
+    return false;
+}
 
 // Counts the 404 answers in a stream that comes in pieces.
 struct answer_counter
@@ -181,36 +211,56 @@ TEST_F(gateway_fixture, a_head_that_comes_too_slowly_closes_its_connection)
     EXPECT_EQ(later.status, 404);
 }
 
+// Out of descriptors, the sanitizer's own memory probe (it needs a pipe) fails, and its dynamic
+// type check then reports any virtual call it has not yet cached: noise that says nothing of the
+// gateway, so a gateway brought to its descriptor limit runs without that check.
+class descriptor_limit_test : public gateway_fixture
+{
+protected:
+    void start_gateway_for_the_limit()
+    {
+        QFile suppressions(scratch.filePath("ubsan.supp"));
+        ASSERT_TRUE(suppressions.open(QIODevice::WriteOnly));
+        suppressions.write("vptr:*\n");
+        suppressions.close();
+        const QByteArray ubsan = qgetenv("UBSAN_OPTIONS");
+        qputenv("UBSAN_OPTIONS", ubsan + ":suppressions=" + suppressions.fileName().toUtf8());
+        start_gateway({ { "GENERAL_SETTINGS/LOG_LEVEL", "WARNING" } });
+        if (ubsan.isNull())
+            qunsetenv("UBSAN_OPTIONS");
+        else
+            qputenv("UBSAN_OPTIONS", ubsan);
+    }
+    int open_descriptors() const
+    {
+        return QDir(QStringLiteral("/proc/%1/fd").arg(gateway->pid()))
+            .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
+            .size();
+    }
+    void set_limit(int limit) const
+    {
+        const QString text = QString::number(limit);
+        ASSERT_EQ(
+            QProcess::execute("prlimit",
+                { "--pid", QString::number(gateway->pid()), "--nofile=" + text + ":" + text }),
+            0);
+    }
+    QTemporaryDir scratch;
+};
+
+// The descriptors the listener leaves free near the limit (the smallest reserve).
+constexpr int smallest_reserve = 16;
+
 // Out of descriptors, the gateway stops accepting for a moment instead of spinning on its
 // listener, keeps serving the connections it has, warns at most once a minute, and takes the
 // waiting client as soon as descriptors are free again.
-TEST_F(gateway_fixture, out_of_descriptors_pauses_accepting_and_keeps_serving)
+TEST_F(descriptor_limit_test, out_of_descriptors_pauses_accepting_and_keeps_serving)
 {
-    // Out of descriptors, the sanitizer's own memory probe (it needs a pipe) fails, and its
-    // dynamic type check then reports any virtual call it has not yet cached: noise that says
-    // nothing of the gateway, so this one gateway runs without that check.
-    QTemporaryDir scratch;
-    QFile suppressions(scratch.filePath("ubsan.supp"));
-    ASSERT_TRUE(suppressions.open(QIODevice::WriteOnly));
-    suppressions.write("vptr:*\n");
-    suppressions.close();
-    const QByteArray ubsan = qgetenv("UBSAN_OPTIONS");
-    qputenv("UBSAN_OPTIONS", ubsan + ":suppressions=" + suppressions.fileName().toUtf8());
-    start_gateway({ { "GENERAL_SETTINGS/LOG_LEVEL", "WARNING" } });
-    if (ubsan.isNull())
-        qunsetenv("UBSAN_OPTIONS");
-    else
-        qputenv("UBSAN_OPTIONS", ubsan);
+    start_gateway_for_the_limit();
     const qint64 pid = gateway->pid();
-    const int open_now = QDir(QStringLiteral("/proc/%1/fd").arg(pid))
-                             .entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)
-                             .size();
-    const QString limit = QString::number(open_now + 2);
-    ASSERT_EQ(QProcess::execute(
-                  "prlimit", { "--pid", QString::number(pid), "--nofile=" + limit + ":" + limit }),
-        0);
+    set_limit(open_descriptors() + smallest_reserve + 2);
 
-    // Connections are taken until the descriptors run out; the first one left unserved waits in
+    // Connections are taken until only the reserve is free; the first one left unserved waits in
     // the backlog (the links to the absent broker may hold a descriptor or not meanwhile).
     std::vector<std::unique_ptr<raw_http>> held;
     std::unique_ptr<raw_http> waiting;
@@ -256,4 +306,98 @@ TEST_F(gateway_fixture, out_of_descriptors_pauses_accepting_and_keeps_serving)
     raw_response answer;
     ASSERT_TRUE(waiting->read(answer, 5000)) << "accepted once descriptors are free";
     EXPECT_EQ(answer.status, 404);
+}
+
+// A client that asks for the close, or speaks 1.0, and goes on sending gets the whole of its last
+// answer: the gateway reads and drops what follows until the client has had the end. A client
+// that then keeps the connection open does not hold up a stop.
+TEST_F(gateway_fixture, the_last_answer_arrives_whole_while_the_client_still_sends)
+{
+    const QByteArray body(1024 * 1024, 'b');
+    const QByteArray answer
+        = "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+    target.script(http_target::behaviour::answer, answer + body);
+    start_gateway({ { "GENERAL_SETTINGS/LOG_LEVEL", "ERROR" } });
+    const QByteArray auth = "Authorization: Bearer " + token(payload()) + "\r\n";
+    const QByteArray more = QByteArray("GET /api/y HTTP/1.1\r\n\r\n").repeated(80000); // 2 MB
+    struct row
+    {
+        const char* behaviour;
+        QByteArray request;
+    };
+    const row rows[] = {
+        { "1.1 asking to close", "GET /api/x HTTP/1.1\r\nConnection: close\r\n" + auth + "\r\n" },
+        { "1.0", "GET /api/x HTTP/1.0\r\n" + auth + "\r\n" },
+    };
+    for (const row& r : rows) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            raw_socket client(gateway->port(), 0);
+            ASSERT_GE(client.fd, 0);
+            QByteArray received;
+            EXPECT_TRUE(exchange(client, r.request + more, received, 20000))
+                << r.behaviour << ": reset after " << received.size() << " bytes";
+            const int head_end = received.indexOf("\r\n\r\n") + 4;
+            EXPECT_EQ(received.size() - head_end, body.size()) << r.behaviour;
+            EXPECT_TRUE(received.endsWith(body.right(100))) << r.behaviour;
+        }
+    }
+
+    raw_socket lingering(gateway->port(), 0);
+    QByteArray received;
+    const QByteArray last = "GET /nothing HTTP/1.0\r\n\r\n";
+    ::send(lingering.fd, last.constData(), size_t(last.size()), MSG_NOSIGNAL);
+    while (!received.contains("\r\n\r\n") && lingering.wait(POLLIN, 5000)) {
+        char buffer[4096];
+        const ssize_t n = ::recv(lingering.fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        received.append(buffer, int(n));
+    }
+    ASSERT_TRUE(received.startsWith("HTTP/1.1 404"));
+    QElapsedTimer stopping;
+    stopping.start();
+    gateway->stop();
+    EXPECT_LT(stopping.elapsed(), 2000) << "a stop does not wait for lingering connections";
+}
+
+// At the limit the listener leaves descriptors free for the connections it has: their forwards
+// all go through while a crowd waits to be accepted, and the crowd's successors are served once
+// it has left.
+TEST_F(descriptor_limit_test, descriptors_are_held_back_for_the_forwards_of_open_connections)
+{
+    start_gateway_for_the_limit();
+    const QByteArray forward
+        = "GET /api/x HTTP/1.1\r\nAuthorization: Bearer " + token(payload()) + "\r\n\r\n";
+    std::vector<std::unique_ptr<raw_http>> clients;
+    for (int i = 0; i < 8; ++i) {
+        clients.push_back(std::make_unique<raw_http>(gateway->port()));
+        clients.back()->send(forward);
+        raw_response r;
+        ASSERT_TRUE(clients.back()->read(r));
+        ASSERT_EQ(r.status, 200);
+    }
+    set_limit(64);
+    std::vector<std::unique_ptr<raw_socket>> crowd;
+    for (int i = 0; i < 150; ++i)
+        crowd.push_back(std::make_unique<raw_socket>(gateway->port(), 0));
+    ASSERT_TRUE(gateway->wait_for_output("out of file descriptors", 5000))
+        << gateway->output().constData();
+
+    QMap<int, int> statuses;
+    for (int round = 0; round < 10; ++round) {
+        for (auto& client : clients)
+            client->send(forward);
+        for (auto& client : clients) {
+            raw_response r;
+            ++statuses[client->read(r) ? r.status : 0];
+        }
+    }
+    EXPECT_EQ(statuses.value(200), 80) << "answers by status: " << statuses.size();
+    for (auto it = statuses.begin(); it != statuses.end(); ++it)
+        EXPECT_TRUE(it.key() == 200) << it.value() << " answered " << it.key();
+
+    crowd.clear();
+    const raw_response later = raw_http::request(
+        gateway->port(), "GET", "/api/x", { bearer(token(payload())) }, {}, 10000);
+    EXPECT_EQ(later.status, 200) << "served once the crowd has left";
 }
