@@ -20,8 +20,9 @@ class rabbit_queue;
 
 // One broker connection with one channel, living in the Qt event loop. The login runs on a
 // worker (rabbit_connector); after that every frame is read through a socket notifier and
-// never waited for. Any failure, a channel closed by the broker included, drops the whole
-// connection and a new one is made after the reconnect interval.
+// never waited for, and on plain TCP written without waiting: what the socket does not take
+// leaves through a write notifier. Any failure, a channel closed by the broker included, drops
+// the whole connection and a new one is made after the reconnect interval.
 class rabbit_client : public QObject, private write_batch::member
 {
     Q_OBJECT
