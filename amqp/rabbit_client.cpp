@@ -61,7 +61,10 @@ rabbit_client::rabbit_client(logger& log, const QString& name, QObject* parent)
 {
     reconnect_timer_.setSingleShot(true);
     connect(&reconnect_timer_, &QTimer::timeout, this, &rabbit_client::start_attempt);
-    connect(&heartbeat_timer_, &QTimer::timeout, this, &rabbit_client::drain);
+    connect(&heartbeat_timer_, &QTimer::timeout, this, &rabbit_client::on_heartbeat_tick);
+    write_timer_.setSingleShot(true);
+    connect(&write_timer_, &QTimer::timeout, this,
+        [this] { lose(QStringLiteral("write time-out"), false); });
 }
 
 rabbit_client::~rabbit_client()
@@ -69,11 +72,15 @@ rabbit_client::~rabbit_client()
     write_batch::leave(this);
     // What is still held goes out if the socket takes it at once; a frame cut short must not
     // be followed by the goodbye.
-    if (session_ && output_.write_to(session_->get(), 0) != AMQP_STATUS_OK)
+    if (session_
+        && output_.send_to(amqp_get_sockfd(session_->get()))
+            != rabbit_output_buffer::send_result::all_sent)
         session_->forget_login();
     connector_.reset();
     delete notifier_;
     notifier_ = nullptr;
+    delete write_notifier_;
+    write_notifier_ = nullptr;
     session_.reset();
 }
 
@@ -118,10 +125,18 @@ void rabbit_client::on_attempt_done(
     generation_ = delivery_tag::next_generation(generation_);
     draining_ = false;
     drain_posted_ = false;
-    notifier_ = new QSocketNotifier(amqp_get_sockfd(session_->get()), QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &rabbit_client::drain);
-    // The library sends and checks heartbeats only inside its calls, so a timer makes them.
-    const int heartbeat = amqp_get_heartbeat(session_->get());
+    const int fd = amqp_get_sockfd(session_->get());
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        read_since_tick_ = true;
+        drain();
+    });
+    write_notifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    write_notifier_->setEnabled(false);
+    connect(write_notifier_, &QSocketNotifier::activated, this, &rabbit_client::send_output);
+    read_since_tick_ = wrote_since_tick_ = false;
+    silent_ticks_ = 0;
+    const int heartbeat = session_->heartbeat_s();
     if (heartbeat > 0)
         heartbeat_timer_.start(std::max(1000, heartbeat * 1000 / 4));
     QPointer<rabbit_client> self(this);
@@ -185,6 +200,7 @@ bool rabbit_client::end_write(int status, const char* operation)
         return false;
     }
     if (!buffered_) {
+        wrote_since_tick_ = true;
         drain_if_buffered();
         return true;
     }
@@ -200,29 +216,62 @@ void rabbit_client::end_write_batch()
 
 bool rabbit_client::flush_output()
 {
-    if (!session_ || output_.empty())
+    // While the socket is full its write notifier sends, when it can take more.
+    if (!session_ || output_.empty() || write_notifier_->isEnabled())
         return true;
-    const int status = output_.write_to(session_->get(), rabbit_connector::write_timeout_ms);
-    if (status == AMQP_STATUS_OK)
+    return send_output();
+}
+
+bool rabbit_client::send_output()
+{
+    if (!session_)
+        return false;
+    bool moved = false;
+    const auto result = output_.send_to(amqp_get_sockfd(session_->get()), &moved);
+    if (moved)
+        wrote_since_tick_ = true;
+    switch (result) {
+    case rabbit_output_buffer::send_result::all_sent:
+        if (write_notifier_->isEnabled()) {
+            write_notifier_->setEnabled(false);
+            write_timer_.stop();
+        }
         return true;
-    lose(status == AMQP_STATUS_TIMEOUT ? QStringLiteral("write time-out")
-                                       : QStringLiteral("send failed: ") + describe_status(status),
-        false);
+    case rabbit_output_buffer::send_result::socket_full:
+        // The time-out counts from the last byte that left.
+        if (moved || !write_timer_.isActive())
+            write_timer_.start(rabbit_connector::write_timeout_ms);
+        write_notifier_->setEnabled(true);
+        return true;
+    case rabbit_output_buffer::send_result::failed:
+        break;
+    }
+    lose(QStringLiteral("send failed: ") + QString::fromLocal8Bit(std::strerror(errno)), false);
     return false;
 }
 
 bool rabbit_client::send_method(
     amqp_method_number_t method, void* decoded, rabbit_queue* waiter, amqp_method_number_t reply)
 {
-    // Rare requests go through the library, after whatever was written before them.
-    if (!session_ || !flush_output() || !writable())
+    if (!session_)
         return false;
-    const int status
-        = amqp_send_method(session_->get(), rabbit_connector::channel, method, decoded);
+    int status;
+    if (buffered_) {
+        // Behind whatever was written before, and out now rather than at the end of the pass.
+        status = output_.add_method(
+            rabbit_connector::channel, method, decoded, amqp_get_frame_max(session_->get()));
+        if (status == AMQP_STATUS_OK && !flush_output())
+            return false;
+    } else {
+        if (!writable())
+            return false;
+        status = amqp_send_method(session_->get(), rabbit_connector::channel, method, decoded);
+    }
     if (status != AMQP_STATUS_OK) {
         lose(QStringLiteral("send failed: ") + describe_status(status), false);
         return false;
     }
+    wrote_since_tick_ = true;
     replies_.push_back(pending_reply { waiter, reply });
     drain_if_buffered();
     return true;
@@ -262,6 +311,13 @@ bool rabbit_client::reject(uint64_t tag, bool requeue)
 bool rabbit_client::publish(const QString& exchange, const QByteArray& routing_key,
     const QByteArray& body, const QString& content_type)
 {
+    if (buffered_ && session_ && output_.pending() + size_t(body.size()) > max_unsent_bytes) {
+        if (log_.accepts(LOG_DEBUG))
+            log_line(log_, LOG_DEBUG)
+                << name_ << ": publish dropped, " << QString::number(output_.pending())
+                << " bytes wait for the broker already";
+        return false;
+    }
     if (!begin_write())
         return false;
     const QByteArray ex = exchange.toUtf8();
@@ -278,6 +334,43 @@ bool rabbit_client::publish(const QString& exchange, const QByteArray& routing_k
             view(routing_key), 0, 0, &properties, view(body));
     }
     return end_write(status, "publish");
+}
+
+void rabbit_client::on_heartbeat_tick()
+{
+    if (!session_)
+        return;
+    // Four ticks to the agreed heartbeat time; the broker sends twice in that time, and two of
+    // them without a byte from it means the broker or the path to it is gone.
+    if (read_since_tick_)
+        silent_ticks_ = 0;
+    else if (++silent_ticks_ >= 8) {
+        lose(QStringLiteral("no heartbeat from broker"), false);
+        return;
+    }
+    read_since_tick_ = false;
+    if (!wrote_since_tick_)
+        send_heartbeat();
+    wrote_since_tick_ = false;
+    // Over TLS the library may hold records the notifier does not see.
+    drain();
+}
+
+void rabbit_client::send_heartbeat()
+{
+    if (buffered_) {
+        // Bytes still on their way keep the connection busy by themselves.
+        if (output_.empty() && output_.add_heartbeat() == AMQP_STATUS_OK)
+            flush_output();
+        return;
+    }
+    amqp_frame_t heartbeat {};
+    heartbeat.frame_type = AMQP_FRAME_HEARTBEAT;
+    if (writable()) {
+        const int status = amqp_send_frame(session_->get(), &heartbeat);
+        if (status != AMQP_STATUS_OK)
+            lose(QStringLiteral("send failed: ") + describe_status(status), false);
+    }
 }
 
 void rabbit_client::drain_if_buffered()
@@ -379,7 +472,12 @@ void rabbit_client::handle_method(amqp_channel_t channel, const amqp_method_t& m
                                    .arg(m->reply_code)
                                    .arg(copy_text(m->reply_text));
         amqp_connection_close_ok_t ok {};
-        amqp_send_method(session_->get(), 0, AMQP_CONNECTION_CLOSE_OK_METHOD, &ok);
+        if (!buffered_)
+            amqp_send_method(session_->get(), 0, AMQP_CONNECTION_CLOSE_OK_METHOD, &ok);
+        else if (output_.add_method(
+                     0, AMQP_CONNECTION_CLOSE_OK_METHOD, &ok, amqp_get_frame_max(session_->get()))
+            == AMQP_STATUS_OK)
+            output_.send_to(amqp_get_sockfd(session_->get()));
         lose(reason, false);
         return;
     }
@@ -391,9 +489,19 @@ void rabbit_client::handle_method(amqp_channel_t channel, const amqp_method_t& m
             true);
         return;
     }
-    case AMQP_BASIC_CANCEL_METHOD:
-        lose(QStringLiteral("consumer cancelled by broker"), true);
+    case AMQP_BASIC_CANCEL_METHOD: {
+        // The broker dropped a consumer (its queue deleted, a node lost); the connection
+        // stays, the queue's owner sets the consumer up again.
+        auto* m = static_cast<const amqp_basic_cancel_t*>(method.decoded);
+        auto it = consumers_.find(copy_bytes(m->consumer_tag));
+        if (it == consumers_.end())
+            return;
+        QPointer<rabbit_queue> queue = it->second;
+        consumers_.erase(it);
+        if (queue)
+            queue->on_cancelled();
         return;
+    }
     case AMQP_BASIC_DELIVER_METHOD: {
         auto* m = static_cast<const amqp_basic_deliver_t*>(method.decoded);
         incoming_ = incoming_content {};
@@ -407,8 +515,17 @@ void rabbit_client::handle_method(amqp_channel_t channel, const amqp_method_t& m
             = reuse_text(recent_.routing_key, m->routing_key);
         return;
     }
-    case AMQP_CONNECTION_BLOCKED_METHOD:
+    case AMQP_CONNECTION_BLOCKED_METHOD: {
+        // Until it is lifted the broker reads nothing more from a connection that publishes:
+        // what is sent meanwhile waits in the output buffer.
+        auto* m = static_cast<const amqp_connection_blocked_t*>(method.decoded);
+        log_line(log_, LOG_WARNING)
+            << name_ << ": broker blocks publishing: " << copy_text(m->reason);
+        return;
+    }
     case AMQP_CONNECTION_UNBLOCKED_METHOD:
+        log_line(log_, LOG_INFORM) << name_ << ": broker takes publishing again";
+        return;
     case AMQP_BASIC_RETURN_METHOD:
         return;
     default:
@@ -444,16 +561,21 @@ void rabbit_client::lose(const QString& reason, bool socket_alive)
     in_write_batch_ = false;
     // Frames still held go before the goodbye while the socket is alive and takes them at
     // once; a frame cut short must not be followed by anything.
-    if (socket_alive && output_.write_to(session_->get(), 0) != AMQP_STATUS_OK)
+    if (socket_alive
+        && output_.send_to(amqp_get_sockfd(session_->get()))
+            != rabbit_output_buffer::send_result::all_sent)
         socket_alive = false;
     output_.clear();
     if (!socket_alive)
         session_->forget_login();
     heartbeat_timer_.stop();
-    // The notifier may be the sender of the signal that led here.
-    notifier_->setEnabled(false);
-    notifier_->deleteLater();
-    notifier_ = nullptr;
+    write_timer_.stop();
+    // A notifier may be the sender of the signal that led here.
+    for (QSocketNotifier** n : { &notifier_, &write_notifier_ }) {
+        (*n)->setEnabled(false);
+        (*n)->deleteLater();
+        *n = nullptr;
+    }
     session_.reset();
     draining_ = false;
     replies_.clear();

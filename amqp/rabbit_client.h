@@ -20,8 +20,9 @@ class rabbit_queue;
 
 // One broker connection with one channel, living in the Qt event loop. The login runs on a
 // worker (rabbit_connector); after that every frame is read through a socket notifier and
-// never waited for. Any failure, a channel closed by the broker included, drops the whole
-// connection and a new one is made after the reconnect interval.
+// never waited for, and on plain TCP written without waiting: what the socket does not take
+// leaves through a write notifier. Any failure, a channel closed by the broker included, drops
+// the whole connection and a new one is made after the reconnect interval.
 class rabbit_client : public QObject, private write_batch::member
 {
     Q_OBJECT
@@ -35,13 +36,17 @@ public:
     bool is_connected() const { return session_ != nullptr; }
     // The queue object for a name; the same object across reconnections.
     rabbit_queue* create_queue(const QString& name);
-    // Hands one message to the socket; false when it could not (it is lost then).
+    // Hands one message to the connection; false when it could not (it is lost then), the
+    // unsent bytes of the connection being at their cap included.
     bool publish(const QString& exchange, const QByteArray& routing_key, const QByteArray& body,
         const QString& content_type);
 
     // Test seam: production keeps 30,000 ms.
     static void set_reconnect_interval_ms(int ms);
     static int reconnect_interval_ms();
+
+    // Bytes a plain-TCP connection holds for a broker that does not read, at most.
+    static constexpr size_t max_unsent_bytes = size_t(64) << 20;
 
 signals:
     void connected();
@@ -83,8 +88,12 @@ private:
     bool begin_write();
     bool end_write(int status, const char* operation);
     void end_write_batch() override;
-    // Sends what output_ holds; false when the connection is lost by now.
+    // Sends what output_ holds as far as the socket takes it; the rest leaves when the socket
+    // is writable again. False when the connection is lost by now.
     bool flush_output();
+    bool send_output();
+    void on_heartbeat_tick();
+    void send_heartbeat();
     void handle_frame(const amqp_frame_t& frame);
     void handle_method(amqp_channel_t channel, const amqp_method_t& method);
     void finish_content();
@@ -102,7 +111,14 @@ private:
     quint64 attempt_ = 0;
     std::shared_ptr<rabbit_session> session_;
     QSocketNotifier* notifier_ = nullptr;
+    // On while output_ waits for the socket to take more.
+    QSocketNotifier* write_notifier_ = nullptr;
+    // Runs while output_ waits: nothing left for the write time-out ends the connection.
+    QTimer write_timer_;
     QTimer heartbeat_timer_;
+    bool read_since_tick_ = false;
+    bool wrote_since_tick_ = false;
+    int silent_ticks_ = 0;
     QTimer reconnect_timer_;
     uint16_t generation_ = 0;
     bool draining_ = false;

@@ -46,11 +46,23 @@ static std::shared_ptr<rabbit_session> open_session(
     timeval handshake = to_timeval(rabbit_connector::handshake_timeout_ms);
     amqp_set_handshake_timeout(conn, &handshake);
     QByteArray name_copy = name;
-    amqp_table_entry_t property;
-    property.key = amqp_cstring_bytes("connection_name");
-    property.value.kind = AMQP_FIELD_KIND_UTF8;
-    property.value.value.bytes = amqp_bytes_t { size_t(name_copy.size()), name_copy.data() };
-    amqp_table_t properties { 1, &property };
+    // The broker tells a client that announces these when it stops reading (an alarm) and
+    // when it drops a consumer (its queue deleted); others learn nothing.
+    amqp_table_entry_t capabilities[2];
+    capabilities[0].key = amqp_cstring_bytes("connection.blocked");
+    capabilities[1].key = amqp_cstring_bytes("consumer_cancel_notify");
+    for (amqp_table_entry_t& capability : capabilities) {
+        capability.value.kind = AMQP_FIELD_KIND_BOOLEAN;
+        capability.value.value.boolean = 1;
+    }
+    amqp_table_entry_t property[2];
+    property[0].key = amqp_cstring_bytes("connection_name");
+    property[0].value.kind = AMQP_FIELD_KIND_UTF8;
+    property[0].value.value.bytes = amqp_bytes_t { size_t(name_copy.size()), name_copy.data() };
+    property[1].key = amqp_cstring_bytes("capabilities");
+    property[1].value.kind = AMQP_FIELD_KIND_TABLE;
+    property[1].value.value.table = amqp_table_t { 2, capabilities };
+    amqp_table_t properties { 2, property };
     amqp_rpc_reply_t reply = amqp_login_with_properties(conn, ep.vhost.constData(), 0,
         rabbit_connector::frame_max, rabbit_connector::heartbeat_s, &properties,
         AMQP_SASL_METHOD_PLAIN, ep.user.constData(), ep.password.constData());
@@ -68,6 +80,10 @@ static std::shared_ptr<rabbit_session> open_session(
         *error = QStringLiteral("channel open failed: ") + describe_reply(reply);
         return nullptr;
     }
+    // Heartbeats are sent and checked by the client, which knows where its frames end.
+    session->set_heartbeat_s(amqp_get_heartbeat(conn));
+    amqp_tune_connection(
+        conn, amqp_get_channel_max(conn), amqp_get_frame_max(conn), /* heartbeat */ 0);
     amqp_maybe_release_buffers(conn);
     return session;
 }

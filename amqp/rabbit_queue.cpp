@@ -112,6 +112,12 @@ void rabbit_queue::deliver(const rabbit_delivery& delivery)
     emit message_received();
 }
 
+void rabbit_queue::on_cancelled()
+{
+    consumer_tag_.clear();
+    emit cancelled();
+}
+
 void rabbit_queue::reset()
 {
     buffer_.clear();

@@ -45,12 +45,15 @@ signals:
     void declared();
     void bound();
     void message_received();
+    // The broker dropped this queue's consumer; deliveries already taken may still be acked.
+    void cancelled();
 
 private:
     friend class rabbit_client;
     rabbit_queue(rabbit_client* client, const QString& name);
     void on_reply(amqp_method_number_t method);
     void deliver(const rabbit_delivery& delivery);
+    void on_cancelled();
     // The channel is gone: unacknowledged deliveries go back to the broker by themselves.
     void reset();
 

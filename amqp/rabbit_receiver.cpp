@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QJsonDocument>
+#include <algorithm>
 
 rabbit_receiver::rabbit_receiver(
     logger& log, rabbit_receiver_config config, QObject* parent, bool raw, bool routekey)
@@ -19,6 +20,12 @@ rabbit_receiver::rabbit_receiver(
         Qt::DirectConnection);
     connect(&client_, &rabbit_client::connected, this, &rabbit_receiver::connected,
         Qt::DirectConnection);
+    restore_timer_.setSingleShot(true);
+    connect(&restore_timer_, &QTimer::timeout, this, [this] {
+        last_restore_.start();
+        if (client_.is_connected())
+            set_up();
+    });
     client_.connect_to_host(config_.url, config_.vhost);
     log_line(log_, LOG_DEBUG) << "rabbit_man_receiver_impl inited to path <<"
                               << mask_url_password(config_.url) << ", queue " << config_.queue
@@ -27,15 +34,33 @@ rabbit_receiver::rabbit_receiver(
 
 void rabbit_receiver::connected()
 {
+    restore_timer_.stop();
+    log_line(log_, LOG_DEBUG) << " Rabbit_man_ul: connected";
+    set_up();
+}
+
+void rabbit_receiver::set_up()
+{
     if (queue_)
         queue_->disconnect();
-    log_line(log_, LOG_DEBUG) << " Rabbit_man_ul: connected";
     queue_ = client_.create_queue(config_.queue);
     connect(queue_, &rabbit_queue::declared, this, &rabbit_receiver::on_queue_declared);
+    connect(queue_, &rabbit_queue::cancelled, this, &rabbit_receiver::on_consumer_cancelled);
     if (!queue_->declare(config_.queue_options, config_.declare_arguments))
         return; // the connection is gone again; the client said so
     log_line(log_, LOG_DEBUG) << " rabbit_receiver: Connected";
     emit conn_estimated();
+}
+
+void rabbit_receiver::on_consumer_cancelled()
+{
+    const int interval = rabbit_client::reconnect_interval_ms();
+    const qint64 since = last_restore_.isValid() ? last_restore_.elapsed() : interval;
+    const int wait = int(std::max<qint64>(0, interval - since));
+    log_line(log_, LOG_WARNING) << " Rabbit_man_ul: the broker cancelled the consumer of queue "
+                                << config_.queue << ", set up again in " << wait << " ms";
+    if (!restore_timer_.isActive())
+        restore_timer_.start(wait);
 }
 
 void rabbit_receiver::on_queue_declared()
@@ -138,6 +163,7 @@ void rabbit_receiver::reject_message(uint64_t message_tag)
 
 void rabbit_receiver::disconnected()
 {
+    restore_timer_.stop();
     log_line(log_, LOG_ERROR) << " Rabbit_man_ul: Disconnected";
 }
 

@@ -5,12 +5,14 @@
 #include "app/logger.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPair>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 #include <cstdint>
 
@@ -56,6 +58,9 @@ private slots:
     void connected();
 
 private:
+    // Declares the queue, binds it and consumes, one step after the other.
+    void set_up();
+    void on_consumer_cancelled();
     void on_queue_declared();
     void on_queue_bound(QList<QPair<QString, QString>> pending);
     void start_consuming();
@@ -64,6 +69,10 @@ private:
     rabbit_receiver_config config_;
     rabbit_queue* queue_ = nullptr;
     rabbit_delivery current_;
+    // A consumer the broker cancelled is set up again on the same connection: at once, and
+    // after that no more often than once a reconnect interval.
+    QTimer restore_timer_;
+    QElapsedTimer last_restore_;
     logger& log_;
     bool raw_;
     bool routekey_;

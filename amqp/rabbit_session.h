@@ -19,10 +19,15 @@ public:
     void set_logged_in() { logged_in_ = true; }
     // The socket is dead or the broker already closed: skip the goodbye.
     void forget_login() { logged_in_ = false; }
+    // The heartbeat agreed with the broker, in seconds (0: none). The library's own heartbeats
+    // are off: it would write them in the middle of frames that are still on their way.
+    int heartbeat_s() const { return heartbeat_s_; }
+    void set_heartbeat_s(int seconds) { heartbeat_s_ = seconds; }
 
 private:
     amqp_connection_state_t state_;
     bool logged_in_ = false;
+    int heartbeat_s_ = 0;
 };
 
 // Readable texts for librabbitmq results, for log lines.

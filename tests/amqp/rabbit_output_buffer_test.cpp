@@ -108,6 +108,43 @@ step reject(uint64_t tag, bool requeue)
     };
 }
 
+step declare(const QByteArray& queue)
+{
+    return step {
+        [=](amqp_connection_state_t state) {
+            amqp_queue_declare_t method {};
+            method.queue = view(queue);
+            method.auto_delete = 1;
+            method.arguments = amqp_empty_table;
+            return amqp_send_method(state, 1, AMQP_QUEUE_DECLARE_METHOD, &method);
+        },
+        [=](rabbit_output_buffer& out, int frame_max) {
+            amqp_queue_declare_t method {};
+            method.queue = view(queue);
+            method.auto_delete = 1;
+            method.arguments = amqp_empty_table;
+            return out.add_method(1, AMQP_QUEUE_DECLARE_METHOD, &method, frame_max);
+        },
+    };
+}
+
+step heartbeat()
+{
+    return step {
+        [](amqp_connection_state_t state) {
+            amqp_frame_t frame {};
+            frame.frame_type = AMQP_FRAME_HEARTBEAT;
+            return amqp_send_frame(state, &frame);
+        },
+        [](rabbit_output_buffer& out, int) { return out.add_heartbeat(); },
+    };
+}
+
+bool send_all(rabbit_output_buffer& out, amqp_connection_state_t state)
+{
+    return out.send_to(amqp_get_sockfd(state)) == rabbit_output_buffer::send_result::all_sent;
+}
+
 TEST(RabbitOutputBuffer, WritesTheBytesTheLibraryWrites)
 {
     const QByteArray command
@@ -135,6 +172,9 @@ TEST(RabbitOutputBuffer, WritesTheBytesTheLibraryWrites)
                 ack(uint64_t(1) << 40, false) } },
         { "long names and a key of 255 bytes", 131072,
             { publish(QByteArray(255, 'e'), QByteArray(255, 'k'), "text/plain", command) } },
+        { "a set-up method between publishes", 131072,
+            { publish("ex", "k", "text/plain", command), declare("gw.queue"), ack(4, false) } },
+        { "a heartbeat", 131072, { heartbeat(), ack(5, false) } },
     };
     for (const row& r : rows) {
         wire expected(r.frame_max);
@@ -146,7 +186,7 @@ TEST(RabbitOutputBuffer, WritesTheBytesTheLibraryWrites)
             ASSERT_EQ(s.buffered(out, r.frame_max), AMQP_STATUS_OK) << r.behaviour;
         }
         EXPECT_FALSE(out.empty()) << r.behaviour;
-        ASSERT_EQ(out.write_to(got.state(), 1000), AMQP_STATUS_OK) << r.behaviour;
+        ASSERT_TRUE(send_all(out, got.state())) << r.behaviour;
         EXPECT_TRUE(out.empty()) << r.behaviour;
         const QByteArray want = expected.read_all();
         EXPECT_FALSE(want.isEmpty()) << r.behaviour;
@@ -179,11 +219,11 @@ TEST(RabbitOutputBuffer, RefusedFrameLeavesWhatWasHeldIntact)
             out.add_publish(1, r.exchange, "k", r.content_type, "second", 131072), AMQP_STATUS_OK)
             << r.behaviour;
 
-    ASSERT_EQ(out.write_to(got.state(), 1000), AMQP_STATUS_OK);
+    ASSERT_TRUE(send_all(out, got.state()));
     EXPECT_EQ(got.read_all().toHex(), expected.read_all().toHex());
 }
 
-TEST(RabbitOutputBuffer, SocketThatTakesNothingEndsInATimeOut)
+TEST(RabbitOutputBuffer, WhatAFullSocketDoesNotTakeLeavesLaterInOrder)
 {
     wire w(131072);
     ASSERT_TRUE(w.state());
@@ -192,12 +232,39 @@ TEST(RabbitOutputBuffer, SocketThatTakesNothingEndsInATimeOut)
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     ::setsockopt(w.peer(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     rabbit_output_buffer out;
-    const QByteArray body(64 * 1024, 'z');
-    for (int i = 0; i < 64; ++i)
+    rabbit_output_buffer whole;
+    for (int i = 0; i < 32; ++i) {
+        const QByteArray body(64 * 1024, char('a' + i % 26));
         ASSERT_EQ(out.add_publish(1, "ex", "k", "text/plain", body, 131072), AMQP_STATUS_OK);
-    // Nobody reads the peer: the write has to give up after its time-out.
-    EXPECT_EQ(out.write_to(w.state(), 50), AMQP_STATUS_TIMEOUT);
+        ASSERT_EQ(whole.add_publish(1, "ex", "k", "text/plain", body, 131072), AMQP_STATUS_OK);
+    }
+    const size_t total = out.pending();
+
+    // Nobody reads the peer: the write returns at once with the rest held.
+    bool moved = false;
+    EXPECT_EQ(out.send_to(fd, &moved), rabbit_output_buffer::send_result::socket_full);
+    EXPECT_TRUE(moved);
+    EXPECT_GT(out.pending(), 0u);
+    EXPECT_LT(out.pending(), total);
+    EXPECT_EQ(out.send_to(fd, &moved), rabbit_output_buffer::send_result::socket_full);
+    EXPECT_FALSE(moved);
+
+    // The peer reads: the rest leaves, and the bytes are those of one write of everything.
+    QByteArray got = w.read_all();
+    for (int rounds = 0; rounds < 100000 && !out.empty(); ++rounds) {
+        out.send_to(fd);
+        got += w.read_all();
+    }
+    got += w.read_all();
     EXPECT_TRUE(out.empty());
+    wire reference(131072);
+    QByteArray want;
+    const int reference_fd = amqp_get_sockfd(reference.state());
+    while (whole.send_to(reference_fd) != rabbit_output_buffer::send_result::all_sent)
+        want += reference.read_all();
+    want += reference.read_all();
+    EXPECT_EQ(size_t(got.size()), total);
+    EXPECT_TRUE(got == want);
 }
 
 } // namespace

@@ -102,6 +102,26 @@ TEST_F(PublisherOnBroker, EverythingPublishedInOnePassArrivesWholeAndInOrder)
     }
 }
 
+TEST_F(PublisherOnBroker, UnsentBytesAreCappedAndWhatIsBeyondIsDropped)
+{
+    // All in one pass, before any of it can leave: the 65th message would pass the cap.
+    const int size = (1 << 20) - 4096;
+    const int count = 70;
+    for (int i = 0; i < count; ++i)
+        publisher->publish_string(QByteArray::number(i) + ':' + QByteArray(size, 'c'), "k");
+    EXPECT_EQ(logs.count("publish dropped, "), count - 64);
+    for (int i = 0; i < 64; ++i) {
+        const auto got = probe.wait_get(queue);
+        ASSERT_TRUE(got) << "message " << i;
+        ASSERT_TRUE(got->body.startsWith(QByteArray::number(i) + ':')) << "message " << i;
+    }
+    publisher->publish_string("after", "k");
+    const auto after = probe.wait_get(queue);
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(after->body == "after") << "the dropped ones never left";
+    EXPECT_EQ(connections, 1);
+}
+
 TEST_F(PublisherOnBroker, RefusesRoutingKeysLongerThanAmqpCarries)
 {
     const QString longest(255, 'a');
