@@ -2,6 +2,9 @@
 
 #include <QFile>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,13 +15,55 @@ namespace {
 // same path in Qt's cache; a process-wide counter keeps their time stamps apart.
 std::atomic<time_t> next_copy_time { 1000000000 };
 
-QByteArray read_content(const QString& path)
+// The file's content, or why there is none: `absent` for no file at the path, `failure` for one
+// that cannot be read.
+struct file_content
 {
-    QFile file(path);
-    // A missing or unreadable file reads as empty, which gives every default.
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    QByteArray bytes;
+    bool absent = false;
+    QString failure;
+};
+
+QString error_text(int error)
+{
+    return QString::fromLocal8Bit(::strerror(error));
+}
+
+file_content read_content(const QByteArray& native_path)
+{
+    file_content content;
+    // Non-blocking, so that a FIFO at the path cannot hold the event loop; it is refused below.
+    const int fd = ::open(native_path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            content.absent = true;
+        else
+            content.failure = error_text(errno);
+        return content;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        content.failure = error_text(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        content.failure = QStringLiteral("not a regular file");
+    } else {
+        char buffer[16384];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got > 0) {
+                content.bytes.append(buffer, int(got));
+            } else if (got == 0) {
+                break;
+            } else if (errno != EINTR) {
+                content.failure = error_text(errno);
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (!content.failure.isEmpty())
+        content.bytes.clear();
+    return content;
 }
 
 bool write_all(int fd, const QByteArray& content)
@@ -56,12 +101,20 @@ std::uint64_t ini_snapshot::refresh()
     const file_stamp now = file_stamp::of(native_path_);
     if (version_ != 0 && trusted_ && now == stamp_)
         return version_;
-    QByteArray content = read_content(path_);
+    file_content read = read_content(native_path_);
     stamp_ = now;
-    trusted_ = !now.changed_within(racy_window_);
-    if (version_ != 0 && content == content_)
+    failure_ = read.failure;
+    if (!failure_.isEmpty() && has_read_) {
+        // Tried again at the next call, whatever the stamp says then: a descriptor may have
+        // come free meanwhile.
+        trusted_ = false;
         return version_;
-    content_ = std::move(content);
+    }
+    has_read_ = failure_.isEmpty();
+    trusted_ = has_read_ && !now.changed_within(racy_window_);
+    if (version_ != 0 && read.bytes == content_)
+        return version_;
+    content_ = std::move(read.bytes);
     ++version_;
     publish(content_);
     return version_;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/notice_gate.h"
 #include "http/qhttp_types.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
@@ -137,7 +137,7 @@ private:
     QTcpServer* tcp_ = nullptr;
     QSocketNotifier* accept_notifier_ = nullptr;
     QTimer* accept_retry_ = nullptr;
-    QElapsedTimer pause_told_; // when acceptPaused was last emitted
+    notice_gate pause_notice_; // acceptPaused at most once a minute
     TServerHandler handler_;
     server_limits limits_;
 };
