@@ -170,7 +170,7 @@ struct config_factory::conf_cache
     std::uint64_t refresh()
     {
         const std::uint64_t version = snapshot.refresh();
-        if (!snapshot.failure().isEmpty() && snapshot.has_read() && may_warn(read_notice))
+        if (snapshot.failed() && snapshot.has_read() && may_warn(read_notice))
             log_line(*log, LOG_WARNING)
                 << QStringLiteral("Config file %1 cannot be read (%2); the settings read before "
                                   "are kept")
@@ -337,7 +337,7 @@ bool config_factory::readable() const
 {
     std::lock_guard<std::mutex> lock(cache_->mutex);
     cache_->refresh();
-    return cache_->snapshot.failure().isEmpty();
+    return !cache_->snapshot.failed();
 }
 
 std::uint64_t config_factory::parse_count() const

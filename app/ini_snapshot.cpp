@@ -15,19 +15,18 @@ namespace {
 // same path in Qt's cache; a process-wide counter keeps their time stamps apart.
 std::atomic<time_t> next_copy_time { 1000000000 };
 
+// Something other than a regular file at the path; apart from every errno value.
+constexpr int not_regular_file = -1;
+
 // The file's content, or why there is none: `absent` for no file at the path, `failure` for one
-// that cannot be read.
+// that cannot be read. Kept free of text, since it is looked at again at every pass while the
+// file cannot be read.
 struct file_content
 {
     QByteArray bytes;
     bool absent = false;
-    QString failure;
+    int failure = 0;
 };
-
-QString error_text(int error)
-{
-    return QString::fromLocal8Bit(::strerror(error));
-}
 
 file_content read_content(const QByteArray& native_path)
 {
@@ -38,14 +37,14 @@ file_content read_content(const QByteArray& native_path)
         if (errno == ENOENT)
             content.absent = true;
         else
-            content.failure = error_text(errno);
+            content.failure = errno;
         return content;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0) {
-        content.failure = error_text(errno);
+        content.failure = errno;
     } else if (!S_ISREG(st.st_mode)) {
-        content.failure = QStringLiteral("not a regular file");
+        content.failure = not_regular_file;
     } else {
         char buffer[16384];
         for (;;) {
@@ -55,13 +54,13 @@ file_content read_content(const QByteArray& native_path)
             } else if (got == 0) {
                 break;
             } else if (errno != EINTR) {
-                content.failure = error_text(errno);
+                content.failure = errno;
                 break;
             }
         }
     }
     ::close(fd);
-    if (!content.failure.isEmpty())
+    if (content.failure != 0)
         content.bytes.clear();
     return content;
 }
@@ -104,13 +103,13 @@ std::uint64_t ini_snapshot::refresh()
     file_content read = read_content(native_path_);
     stamp_ = now;
     failure_ = read.failure;
-    if (!failure_.isEmpty() && has_read_) {
+    if (failure_ != 0 && has_read_) {
         // Tried again at the next call, whatever the stamp says then: a descriptor may have
         // come free meanwhile.
         trusted_ = false;
         return version_;
     }
-    has_read_ = failure_.isEmpty();
+    has_read_ = failure_ == 0;
     trusted_ = has_read_ && !now.changed_within(racy_window_);
     if (version_ != 0 && read.bytes == content_)
         return version_;
@@ -118,6 +117,13 @@ std::uint64_t ini_snapshot::refresh()
     ++version_;
     publish(content_);
     return version_;
+}
+
+QString ini_snapshot::failure() const
+{
+    if (failure_ == not_regular_file)
+        return QStringLiteral("not a regular file");
+    return failure_ == 0 ? QString() : QString::fromLocal8Bit(::strerror(failure_));
 }
 
 void ini_snapshot::publish(const QByteArray& content)

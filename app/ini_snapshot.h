@@ -26,8 +26,10 @@ public:
     // error, something other than a file at the path) reads as empty only until the file has
     // been read once; after that the content read last is kept, and the next call tries again.
     std::uint64_t refresh();
-    // Why the last call could not read the file; empty when it could, or found no file.
-    const QString& failure() const { return failure_; }
+    // Whether the last call could not read the file (it could, or found no file: false), and
+    // why.
+    bool failed() const { return failure_ != 0; }
+    QString failure() const;
     // Whether the content in use was read from the file (or the file was found missing).
     bool has_read() const { return has_read_; }
     // The path to hand to QSettings for the current version.
@@ -42,7 +44,7 @@ private:
     file_stamp stamp_;
     bool trusted_ = false;
     QByteArray content_;
-    QString failure_;
+    int failure_ = 0; // errno, or not_regular_file
     bool has_read_ = false;
     std::uint64_t version_ = 0;
     int fd_ = -1;
