@@ -31,15 +31,9 @@ public:
     virtual int dl_index_of(QString db_id) = 0;
     virtual QString dl_db_id_of(int index) = 0;
 
-    // The three above for a list, one result per entry in order. A store that asks a server
-    // overrides them to ask once for all.
-    virtual QList<int> register_dl_indexes(const QStringList& db_ids)
-    {
-        QList<int> indexes;
-        for (const QString& db_id : db_ids)
-            indexes.append(register_dl_index(db_id));
-        return indexes;
-    }
+    // The two look-ups above for a list, one result per entry in order. A store that asks a
+    // server overrides them to ask once for all. Registrations have no list form: each one
+    // stores, and is answered, before the next is asked.
     virtual QList<int> dl_indexes_of(const QStringList& db_ids)
     {
         QList<int> indexes;

@@ -273,41 +273,25 @@ QHash<QString, QHash<QString, QSet<int>>> redis_helper::hw_type_devices_by_clien
 
 int redis_helper::register_dl_index(QString db_id)
 {
-    return keeps_dl_map_ ? register_dl_indexes({ db_id }).first() : dl_index_from_db_id(db_id);
-}
-
-QList<int> redis_helper::register_dl_indexes(const QStringList& db_ids)
-{
     if (!keeps_dl_map_)
-        return access_helper::register_dl_indexes(db_ids);
-    QList<int> indexes;
-    if (db_ids.isEmpty())
-        return indexes;
+        return dl_index_from_db_id(db_id);
     check_connection();
-    QList<QList<QByteArray>> counters;
-    for (int i = 0; i < db_ids.size(); ++i)
-        counters.append({ "HINCRBY", dl_index_key, "last", "1" });
-    // Any error reply raises before an index is handed out, so a caller never gets an index
-    // whose mapping was not stored.
-    for (const RedisClient::Reply& counter : connection->pipeline(counters, dl_map_db)) {
-        no_error(counter, "HINCRBY");
-        if (counter.type != RedisClient::Reply::Integer)
-            throw RedisClient::Connection::Exception("HINCRBY: unexpected reply shape");
-        if (counter.integer < std::numeric_limits<int>::min()
-            || counter.integer > std::numeric_limits<int>::max())
-            throw RedisClient::Connection::Exception("HINCRBY: downlink index out of range");
-        indexes.append(static_cast<int>(counter.integer));
-    }
-    QList<QList<QByteArray>> pairs;
-    for (int i = 0; i < db_ids.size(); ++i) {
-        const QByteArray index_text = QByteArray::number(indexes[i]);
-        const QByteArray db_id = db_ids[i].toUtf8();
-        pairs.append({ "HSET", dl_db_id_key, db_id, index_text });
-        pairs.append({ "HSET", dl_index_key, index_text, db_id });
-    }
-    for (const RedisClient::Reply& stored : connection->pipeline(pairs, dl_map_db))
-        no_error(stored, "HSET");
-    return indexes;
+    // One command after another, each waiting for its reply: the first error ends the
+    // registration before anything further is stored, and raises before the index is handed
+    // out, so a caller never gets an index whose mapping was not stored.
+    const RedisClient::Reply counter = no_error(
+        connection->command({ "HINCRBY", dl_index_key, "last", "1" }, dl_map_db), "HINCRBY");
+    if (counter.type != RedisClient::Reply::Integer)
+        throw RedisClient::Connection::Exception("HINCRBY: unexpected reply shape");
+    if (counter.integer < std::numeric_limits<int>::min()
+        || counter.integer > std::numeric_limits<int>::max())
+        throw RedisClient::Connection::Exception("HINCRBY: downlink index out of range");
+    const int index = static_cast<int>(counter.integer);
+    const QByteArray index_text = QByteArray::number(index);
+    const QByteArray id = db_id.toUtf8();
+    no_error(connection->command({ "HSET", dl_db_id_key, id, index_text }, dl_map_db), "HSET");
+    no_error(connection->command({ "HSET", dl_index_key, index_text, id }, dl_map_db), "HSET");
+    return index;
 }
 
 QHash<QByteArray, QByteArray> redis_helper::dl_map_fields(

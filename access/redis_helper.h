@@ -37,7 +37,6 @@ public:
     int register_dl_index(QString db_id) override;
     int dl_index_of(QString db_id) override;
     QString dl_db_id_of(int index) override;
-    QList<int> register_dl_indexes(const QStringList& db_ids) override;
     QList<int> dl_indexes_of(const QStringList& db_ids) override;
     QStringList dl_db_ids_of(const QList<int>& indexes) override;
 

@@ -2,11 +2,11 @@
 
 #include "app/config_conversions.h"
 #include "app/ini_snapshot.h"
+#include "app/notice_gate.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSettings>
 #include <QSysInfo>
+#include <optional>
 
 namespace {
 
@@ -69,7 +69,15 @@ rabbit_api_config parse_rabbit_api_config(const QString& path, const rabbit_grou
     return conf;
 }
 
-global_conf parse_global_conf(const QString& path, const QDateTime& start_time)
+// The SIGN_KEY last read from the file; none until the file has given one.
+using sign_key_memory = std::optional<QString>;
+
+// Every key takes its default when the file does not give it, except SIGN_KEY once the file
+// has given one: the built-in key is public, and a file emptied for a moment, or a line above
+// the key that the ini format does not understand, must not make it valid. `sign_key_kept` then
+// tells that the key read before was kept.
+global_conf parse_global_conf(const QString& path, const QDateTime& start_time,
+    sign_key_memory& sign_key_read, bool& sign_key_kept)
 {
     group_reader ini(path, general_group);
     global_conf conf;
@@ -119,17 +127,21 @@ global_conf parse_global_conf(const QString& path, const QDateTime& start_time)
     conf.PATH_GRELM_CONF = ini.text("PATH_GRELM_CONF", "/usr/bin/GRELMA/grelm.ini");
     conf.PATH_UPDATE = as_directory(ini.text("PATH_UPDATE", "update/"));
     conf.PATH_UI = as_directory(ini.text("PATH_UI", "ui/"));
-    conf.SIGN_KEY = ini.text("SIGN_KEY", "tusnib_**#&");
+    sign_key_kept = false;
+    if (ini.contains("SIGN_KEY")) {
+        conf.SIGN_KEY = ini.text("SIGN_KEY", "");
+        sign_key_read = conf.SIGN_KEY;
+    } else if (sign_key_read) {
+        conf.SIGN_KEY = *sign_key_read;
+        sign_key_kept = true;
+    } else {
+        conf.SIGN_KEY = QStringLiteral("tusnib_**#&");
+    }
 
     conf.AUTH_REDIRECT
         = ini.text("AUTH_REDIRECT", conf.GATEWEBFACE ? QStringLiteral("/") : external_auth_site);
     conf.start_time = start_time;
     return conf;
-}
-
-auto global_parser(const QDateTime& start_time)
-{
-    return [start_time](const QString& path) { return parse_global_conf(path, start_time); };
 }
 
 auto api_link_parser()
@@ -149,15 +161,29 @@ struct cached_record
 struct config_factory::conf_cache
 {
     conf_cache(const QString& path, std::chrono::milliseconds racy_window)
-        : snapshot(path, racy_window)
+        : path(path)
+        , snapshot(path, racy_window)
     { }
+
+    // The version of the file's content in use; a failed read keeps the content read before,
+    // which is said in a WARNING.
+    std::uint64_t refresh()
+    {
+        const std::uint64_t version = snapshot.refresh();
+        if (snapshot.failed() && snapshot.has_read() && may_warn(read_notice))
+            log_line(*log, LOG_WARNING)
+                << QStringLiteral("Config file %1 cannot be read (%2); the settings read before "
+                                  "are kept")
+                       .arg(path, snapshot.failure());
+        return version;
+    }
 
     // Serves the record from memory while the file's content is the one it was parsed from.
     template <class T, class Parse>
     std::shared_ptr<const T> get(cached_record<T>& record, Parse parse)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return current(record, snapshot.refresh(), parse);
+        return current(record, refresh(), parse);
     }
 
     // The record of snapshot `version`; the caller holds the lock.
@@ -172,21 +198,44 @@ struct config_factory::conf_cache
         return record.value;
     }
 
+    std::shared_ptr<const global_conf> global_conf_of(std::uint64_t version, const QDateTime& start)
+    {
+        return current(global, version, [this, &start](const QString& settings_path) {
+            bool kept = false;
+            global_conf conf = parse_global_conf(settings_path, start, sign_key_read, kept);
+            if (kept && may_warn(sign_key_notice))
+                log_line(*log, LOG_WARNING)
+                    << QStringLiteral("Config file %1 gives no SIGN_KEY (missing or emptied, the "
+                                      "key removed, or a line above it not understood); the key "
+                                      "read before is kept")
+                           .arg(path);
+            return conf;
+        });
+    }
+
     // For the settings read once at start-up: always parsed, from the current content.
     template <class Read>
     auto read(Read read_settings)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        snapshot.refresh();
+        refresh();
         return read_settings(snapshot.settings_path());
     }
 
+    // A WARNING of one kind at most once a minute, composed only when it is written.
+    bool may_warn(notice_gate& gate) { return log && log->accepts(LOG_WARNING) && gate.open(); }
+
     std::mutex mutex;
+    const QString path;
     ini_snapshot snapshot;
     cached_record<global_conf> global;
     cached_record<rabbit_api_config> api_link;
     cached_record<rabbit_api_config> ram_link;
     std::uint64_t parses = 0;
+    sign_key_memory sign_key_read;
+    logger* log = nullptr; // the process's logger, once made
+    notice_gate read_notice;
+    notice_gate sign_key_notice;
 };
 
 config_factory::config_factory(const QString& ini_path, std::chrono::milliseconds racy_window)
@@ -199,7 +248,8 @@ config_factory::~config_factory() = default;
 
 global_conf config_factory::read_global_conf() const
 {
-    return *cache_->get(cache_->global, global_parser(start_time_));
+    std::lock_guard<std::mutex> lock(cache_->mutex);
+    return *cache_->global_conf_of(cache_->refresh(), start_time_);
 }
 
 rabbit_api_config config_factory::read_rabbit_api_config() const
@@ -216,8 +266,8 @@ rabbit_api_config config_factory::read_ram_rabbit_api_config() const
 request_settings config_factory::read_request_settings() const
 {
     std::lock_guard<std::mutex> lock(cache_->mutex);
-    const std::uint64_t version = cache_->snapshot.refresh();
-    return request_settings { cache_->current(cache_->global, version, global_parser(start_time_)),
+    const std::uint64_t version = cache_->refresh();
+    return request_settings { cache_->global_conf_of(version, start_time_),
         cache_->current(cache_->api_link, version, api_link_parser()) };
 }
 
@@ -276,15 +326,18 @@ logger& config_factory::get_logger(const QString& name)
     loggers_.emplace(name, std::move(made));
     if (wanted.has_level)
         result.set_level(parse_log_level(wanted.level));
+    if (name.isEmpty()) {
+        std::lock_guard<std::mutex> cache_lock(cache_->mutex);
+        cache_->log = &result;
+    }
     return result;
 }
 
 bool config_factory::readable() const
 {
-    if (!QFileInfo::exists(path_))
-        return true;
-    QFile file(path_);
-    return file.open(QIODevice::ReadOnly);
+    std::lock_guard<std::mutex> lock(cache_->mutex);
+    cache_->refresh();
+    return !cache_->snapshot.failed();
 }
 
 std::uint64_t config_factory::parse_count() const

@@ -48,7 +48,8 @@ public:
 
     const QString& path() const { return path_; }
     const QDateTime& start_time() const { return start_time_; }
-    // False when the ini file exists but cannot be read (the defaults are used then).
+    // False when the ini file is there but cannot be read: the defaults are used then until
+    // the file has been read, and the settings read last after that.
     bool readable() const;
     // How often the records read per request (global_conf and the two AMQP link settings) were
     // parsed; while the file's content stays the same they are served from memory.

@@ -2,6 +2,9 @@
 
 #include <QFile>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,13 +15,54 @@ namespace {
 // same path in Qt's cache; a process-wide counter keeps their time stamps apart.
 std::atomic<time_t> next_copy_time { 1000000000 };
 
-QByteArray read_content(const QString& path)
+// Something other than a regular file at the path; apart from every errno value.
+constexpr int not_regular_file = -1;
+
+// The file's content, or why there is none: `absent` for no file at the path, `failure` for one
+// that cannot be read. Kept free of text, since it is looked at again at every pass while the
+// file cannot be read.
+struct file_content
 {
-    QFile file(path);
-    // A missing or unreadable file reads as empty, which gives every default.
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    QByteArray bytes;
+    bool absent = false;
+    int failure = 0;
+};
+
+file_content read_content(const QByteArray& native_path)
+{
+    file_content content;
+    // Non-blocking, so that a FIFO at the path cannot hold the event loop; it is refused below.
+    const int fd = ::open(native_path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            content.absent = true;
+        else
+            content.failure = errno;
+        return content;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        content.failure = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        content.failure = not_regular_file;
+    } else {
+        char buffer[16384];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got > 0) {
+                content.bytes.append(buffer, int(got));
+            } else if (got == 0) {
+                break;
+            } else if (errno != EINTR) {
+                content.failure = errno;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (content.failure != 0)
+        content.bytes.clear();
+    return content;
 }
 
 bool write_all(int fd, const QByteArray& content)
@@ -56,15 +100,30 @@ std::uint64_t ini_snapshot::refresh()
     const file_stamp now = file_stamp::of(native_path_);
     if (version_ != 0 && trusted_ && now == stamp_)
         return version_;
-    QByteArray content = read_content(path_);
+    file_content read = read_content(native_path_);
     stamp_ = now;
-    trusted_ = !now.changed_within(racy_window_);
-    if (version_ != 0 && content == content_)
+    failure_ = read.failure;
+    if (failure_ != 0 && has_read_) {
+        // Tried again at the next call, whatever the stamp says then: a descriptor may have
+        // come free meanwhile.
+        trusted_ = false;
         return version_;
-    content_ = std::move(content);
+    }
+    has_read_ = failure_ == 0;
+    trusted_ = has_read_ && !now.changed_within(racy_window_);
+    if (version_ != 0 && read.bytes == content_)
+        return version_;
+    content_ = std::move(read.bytes);
     ++version_;
     publish(content_);
     return version_;
+}
+
+QString ini_snapshot::failure() const
+{
+    if (failure_ == not_regular_file)
+        return QStringLiteral("not a regular file");
+    return failure_ == 0 ? QString() : QString::fromLocal8Bit(::strerror(failure_));
 }
 
 void ini_snapshot::publish(const QByteArray& content)

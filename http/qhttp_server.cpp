@@ -17,8 +17,6 @@ namespace {
 // wait meanwhile stay in the kernel's backlog.
 constexpr int starved_accept_retry_ms = 250;
 
-constexpr qint64 pause_notice_interval_ms = 60 * 1000;
-
 int head_timeout_default_ms = 60000;
 
 } // namespace
@@ -164,10 +162,8 @@ void QHttpServer::pause_accepting()
 {
     accept_notifier_->setEnabled(false);
     accept_retry_->start(starved_accept_retry_ms);
-    if (!pause_told_.isValid() || pause_told_.hasExpired(pause_notice_interval_ms)) {
-        pause_told_.start();
+    if (pause_notice_.open())
         emit acceptPaused();
-    }
 }
 
 void QHttpServer::accept(qintptr descriptor)

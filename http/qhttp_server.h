@@ -1,9 +1,9 @@
 #pragma once
 
+#include "app/notice_gate.h"
 #include "http/qhttp_descriptor_reserve.h"
 #include "http/qhttp_types.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
@@ -145,7 +145,7 @@ private:
     QTcpServer* tcp_ = nullptr;
     QSocketNotifier* accept_notifier_ = nullptr;
     QTimer* accept_retry_ = nullptr;
-    QElapsedTimer pause_told_; // when acceptPaused was last emitted
+    notice_gate pause_notice_; // acceptPaused at most once a minute
     descriptor_reserve reserve_;
     TServerHandler handler_;
     server_limits limits_;

@@ -72,8 +72,8 @@ void request_gone_notice::arm(std::shared_ptr<std::atomic<bool>> gone, logger& l
 
 void request_processing::open(request_gone_notice& notice)
 {
-    open_request_record(statistics_, context_.email, uuid_, url_text_,
-        QDateTime::currentDateTimeUtc(), conf_->STATISTIC_HISTORY_LENGTH);
+    open_request_record(statistics_, context_.email, uuid_, url_text_, clock_reading::now(),
+        conf_->STATISTIC_HISTORY_LENGTH);
 
     // The DEBUG lines below are composed only when they are written.
     const bool debug = log_.accepts(LOG_DEBUG);

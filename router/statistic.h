@@ -20,10 +20,11 @@ QString request_state_name(request_state state);
 struct request_record
 {
     request_state status = WAIT;
-    QDateTime time;
+    QDateTime time; // shown
     QString url;
     QString uuid;
     qint32 exec_ms = -1;
+    qint64 started_ms = 0; // on the monotonic clock: where the execution time starts
 };
 
 // One client's request statistics, keyed in the map by the token's e-mail.

@@ -6,7 +6,7 @@
 #include <limits>
 
 void open_request_record(statistic_map& statistics, const QString& email, const QString& uuid,
-    const QString& url, const QDateTime& now, int history_length)
+    const QString& url, const clock_reading& now, int history_length)
 {
     statistic& entry = statistics[email];
     const int cap = qMax(history_length, min_history_cap);
@@ -21,8 +21,9 @@ void open_request_record(statistic_map& statistics, const QString& email, const 
     record.exec_ms = -1;
     record.uuid = uuid;
     record.url = url;
-    record.time = now;
-    entry.last_time = now;
+    record.time = now.wall;
+    record.started_ms = now.monotonic_ms;
+    entry.last_time = now.wall;
     entry.count_request += 1;
 
     while (entry.history.size() > cap)
@@ -70,17 +71,17 @@ bool set_request_state(
 
 int request_done(const QString& email, const QString& uuid, statistic_map& statistics, logger& log)
 {
-    return request_done(email, uuid, statistics, log, QDateTime::currentDateTimeUtc());
+    return request_done(email, uuid, statistics, log, clock_reading::now());
 }
 
 int request_done(const QString& email, const QString& uuid, statistic_map& statistics, logger& log,
-    const QDateTime& now)
+    const clock_reading& now)
 {
     statistic& entry = statistics[email];
     request_record* record = find_record(entry, uuid);
     if (!record)
         return 0;
-    record->exec_ms = clamp_to_int32(now.toMSecsSinceEpoch() - record->time.toMSecsSinceEpoch());
+    record->exec_ms = clamp_to_int32(now.monotonic_ms - record->started_ms);
     record->status = EXECUTED;
     entry.exec_ms_sum += record->exec_ms;
     if (log.accepts(LOG_DEBUG))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "router/clock_reading.h"
 #include "router/statistic.h"
 
 #include <QDateTime>
@@ -21,20 +22,22 @@ struct statistic_settings
 constexpr int min_history_cap = 1000;
 
 // Opens the record of a request just taken in: prepends a WAIT record to the caller's
-// history, stamps `last_time` and counts the request. The history is capped at
+// history, stamps it and `last_time` with the wall time, starts its execution time on the
+// monotonic clock and counts the request. The history is capped at
 // max(history_length, min_history_cap), dropping the oldest records.
 void open_request_record(statistic_map& statistics, const QString& email, const QString& uuid,
-    const QString& url, const QDateTime& now, int history_length);
+    const QString& url, const clock_reading& now, int history_length);
 
 // Sets the state of the caller's record of request `uuid`; false when it is no longer there.
 bool set_request_state(
     statistic_map& statistics, const QString& email, const QString& uuid, request_state state);
 
 // Marks the record of request `uuid` executed, adds its execution time to the period's sum
-// and logs it. Returns the execution time in ms, or 0 when the record is gone.
+// and logs it. Returns the execution time in ms (on the monotonic clock), or 0 when the record
+// is gone.
 int request_done(const QString& email, const QString& uuid, statistic_map& statistics, logger& log);
 int request_done(const QString& email, const QString& uuid, statistic_map& statistics, logger& log,
-    const QDateTime& now);
+    const clock_reading& now);
 
 // Whether a client's load ban is still running at `now`.
 bool is_banned(const statistic& entry, const QDateTime& now);

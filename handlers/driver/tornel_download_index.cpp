@@ -21,21 +21,12 @@ QString status_answer(const QString& status)
 bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_helper& access)
 {
     const QJsonObject part = reply.object();
-    QStringList keys;
-    QStringList db_ids;
     for (auto it = part.begin(); it != part.end(); ++it) {
         const QString db_id = it.value().toObject().value(QLatin1String("bd_id")).toString();
         // The Redis store would hand out a fresh index even for an empty id.
-        if (db_id.isEmpty()) {
-            replies.merged.insert(it.key(), 0);
-            continue;
-        }
-        keys.append(it.key());
-        db_ids.append(db_id);
+        const int index = db_id.isEmpty() ? 0 : access.register_dl_index(db_id);
+        replies.merged.insert(it.key(), index);
     }
-    const QList<int> indexes = access.register_dl_indexes(db_ids);
-    for (int i = 0; i < keys.size(); ++i)
-        replies.merged.insert(keys[i], indexes[i]);
     if (!replies.count())
         return false;
     reply = keyed_answer(QStringLiteral("cmd_id"), replies.merged);

@@ -5,10 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <chrono>
 #include <ctime>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -70,8 +74,8 @@ TEST(ConfCache, ChangesAreSeenByTheNextRead)
             [](temp_ini& ini) { ini.replace(general("k4")); }, "k4" },
         { "edit in place, trusted cache", milliseconds(0),
             [](temp_ini& ini) { ini.write(general("k5")); }, "k5" },
-        { "file removed gives defaults", milliseconds(0),
-            [](temp_ini& ini) { QFile::remove(ini.path()); }, "tusnib_**#&" },
+        { "file removed gives defaults, but for the key read before", milliseconds(0),
+            [](temp_ini& ini) { QFile::remove(ini.path()); }, "k1" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.behaviour);
@@ -177,6 +181,132 @@ TEST(ConfCache, FileCreatedAfterStartIsSeen)
     EXPECT_EQ(factory.parse_count(), 1u) << "a missing file is cached like any other state";
     ini.write(general("new"));
     EXPECT_EQ(factory.read_global_conf().SIGN_KEY, "new");
+}
+
+// Once read, the settings do not fall back to the built-in SIGN_KEY (public in every copy of the
+// program), nor to every default when the file is there but cannot be read; each time a WARNING
+// says so, at most once a minute of each kind.
+TEST(ConfCache, SettingsReadStayWhenTheFileFails)
+{
+    const auto put = [](const QByteArray& content) {
+        return [content](temp_ini& ini) { ini.write(content); };
+    };
+    const auto at_path = [](bool directory) {
+        return [directory](temp_ini& ini) {
+            const QByteArray path = QFile::encodeName(ini.path());
+            ASSERT_TRUE(QFile::remove(ini.path()));
+            ASSERT_EQ(directory ? ::mkdir(path, 0700) : ::mkfifo(path, 0600), 0);
+        };
+    };
+    const char* const built_in = "tusnib_**#&";
+    const struct
+    {
+        const char* behaviour;
+        std::function<void(temp_ini&)> change;
+        const char* sign_key;
+        int period_ms;
+        const char* queue;
+        const char* warning; // in the log; null: none
+    } rows[] = {
+        { "emptied: the key is kept, the rest follows the file", put(""), "k1", 60000,
+            "cmd.in.tolvik", "gives no SIGN_KEY" },
+        { "a stray line above the key hides it: kept",
+            put("[GENERAL_SETTINGS]\nSTATISTIC_PERIOD=9\n[[[broken\nSIGN_KEY=k2\n"), "k1", 9000,
+            "cmd.in.tolvik", "gives no SIGN_KEY" },
+        { "the key removed: kept", put("[GENERAL_SETTINGS]\nSTATISTIC_PERIOD=9\n"), "k1", 9000,
+            "cmd.in.tolvik", "gives no SIGN_KEY" },
+        { "file removed: defaults but the key", [](temp_ini& ini) { QFile::remove(ini.path()); },
+            "k1", 60000, "cmd.in.tolvik", "gives no SIGN_KEY" },
+        { "a directory at the path: everything kept", at_path(true), "k1", 7000, "q_k1",
+            "cannot be read (not a regular file)" },
+        { "a FIFO at the path: everything kept, nothing waits", at_path(false), "k1", 7000, "q_k1",
+            "cannot be read (not a regular file)" },
+        { "a new key is taken", put("[GENERAL_SETTINGS]\nSIGN_KEY=k2\n"), "k2", 60000,
+            "cmd.in.tolvik", nullptr },
+        { "an empty key is a key", put("[GENERAL_SETTINGS]\nSIGN_KEY=\n"), "", 60000,
+            "cmd.in.tolvik", nullptr },
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.behaviour);
+        temp_ini ini;
+        const QString log_path = ini.dir_path() + "/gorvex.log";
+        ini.write("[GENERAL_SETTINGS]\nLOG_LEVEL=WARNING\nLOG_FILE_PATH=" + log_path.toUtf8() + "\n"
+            + general("k1"));
+        config_factory factory(ini.path(), milliseconds(0));
+        factory.get_logger(QString());
+        ASSERT_EQ(factory.read_global_conf().SIGN_KEY, "k1");
+
+        r.change(ini);
+        for (int look = 0; look < 2; ++look) {
+            const request_settings now = factory.read_request_settings();
+            EXPECT_EQ(now.conf->SIGN_KEY, r.sign_key);
+            EXPECT_EQ(now.conf->STATISTIC_PERIOD, r.period_ms);
+            EXPECT_EQ(now.rabbit->queue, r.queue);
+            EXPECT_EQ(factory.read_global_conf().SIGN_KEY, r.sign_key);
+        }
+        EXPECT_EQ(factory.readable(), !QString(r.warning).startsWith("cannot"));
+        QFile log(log_path);
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QString written = QString::fromUtf8(log.readAll());
+        const QString warning
+            = QStringLiteral("Warning : Config file %1 %2").arg(ini.path(), r.warning);
+        EXPECT_EQ(written.count(QStringLiteral("Warning")), r.warning ? 1 : 0)
+            << written.toStdString();
+        if (r.warning) {
+            EXPECT_TRUE(written.contains(warning)) << written.toStdString();
+        }
+    }
+
+    // A process that never read a key from its file has the built-in one.
+    temp_ini ini;
+    ini.write("[GENERAL_SETTINGS]\nSTATISTIC_PERIOD=9\n");
+    const config_factory factory(ini.path(), milliseconds(0));
+    EXPECT_EQ(factory.read_global_conf().SIGN_KEY, built_in);
+    QFile::remove(ini.path());
+    EXPECT_EQ(factory.read_global_conf().SIGN_KEY, built_in);
+}
+
+// A read that failed is tried again at the next look, and the file's content then applies.
+TEST(ConfCache, AFileReadableAgainIsReadAgain)
+{
+    temp_ini ini;
+    ini.write(general("k1"));
+    const config_factory factory(ini.path(), config_factory::default_racy_window);
+    ASSERT_EQ(factory.read_global_conf().SIGN_KEY, "k1");
+    QFile::remove(ini.path());
+    ASSERT_TRUE(QDir().mkdir(ini.path()));
+    EXPECT_EQ(factory.read_global_conf().SIGN_KEY, "k1");
+    ASSERT_TRUE(QDir().rmdir(ini.path()));
+    ini.write(general("k2"));
+    EXPECT_EQ(factory.read_global_conf().SIGN_KEY, "k2");
+    EXPECT_EQ(factory.read_global_conf().STATISTIC_PERIOD, 7000);
+}
+
+// With no descriptor free the file cannot be opened: the settings read before stay, and the
+// edit made meanwhile applies once a descriptor is free again.
+TEST(ConfCache, NoDescriptorFreeKeepsTheSettings)
+{
+    temp_ini ini;
+    ini.write(general("k1"));
+    const config_factory factory(ini.path(), milliseconds(0));
+    ASSERT_EQ(factory.read_global_conf().SIGN_KEY, "k1");
+    ini.write("[GENERAL_SETTINGS]\nSIGN_KEY=k2\n");
+
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest_free = ::dup(0);
+    ASSERT_GE(lowest_free, 0);
+    ::close(lowest_free);
+    rlimit none_free = saved;
+    none_free.rlim_cur = rlim_t(lowest_free);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none_free), 0);
+    const global_conf during = factory.read_global_conf();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(during.SIGN_KEY, "k1");
+    EXPECT_EQ(during.STATISTIC_PERIOD, 7000);
+    EXPECT_EQ(factory.read_global_conf().SIGN_KEY, "k2");
+    EXPECT_EQ(factory.read_global_conf().STATISTIC_PERIOD, 60000);
 }
 
 TEST(FileStamp, RecentChangeWindow)

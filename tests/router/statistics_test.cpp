@@ -13,6 +13,12 @@ namespace {
 
 const QDateTime t0 = QDateTime(QDate(2024, 3, 1), QTime(12, 0, 0), Qt::UTC);
 
+// `ms` after t0 on both clocks, the monotonic one counting from an arbitrary origin.
+clock_reading at(qint64 ms)
+{
+    return { t0.addMSecs(ms), 5000 + ms };
+}
+
 class RequestDone : public ::testing::Test
 {
 protected:
@@ -30,10 +36,10 @@ protected:
 
 TEST_F(RequestDone, MarksTheRecordAndAddsItsTime)
 {
-    open_request_record(map, "a@x", "{u1}", "/gateway/reboot", t0, 10);
-    open_request_record(map, "a@x", "{u2}", "/gateway/time", t0.addMSecs(100), 10);
+    open_request_record(map, "a@x", "{u1}", "/gateway/reboot", at(0), 10);
+    open_request_record(map, "a@x", "{u2}", "/gateway/time", at(100), 10);
 
-    EXPECT_EQ(request_done("a@x", "{u1}", map, log, t0.addMSecs(250)), 250);
+    EXPECT_EQ(request_done("a@x", "{u1}", map, log, at(250)), 250);
 
     const statistic& entry = map["a@x"];
     ASSERT_EQ(entry.history.size(), 2);
@@ -49,19 +55,47 @@ TEST_F(RequestDone, MarksTheRecordAndAddsItsTime)
 
 TEST_F(RequestDone, UnknownRequestChangesNothing)
 {
-    open_request_record(map, "a@x", "{u1}", "/x", t0, 10);
-    EXPECT_EQ(request_done("a@x", "{gone}", map, log, t0.addSecs(1)), 0);
-    EXPECT_EQ(request_done("b@x", "{u1}", map, log, t0.addSecs(1)), 0);
+    open_request_record(map, "a@x", "{u1}", "/x", at(0), 10);
+    EXPECT_EQ(request_done("a@x", "{gone}", map, log, at(1000)), 0);
+    EXPECT_EQ(request_done("b@x", "{u1}", map, log, at(1000)), 0);
     EXPECT_EQ(map["a@x"].exec_ms_sum, 0);
     EXPECT_EQ(map["a@x"].history.at(0).status, WAIT);
     EXPECT_FALSE(log_text().contains("executed"));
 }
 
+// Execution times, and the load and ban that follow from them, are measured on the monotonic
+// clock: a step of the wall clock while a request runs changes neither.
+TEST_F(RequestDone, AStepOfTheWallClockDoesNotCount)
+{
+    const qint64 hour = 3600 * 1000;
+    const struct
+    {
+        const char* behaviour;
+        qint64 wall_step_ms;
+    } rows[] = {
+        { "no step", 0 },
+        { "stepped an hour forward", hour },
+        { "stepped an hour back", -hour },
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.behaviour);
+        statistic_map stats;
+        open_request_record(stats, "a@x", "{u1}", "/x", at(0), 10);
+        clock_reading done = at(1500);
+        done.wall = done.wall.addMSecs(r.wall_step_ms);
+        EXPECT_EQ(request_done("a@x", "{u1}", stats, log, done), 1500);
+        EXPECT_EQ(stats["a@x"].history.at(0).time, t0) << "the shown time stays the wall time";
+        statistic_tick(stats, statistic_settings {}, done.wall);
+        EXPECT_DOUBLE_EQ(stats["a@x"].api_load_percent, 2.5);
+        EXPECT_FALSE(stats["a@x"].banned_to.isValid());
+    }
+}
+
 TEST(OpenRequestRecord, PrependsAWaitingRecordAndCounts)
 {
     statistic_map map;
-    open_request_record(map, "", "{1}", "/a?x=1", t0, 10);
-    open_request_record(map, "", "{2}", "/b", t0.addSecs(5), 10);
+    open_request_record(map, "", "{1}", "/a?x=1", at(0), 10);
+    open_request_record(map, "", "{2}", "/b", at(5000), 10);
     const statistic& entry = map[""];
     EXPECT_EQ(entry.count_request, 2);
     EXPECT_EQ(entry.last_time, t0.addSecs(5));
@@ -75,7 +109,7 @@ TEST(OpenRequestRecord, PrependsAWaitingRecordAndCounts)
     EXPECT_FALSE(set_request_state(map, "", "{3}", FAIL_TOKEN_EXPIRED));
     EXPECT_FALSE(set_request_state(map, "nobody", "{1}", FAIL_TOKEN_EXPIRED));
     map[""].count_request = std::numeric_limits<qint32>::max();
-    open_request_record(map, "", "{4}", "/c", t0, 10);
+    open_request_record(map, "", "{4}", "/c", at(0), 10);
     EXPECT_EQ(map[""].count_request, qint64(1) << 31) << "counts on past 32 bits";
 }
 
@@ -99,8 +133,8 @@ TEST(OpenRequestRecord, CapsTheHistoryBetweenTicks)
         logger log(QStringLiteral("stderr"), QString(), LOG_OFF);
         for (int i = 0; i < c.requests; ++i) {
             const QString id = QString::number(i);
-            open_request_record(map, "", id, "/" + id, t0.addMSecs(i), c.history_length);
-            request_done("", id, map, log, t0.addMSecs(i + 7)); // records reused must be reset
+            open_request_record(map, "", id, "/" + id, at(i), c.history_length);
+            request_done("", id, map, log, at(i + 7)); // records reused must be reset
         }
         const statistic& entry = map[""];
         EXPECT_EQ(entry.history.size(), c.kept) << c.name;
@@ -109,7 +143,7 @@ TEST(OpenRequestRecord, CapsTheHistoryBetweenTicks)
         EXPECT_EQ(entry.history.back().uuid, QString::number(c.requests - c.kept)) << c.name;
 
         const QString next = QString::number(c.requests);
-        open_request_record(map, "", next, "/next", t0.addSecs(99), c.history_length);
+        open_request_record(map, "", next, "/next", at(99000), c.history_length);
         const request_record& newest = map[""].history.front();
         EXPECT_EQ(newest.uuid, next) << c.name;
         EXPECT_EQ(newest.url, "/next") << c.name;
@@ -142,7 +176,7 @@ TEST_P(StatisticTick, CutsLoadsAndBans)
     const TickCase& c = GetParam();
     statistic_map map;
     for (int i = 0; i < c.history; ++i)
-        open_request_record(map, "c@x", QString::number(i), "/", t0, 10);
+        open_request_record(map, "c@x", QString::number(i), "/", at(0), 10);
     map["c@x"].exec_ms_sum = c.exec_ms_sum;
     map["c@x"].banned_to = c.banned_before;
 

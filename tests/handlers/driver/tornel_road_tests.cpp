@@ -1,8 +1,10 @@
 #include "access/redis_connection.h"
+#include "access/redis_helper.h"
 #include "routes/collector_set.h"
 #include "routes/road_fixture.h"
 
 #include "router/qt_print.h"
+#include "support/test_services.h"
 #include "tornel_json.h"
 
 #include <QDateTime>
@@ -33,7 +35,7 @@ protected:
         conf.R_REMOTE_ROUTE_KEY = "key.remote";
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0,
             [this](qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
-                dependency_container container { conf, store, log, rabbit, &forward_owner,
+                dependency_container container { conf, *under_test, log, rabbit, &forward_owner,
                     statistics, api };
                 router_for_t<dependency_container, collector_set>::route(
                     container, request, response);
@@ -51,6 +53,7 @@ protected:
     }
 
     dl_store store;
+    access_helper* under_test = &store;
 };
 
 TEST_F(tornel_road_test, requests_become_one_driver_command)
@@ -199,6 +202,40 @@ TEST_F(tornel_road_test, a_store_failure_under_a_status_read_is_answered_400)
     EXPECT_EQ(answer.status, 400);
     EXPECT_EQ(answer.body, R"({"What":"Redis exception: WRONGTYPE"})");
     EXPECT_TRUE(api.commands.empty());
+}
+
+// Against the shared test Redis, with the database-id hash of the index map of the wrong type:
+// the first modem's registration fails after its index was counted, and the step ends there.
+TEST_F(tornel_road_test, registrations_go_one_after_another_and_the_first_error_ends_them)
+{
+    GORVEX_NEED_REDIS();
+    redis_settings settings;
+    settings.HOST = "127.0.0.1";
+    settings.PORT = quint32(test_services::redis_port());
+    RedisClient::Connection seed(settings, 5000);
+    const QList<QByteArray> clear { "DEL", "tornel_dl:index", "tornel_dl:db_id" };
+    seed.command(clear, 5);
+    seed.command({ "HSET", "tornel_dl:index", "last", "100" }, 5);
+    seed.command({ "SET", "tornel_dl:db_id", "not a hash" }, 5);
+    redis_helper redis(settings, 5000, "x86_64");
+    under_test = &redis;
+    conf.CHECK_TOKEN_API_KEY = false; // the ownership sets are not under test
+
+    loop_client client(port());
+    fake_command_client::command* sent = send(client, "cmd/send?modem=1,2,3,4&code=1");
+    ASSERT_TRUE(sent);
+    EXPECT_THROW(
+        sent->on_reply(json_doc(
+            R"({"1":{"bd_id":"a"},"2":{"bd_id":"b"},"3":{"bd_id":"c"},"4":{"bd_id":"d"}})")),
+        RedisClient::Connection::Exception);
+    raw_response answer;
+    ASSERT_TRUE(client.read(answer));
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_TRUE(answer.body.startsWith(R"({"What":"Redis exception: HSET: WRONGTYPE)"))
+        << answer.body.constData();
+    EXPECT_EQ(seed.command({ "HGET", "tornel_dl:index", "last" }, 5).str, "101");
+    EXPECT_EQ(seed.command({ "HLEN", "tornel_dl:index" }, 5).integer, 1) << "no index stored";
+    seed.command(clear, 5);
 }
 
 } // namespace
