@@ -38,8 +38,15 @@ bool descriptor_reserve::allows_one_more()
     return free_estimate() > size_for(limit_);
 }
 
+void descriptor_reserve::refresh_limit()
+{
+    if (!limit_read_.isValid() || limit_read_.hasExpired(recount_interval_ms))
+        read_limit();
+}
+
 void descriptor_reserve::read_limit()
 {
+    limit_read_.start();
     rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0)
         limit_ = limit.rlim_cur == RLIM_INFINITY ? qint64(1) << 40 : qint64(limit.rlim_cur);

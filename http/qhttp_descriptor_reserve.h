@@ -10,10 +10,10 @@ namespace qhttp {
 // a reconnect of a link. Without it the listener takes every descriptor that frees up, and the
 // connections it holds have their forwards failed.
 //
-// It costs no system call per request: the limit is read once per wake-up of the listener (it
-// can be changed from outside the process), the streams count the descriptors they hold, and
-// the rest of the process (listener, links, files, the event loop's own) is counted from
-// /proc/self/fd only near the limit, and then at most once per `recount_interval_ms`.
+// It costs no system call per request: the limit, which can be changed from outside the
+// process, is read again at most once per `recount_interval_ms`; the streams count the
+// descriptors they hold; and the rest of the process (listener, links, files, the event loop's
+// own) is counted from /proc/self/fd only near the limit, and then at most as often.
 class descriptor_reserve
 {
 public:
@@ -22,8 +22,9 @@ public:
     // The descriptors kept free under a limit of `limit`.
     static qint64 size_for(qint64 limit) { return qMax<qint64>(16, limit / 64); }
 
-    // Reads the process's limit again; before the listener takes the connections that wait.
-    void read_limit();
+    // Reads the process's limit again unless it was read within `recount_interval_ms`; before
+    // the listener takes the connections that wait.
+    void refresh_limit();
     // True while one more connection can be taken with the reserve still free.
     bool allows_one_more();
     // Reads the limit and counts the process's open descriptors again; a count that finds no
@@ -31,11 +32,13 @@ public:
     void recount();
 
 private:
+    void read_limit();
     qint64 free_estimate() const;
 
     qint64 limit_ = 0;
     qint64 others_ = 0; // open descriptors that are not the streams'
     QElapsedTimer counted_;
+    QElapsedTimer limit_read_;
 };
 
 } // namespace qhttp

@@ -132,7 +132,7 @@ void QHttpServer::stopListening()
 void QHttpServer::accept_pending()
 {
     const int listener = int(tcp_->socketDescriptor());
-    reserve_.read_limit();
+    reserve_.refresh_limit();
     for (;;) {
         if (!reserve_.allows_one_more()) {
             pause_accepting();

@@ -1,4 +1,5 @@
 #include "gateway_fixture.h"
+#include "http/qhttp_descriptor_reserve.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -254,6 +255,8 @@ protected:
             QProcess::execute("prlimit",
                 { "--pid", QString::number(gateway->pid()), "--nofile=" + text + ":" + text }),
             0);
+        // The gateway reads its limit again a while after the last reading, not per connection.
+        QThread::msleep(2 * qhttp::descriptor_reserve::recount_interval_ms);
     }
     QTemporaryDir scratch;
 };
