@@ -11,10 +11,12 @@ struct clock_reading
     QDateTime wall; // UTC
     qint64 monotonic_ms = 0;
 
-    static clock_reading now()
+    static clock_reading now() { return { QDateTime::currentDateTimeUtc(), monotonic_now_ms() }; }
+
+    // Where only a duration ends, the wall clock need not be read.
+    static qint64 monotonic_now_ms()
     {
         const auto since_boot = std::chrono::steady_clock::now().time_since_epoch();
-        return { QDateTime::currentDateTimeUtc(),
-            std::chrono::duration_cast<std::chrono::milliseconds>(since_boot).count() };
+        return std::chrono::duration_cast<std::chrono::milliseconds>(since_boot).count();
     }
 };

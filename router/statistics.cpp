@@ -71,17 +71,17 @@ bool set_request_state(
 
 int request_done(const QString& email, const QString& uuid, statistic_map& statistics, logger& log)
 {
-    return request_done(email, uuid, statistics, log, clock_reading::now());
+    return request_done(email, uuid, statistics, log, clock_reading::monotonic_now_ms());
 }
 
 int request_done(const QString& email, const QString& uuid, statistic_map& statistics, logger& log,
-    const clock_reading& now)
+    qint64 monotonic_ms)
 {
     statistic& entry = statistics[email];
     request_record* record = find_record(entry, uuid);
     if (!record)
         return 0;
-    record->exec_ms = clamp_to_int32(now.monotonic_ms - record->started_ms);
+    record->exec_ms = clamp_to_int32(monotonic_ms - record->started_ms);
     record->status = EXECUTED;
     entry.exec_ms_sum += record->exec_ms;
     if (log.accepts(LOG_DEBUG))

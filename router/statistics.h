@@ -37,7 +37,7 @@ bool set_request_state(
 // is gone.
 int request_done(const QString& email, const QString& uuid, statistic_map& statistics, logger& log);
 int request_done(const QString& email, const QString& uuid, statistic_map& statistics, logger& log,
-    const clock_reading& now);
+    qint64 monotonic_ms);
 
 // Whether a client's load ban is still running at `now`.
 bool is_banned(const statistic& entry, const QDateTime& now);

@@ -39,7 +39,7 @@ TEST_F(RequestDone, MarksTheRecordAndAddsItsTime)
     open_request_record(map, "a@x", "{u1}", "/gateway/reboot", at(0), 10);
     open_request_record(map, "a@x", "{u2}", "/gateway/time", at(100), 10);
 
-    EXPECT_EQ(request_done("a@x", "{u1}", map, log, at(250)), 250);
+    EXPECT_EQ(request_done("a@x", "{u1}", map, log, at(250).monotonic_ms), 250);
 
     const statistic& entry = map["a@x"];
     ASSERT_EQ(entry.history.size(), 2);
@@ -56,8 +56,8 @@ TEST_F(RequestDone, MarksTheRecordAndAddsItsTime)
 TEST_F(RequestDone, UnknownRequestChangesNothing)
 {
     open_request_record(map, "a@x", "{u1}", "/x", at(0), 10);
-    EXPECT_EQ(request_done("a@x", "{gone}", map, log, at(1000)), 0);
-    EXPECT_EQ(request_done("b@x", "{u1}", map, log, at(1000)), 0);
+    EXPECT_EQ(request_done("a@x", "{gone}", map, log, at(1000).monotonic_ms), 0);
+    EXPECT_EQ(request_done("b@x", "{u1}", map, log, at(1000).monotonic_ms), 0);
     EXPECT_EQ(map["a@x"].exec_ms_sum, 0);
     EXPECT_EQ(map["a@x"].history.at(0).status, WAIT);
     EXPECT_FALSE(log_text().contains("executed"));
@@ -83,7 +83,7 @@ TEST_F(RequestDone, AStepOfTheWallClockDoesNotCount)
         open_request_record(stats, "a@x", "{u1}", "/x", at(0), 10);
         clock_reading done = at(1500);
         done.wall = done.wall.addMSecs(r.wall_step_ms);
-        EXPECT_EQ(request_done("a@x", "{u1}", stats, log, done), 1500);
+        EXPECT_EQ(request_done("a@x", "{u1}", stats, log, done.monotonic_ms), 1500);
         EXPECT_EQ(stats["a@x"].history.at(0).time, t0) << "the shown time stays the wall time";
         statistic_tick(stats, statistic_settings {}, done.wall);
         EXPECT_DOUBLE_EQ(stats["a@x"].api_load_percent, 2.5);
@@ -134,7 +134,7 @@ TEST(OpenRequestRecord, CapsTheHistoryBetweenTicks)
         for (int i = 0; i < c.requests; ++i) {
             const QString id = QString::number(i);
             open_request_record(map, "", id, "/" + id, at(i), c.history_length);
-            request_done("", id, map, log, at(i + 7)); // records reused must be reset
+            request_done("", id, map, log, at(i + 7).monotonic_ms); // records reused must be reset
         }
         const statistic& entry = map[""];
         EXPECT_EQ(entry.history.size(), c.kept) << c.name;
