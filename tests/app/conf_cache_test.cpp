@@ -266,22 +266,6 @@ TEST(ConfCache, SettingsReadStayWhenTheFileFails)
     EXPECT_EQ(factory.read_global_conf().SIGN_KEY, built_in);
 }
 
-// A read that failed is tried again at the next look, and the file's content then applies.
-TEST(ConfCache, AFileReadableAgainIsReadAgain)
-{
-    temp_ini ini;
-    ini.write(general("k1"));
-    const config_factory factory(ini.path(), config_factory::default_racy_window);
-    ASSERT_EQ(factory.read_global_conf().SIGN_KEY, "k1");
-    QFile::remove(ini.path());
-    ASSERT_TRUE(QDir().mkdir(ini.path()));
-    EXPECT_EQ(factory.read_global_conf().SIGN_KEY, "k1");
-    ASSERT_TRUE(QDir().rmdir(ini.path()));
-    ini.write(general("k2"));
-    EXPECT_EQ(factory.read_global_conf().SIGN_KEY, "k2");
-    EXPECT_EQ(factory.read_global_conf().STATISTIC_PERIOD, 7000);
-}
-
 // With no descriptor free the file cannot be opened: the settings read before stay, and the
 // edit made meanwhile applies once a descriptor is free again.
 TEST(ConfCache, NoDescriptorFreeKeepsTheSettings)
