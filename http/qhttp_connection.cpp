@@ -240,6 +240,14 @@ bool QHttpConnection::read_socket()
     // A short read took all there was; ready_read tells when more comes.
     if (got < read_chunk_bytes)
         readable_ = false;
+    if (got == tcp_stream::input_ended && socket_->bytes_to_write() > 0) {
+        // A client that only closed its sending side may still be reading: the answers it was
+        // given go out whole before the connection closes. A request still waiting for its
+        // answer has lost its client all the same.
+        detach_request();
+        close_after_answer();
+        return false;
+    }
     if (got < 0) {
         teardown(); // the client closed or reset the connection
         return false;

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <arpa/inet.h>
+#include <climits>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -38,9 +39,13 @@ struct stubborn_client
 {
     int fd = -1;
     bool ended = false; // the server has shut its side
-    explicit stubborn_client(quint16 port)
+    QByteArray received;
+    // `receive_buffer`: the socket's receive buffer, in bytes; 0 leaves the system's own.
+    explicit stubborn_client(quint16 port, int receive_buffer = 0)
     {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receive_buffer > 0)
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(port);
@@ -53,11 +58,17 @@ struct stubborn_client
     {
         ::send(fd, bytes.constData(), bytes.size(), MSG_NOSIGNAL);
     }
-    bool read_to_end()
+    // `most`: bytes to take at most in this call, for a client that reads slowly.
+    bool read_to_end(int most = INT_MAX)
     {
         char buffer[4096];
-        ssize_t got;
-        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) { }
+        ssize_t got = -1;
+        for (int taken = 0; taken < most; taken += int(got)) {
+            got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            received.append(buffer, int(got));
+        }
         ended = ended || got == 0;
         return ended;
     }
@@ -376,6 +387,52 @@ TEST(HttpServerFaults, LastAnswerArrivesWholeWhileTheClientStillSends)
             EXPECT_EQ(r.body.size(), c.body_size) << c.behaviour;
         }
         EXPECT_TRUE(client.wait_closed()) << c.behaviour;
+    }
+}
+
+// A client that shuts its sending side after its requests still reads what it was answered:
+// that arrives whole, however much of it the system has not taken yet when the end of the
+// input is read, while a request still waiting for its answer has lost its client.
+TEST(HttpServerFaults, AnswersGivenBeforeAHalfCloseArriveWhole)
+{
+    http_test::server s;
+    // More than the system takes at once: the end of the input is read while the rest is
+    // still the gateway's to send.
+    QByteArray big;
+    for (int i = 0; big.size() < 16 * 1024 * 1024; ++i)
+        big += QByteArray::number(i) + ' ';
+    QPointer<QHttpRequest> waiting;
+    s.handler = http_test::at_end([&](QHttpRequest* request, QHttpResponse* response) {
+        if (request->url().path() == "/big")
+            response->end(big);
+        else
+            waiting = request;
+    });
+    struct Case
+    {
+        const char* behaviour;
+        QByteArray requests;
+        bool waits; // the last request is never answered
+    };
+    const Case cases[] = {
+        { "one answer", "GET /big HTTP/1.1\r\n\r\n", false },
+        { "an answer, then a request left waiting",
+            "GET /big HTTP/1.1\r\n\r\nGET /wait HTTP/1.1\r\n\r\n", true },
+    };
+    for (const Case& c : cases) {
+        // A small window and slow reads keep the system's buffers full, as a distant client does.
+        stubborn_client client(s.port(), 64 * 1024);
+        client.send(c.requests);
+        ::shutdown(client.fd, SHUT_WR);
+        ASSERT_TRUE(wait_until([&] { return client.read_to_end(64 * 1024); }, 30000))
+            << c.behaviour;
+        const int body_at = client.received.indexOf("\r\n\r\n") + 4;
+        EXPECT_TRUE(client.received.startsWith("HTTP/1.1 200")) << c.behaviour;
+        EXPECT_EQ(client.received.size() - body_at, big.size()) << c.behaviour;
+        EXPECT_TRUE(client.received.endsWith(big.right(64))) << c.behaviour;
+        if (c.waits) {
+            EXPECT_TRUE(wait_until([&] { return waiting.isNull(); })) << c.behaviour;
+        }
     }
 }
 
