@@ -217,12 +217,14 @@ void QHttpConnection::commit_header()
     while (end > 0 && (value_.at(end - 1) == ' ' || value_.at(end - 1) == '\t'))
         --end;
     value_.truncate(end);
-    auto it = headers_.find(field_);
-    if (it == headers_.end())
-        headers_.insert(field_, value_);
+    // One search for both cases: a name seen before grows the table no further.
+    const int known = headers_.size();
+    QByteArray& value = headers_[field_];
+    if (headers_.size() == known)
+        value.append(", ").append(value_);
     else
-        it.value().append(", ").append(value_);
-    field_ = QByteArray();
+        value = value_;
+    field_ = header_key();
     value_ = QByteArray();
     in_value_ = false;
 }

@@ -97,7 +97,7 @@ private:
 
     // The request head under construction.
     QByteArray target_;
-    QByteArray field_;
+    header_key field_; // the table's own key type: no conversion per header
     QByteArray value_;
     bool in_value_ = false;
     THeaderHash headers_;

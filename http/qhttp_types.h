@@ -1,5 +1,7 @@
 #pragma once
 
+#include "http/qhttp_header_key.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QPair>
@@ -17,7 +19,7 @@ enum THttpMethod : int {
 };
 
 // Request header table: keyed by lower-case names.
-using THeaderHash = QHash<QByteArray, QByteArray>;
+using THeaderHash = QHash<header_key, QByteArray>;
 
 // Room for the headers of a usual message.
 constexpr int usual_header_count = 16;
@@ -30,6 +32,11 @@ class THeaderList
 public:
     void set(const QByteArray& name, const QByteArray& value);
     void add(const QByteArray& name, const QByteArray& value); // keeps duplicates
+    // Puts that header in place of the one at `index`, without looking at the others.
+    void replace(int index, const QByteArray& name, const QByteArray& value)
+    {
+        items_[index] = qMakePair(name, value);
+    }
     // Value of the first header of that name, compared without regard to letter case;
     // empty when absent.
     QByteArray value(const QByteArray& name) const;

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "http/qhttp_types.h"
+
 #include <QByteArray>
-#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -40,7 +41,7 @@ struct HttpForwardAsycResult
 {
     int method = 1; // the HTTP layer's numbering: DELETE 0, GET 1, HEAD 2, POST 3, PUT 4
     QUrl url;
-    QHash<QByteArray, QByteArray> headers;
+    qhttp::THeaderHash headers;
     QByteArray body;
     // The client's address, for the authorisation services, which learn it through the user
     // agent; empty for the other targets.

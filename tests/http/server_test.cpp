@@ -21,7 +21,7 @@ namespace {
 void echo(QHttpRequest* request, QHttpResponse* response)
 {
     QByteArray headers;
-    QList<QByteArray> names = request->headers().keys();
+    QList<qhttp::header_key> names = request->headers().keys();
     std::sort(names.begin(), names.end());
     for (const QByteArray& name : names)
         headers += name + "=" + request->headers().value(name) + ";";
