@@ -86,29 +86,36 @@ struct forward_call final : qhttp::client::client_user
             return;
         if (can_answer()) {
             qhttp::server::QHttpResponse* response = context.response;
-            // The gateway frames the body itself and decides about its own connection; a name
-            // the target repeats (Set-Cookie) keeps every value, while the first one replaces a
-            // header the gateway set before.
+            // The gateway frames the body itself and decides about its own connection. The
+            // headers it set before the answer came are few: the first header of the same name
+            // in the answer takes the place of one, and a name the answer repeats (Set-Cookie)
+            // keeps every value. No step looks at more than those few, however long the answer.
             const auto& headers = answer->headers().items();
             hop_by_hop target_own;
             for (const auto& header : headers)
-                if (is_name(header.first, "connection"))
-                    target_own.add_listed(header.second);
-            QVarLengthArray<QByteArray, 16> relayed;
-            for (const auto& header : headers) {
-                if (header.first == "Date" || target_own.covers(header.first))
+                target_own.add(header.first, header.second);
+            qhttp::THeaderList& out = response->headers();
+            const int own = out.items().size();
+            QVarLengthArray<bool, 8> replaced(own);
+            std::fill(replaced.begin(), replaced.end(), false);
+            int position = 0;
+            for (auto it = headers.begin(); it != headers.end(); ++it, ++position) {
+                const auto& header = *it;
+                if (header.first == "Date" || target_own.covers(position))
                     continue;
                 // A 304 carries no body; its length is that of what the client has already.
                 if ((is_name(header.first, "content-length") && answer->status() != 304)
                     || is_name(header.first, "transfer-encoding"))
                     continue;
-                const bool repeated = std::any_of(relayed.begin(), relayed.end(),
-                    [&](const QByteArray& name) { return same_name(name, header.first); });
-                if (repeated) {
-                    response->headers().add(header.first, header.second);
+                int at = 0;
+                while (at < own
+                    && (replaced[at] || !same_name(out.items().at(at).first, header.first)))
+                    ++at;
+                if (at < own) {
+                    out.replace(at, header.first, header.second);
+                    replaced[at] = true;
                 } else {
-                    response->addHeader(header.first, header.second);
-                    relayed.append(header.first);
+                    out.add(header.first, header.second);
                 }
             }
             response->setStatusCode(answer->status());
@@ -146,16 +153,16 @@ void write_forward_request(
     bool agent_written = false;
     hop_by_hop client_own;
     for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it)
-        if (is_name(it.key(), "connection"))
-            client_own.add_listed(it.value());
-    for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it) {
+        client_own.add(it.key(), it.value());
+    int position = 0;
+    for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it, ++position) {
         if (is_name(it.key(), "content-length") || is_name(it.key(), "transfer-encoding")) {
             framed = true;
             continue;
         }
         // The body is sent whole, so the target has nothing to confirm; and the connection to
         // the target is the client layer's.
-        if (is_name(it.key(), "expect") || client_own.covers(it.key()))
+        if (is_name(it.key(), "expect") || client_own.covers(position))
             continue;
         if (is_name(it.key(), "user-agent")) {
             request->addHeader(it.key(), marked_agent(forward.client_address, &it.value()));

@@ -422,6 +422,59 @@ TEST_F(forward_test, headers_of_either_connection_stay_on_it)
     }
 }
 
+// How many headers of the message have a name that starts with `prefix`, in any letter case.
+template <class Headers>
+int count_named(const Headers& headers, const QByteArray& prefix)
+{
+    int n = 0;
+    for (const auto& h : headers)
+        n += h.first.toLower().startsWith(prefix);
+    return n;
+}
+
+// Thousands of names, in either letter case, with blanks and empty items, over one Connection
+// header or a thousand: what they name goes, in either direction, and nothing else does.
+TEST_F(forward_test, a_long_connection_list_takes_away_what_it_names_and_nothing_else)
+{
+    constexpr int n = 1000;
+    header_list headers { { "User-Agent", "probe/1.0" } };
+    // Names next to the kept ones in any order, none of them equal to one.
+    QByteArray listed = "Host, content-length, User-Agent, , x-kept, X-Kept-00 ,";
+    QByteArray absent;
+    QByteArray answer = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < n; ++i) {
+        const QByteArray k = QByteArray::number(i);
+        headers << qMakePair("X-Named-" + k, QByteArray("1"))
+                << qMakePair("X-Kept-" + k, QByteArray("1"));
+        listed += (i % 2 ? " x-named-" : "X-NAMED-") + k + " ,";
+        absent += "X-Absent-" + k + ", ";
+        answer += "Connection: " + QByteArray(i % 2 ? "x-hop-" : "X-HOP-") + k + "\r\nX-Hop-" + k
+            + ": 1\r\nX-Kept-" + k + ": 1\r\n";
+    }
+    headers << qMakePair(QByteArray("Connection"), listed)
+            << qMakePair(QByteArray("Connection"), absent);
+    const seen_request seen = forwarded("POST", "/auth/x", headers, "hello");
+    EXPECT_EQ(count_named(seen.headers, "x-named-"), 0);
+    EXPECT_EQ(count_named(seen.headers, "x-kept-"), n);
+    EXPECT_EQ(seen.count("host"), 1);
+    EXPECT_EQ(seen.value("content-length"), "5");
+    EXPECT_EQ(seen.body, "hello");
+    EXPECT_EQ(seen.value("user-agent"), "gorvex: 127.0.0.1:");
+
+    target.script(http_target::behaviour::answer,
+        answer
+            + "Connection: x-kept, X-Kept-00\r\nContent-Security-Policy: target\r\n"
+              "Set-Cookie: a=1\r\nSet-Cookie: b=2\r\nContent-Length: 6\r\n\r\ntarget");
+    const raw_response got = get("/api/x", { user });
+    EXPECT_EQ(got.status, 200);
+    EXPECT_EQ(got.body, "target");
+    EXPECT_EQ(count_named(got.headers, "x-hop-"), 0);
+    EXPECT_EQ(count_named(got.headers, "x-kept-"), n);
+    EXPECT_EQ(got.header_count("content-security-policy"), 1);
+    EXPECT_EQ(got.header("content-security-policy"), "target");
+    EXPECT_EQ(got.header_count("set-cookie"), 2);
+}
+
 // A bound on the gateway's peak resident size that a 64 MiB answer stays under and a whole 300
 // MiB one does not. The address sanitizer pads each block and keeps freed memory for a while.
 #if defined(__SANITIZE_ADDRESS__)
