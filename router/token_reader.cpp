@@ -161,18 +161,22 @@ QByteArray token_text(const qhttp::THeaderHash& headers)
     }
 
     const auto cookie = headers.constFind(QByteArrayLiteral("cookie"));
-    if (cookie != headers.constEnd()) {
-        const QList<QByteArray> items = cookie.value().split(';');
-        for (const QByteArray& item : items) {
-            if (!item.contains(cookie_marker))
-                continue;
-            QByteArray value = item;
-            value.replace(cookie_marker, QByteArray());
-            const QByteArray decoded = decode_token_text(value.trimmed());
-            return decoded.isNull() ? QByteArray("") : decoded;
-        }
-    }
-    return QByteArray();
+    if (cookie == headers.constEnd())
+        return QByteArray();
+    // The first cookie that holds the marker is the one around its first occurrence, since the
+    // marker holds no ";": found without cutting a list of thousands of cookies into pieces.
+    const QByteArray& cookies = cookie.value();
+    const int marker = cookies.indexOf(cookie_marker);
+    if (marker < 0)
+        return QByteArray();
+    const int from = cookies.lastIndexOf(';', marker) + 1;
+    int to = cookies.indexOf(';', marker);
+    if (to < 0)
+        to = cookies.size();
+    QByteArray value = cookies.mid(from, to - from);
+    value.replace(cookie_marker, QByteArray());
+    const QByteArray decoded = decode_token_text(value.trimmed());
+    return decoded.isNull() ? QByteArray("") : decoded;
 }
 
 QList<QByteArray> token_candidate(const qhttp::THeaderHash& headers)
