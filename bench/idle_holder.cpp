@@ -5,6 +5,8 @@
 //   idle_holder PORT IDLE SLOW SECONDS [HEADER-LINE]
 //
 // HEADER-LINE ("Name: value") goes into the idle connections' request.
+#include "loopback_client.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -22,39 +24,6 @@
 #include <vector>
 
 namespace {
-
-int connect_to(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval limit { 5, 0 };
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool send_all(int fd, const std::string& text)
-{
-    size_t sent = 0;
-    while (sent < text.size()) {
-        const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += size_t(n);
-    }
-    return true;
-}
 
 // Reads one answer framed by Content-Length (or a head alone when it has none).
 bool read_answer(int fd)
@@ -112,7 +81,7 @@ int main(int argc, char** argv)
     const std::string request = "GET /nothing HTTP/1.1\r\nHost: 127.0.0.1\r\n" + header + "\r\n";
     std::vector<int> held;
     for (int i = 0; i < idle; ++i) {
-        const int fd = connect_to(port);
+        const int fd = connect_loopback(port, 5);
         if (fd < 0 || !send_all(fd, request) || !read_answer(fd)) {
             std::fprintf(
                 stderr, "idle_holder: idle connection %d failed: %s\n", i, std::strerror(errno));
@@ -122,7 +91,7 @@ int main(int argc, char** argv)
     }
     std::vector<int> slow_fds;
     for (int i = 0; i < slow; ++i) {
-        const int fd = connect_to(port);
+        const int fd = connect_loopback(port, 5);
         if (fd < 0 || !send_all(fd, "GET /nothing HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ")) {
             std::fprintf(
                 stderr, "idle_holder: slow client %d failed: %s\n", i, std::strerror(errno));
