@@ -122,22 +122,37 @@ void hop_by_hop::decide() const
     if (lists_.isEmpty())
         return;
 
-    const auto mark_among_headers = [&](const char* data, int size) {
-        for (int i = 0; i < headers; ++i)
-            if (same_name(names_[i]->constData(), names_[i]->size(), data, size))
-                covered_[i] = true;
-    };
     if (headers <= few) {
+        // A list of thousands of names against a handful of headers: most names are passed
+        // over by their length alone.
+        listed_name own[few];
+        quint64 lengths = 0;
+        for (int i = 0; i < headers; ++i) {
+            own[i] = { names_[i]->constData(), names_[i]->size() };
+            lengths |= quint64(1) << (own[i].size & 63);
+        }
+        const auto mark = [&](const char* data, int size) {
+            if (!(lengths >> (size & 63) & 1))
+                return;
+            for (int i = 0; i < headers; ++i)
+                if (same_name(own[i].data, own[i].size, data, size))
+                    covered_[i] = true;
+        };
         for (const QByteArray* list : lists_)
-            for_each_listed(*list, mark_among_headers);
+            for_each_listed(*list, mark);
         return;
     }
     QVarLengthArray<listed_name, 16> listed;
     for (const QByteArray* list : lists_)
         for_each_listed(*list, [&](const char* data, int size) { listed.append({ data, size }); });
     if (listed.size() <= few) {
-        for (const listed_name& l : listed)
-            mark_among_headers(l.data, l.size);
+        for (int i = 0; i < headers; ++i) {
+            const QByteArray& name = *names_[i];
+            covered_[i] = covered_[i]
+                || std::any_of(listed.begin(), listed.end(), [&](const listed_name& l) {
+                       return same_name(name.constData(), name.size(), l.data, l.size);
+                   });
+        }
         return;
     }
 
