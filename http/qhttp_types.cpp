@@ -1,23 +1,16 @@
 #include "http/qhttp_types.h"
 
+#include "http/qhttp_header_name.h"
+
 #include <http_parser.h>
 
 namespace qhttp {
-
-namespace {
-
-bool same_name(const QByteArray& a, const QByteArray& b)
-{
-    return a.size() == b.size() && qstrnicmp(a.constData(), b.constData(), uint(a.size())) == 0;
-}
-
-} // namespace
 
 void THeaderList::set(const QByteArray& name, const QByteArray& value)
 {
     int found = -1;
     for (int i = 0; i < items_.size(); ++i) {
-        if (!same_name(items_.at(i).first, name))
+        if (!same_header_name(items_.at(i).first, name))
             continue;
         if (found < 0) {
             found = i;
@@ -39,7 +32,7 @@ void THeaderList::add(const QByteArray& name, const QByteArray& value)
 QByteArray THeaderList::value(const QByteArray& name) const
 {
     for (const auto& item : items_)
-        if (same_name(item.first, name))
+        if (same_header_name(item.first, name))
             return item.second;
     return QByteArray();
 }
@@ -47,7 +40,7 @@ QByteArray THeaderList::value(const QByteArray& name) const
 bool THeaderList::has(const QByteArray& name) const
 {
     for (const auto& item : items_)
-        if (same_name(item.first, name))
+        if (same_header_name(item.first, name))
             return true;
     return false;
 }
@@ -55,7 +48,7 @@ bool THeaderList::has(const QByteArray& name) const
 void THeaderList::remove(const QByteArray& name)
 {
     for (int i = 0; i < items_.size(); ++i)
-        if (same_name(items_.at(i).first, name))
+        if (same_header_name(items_.at(i).first, name))
             items_.remove(i--);
 }
 

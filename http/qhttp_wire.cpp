@@ -1,5 +1,7 @@
 #include "http/qhttp_wire.h"
 
+#include "http/qhttp_header_name.h"
+
 #include <http_parser.h>
 
 #include <cstring>
@@ -9,22 +11,17 @@ namespace wire {
 
 namespace {
 
-bool is_name(const QByteArray& name, const char* lower, int size)
-{
-    return name.size() == size && qstrnicmp(name.constData(), lower, uint(size)) == 0;
-}
-
 bool is_content_length(const QByteArray& name)
 {
-    return is_name(name, "content-length", 14);
+    return is_header_name(name, "content-length");
 }
 bool is_transfer_encoding(const QByteArray& name)
 {
-    return is_name(name, "transfer-encoding", 17);
+    return is_header_name(name, "transfer-encoding");
 }
 bool is_connection(const QByteArray& name)
 {
-    return is_name(name, "connection", 10);
+    return is_header_name(name, "connection");
 }
 
 // Writes into a buffer sized beforehand, so an answer costs one allocation and no growth.
@@ -258,7 +255,7 @@ QByteArray request_bytes(
     const QByteArray target = request_target(url);
     bool host_given = false;
     for (const auto& h : headers.items())
-        host_given |= is_name(h.first, "host", 4);
+        host_given |= is_header_name(h.first, "host");
     QByteArray host;
     if (!host_given) {
         host = url.host(QUrl::FullyEncoded).toLatin1();

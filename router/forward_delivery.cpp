@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "http/qhttp_client.h"
+#include "http/qhttp_header_name.h"
 #include "http/qhttp_server.h"
 #include "router/hop_by_hop.h"
 #include "router/latin1_text.h"
@@ -12,20 +13,9 @@
 
 namespace {
 
+using qhttp::is_header_name;
+
 int stall_ms = 60000;
-
-// Header names compared without regard to letter case, and without making lower-case copies.
-bool same_name(const QByteArray& name, const QByteArray& other)
-{
-    return name.size() == other.size()
-        && qstrnicmp(name.constData(), other.constData(), uint(name.size())) == 0;
-}
-
-template <int N>
-bool is_name(const QByteArray& name, const char (&lower)[N])
-{
-    return name.size() == N - 1 && qstrnicmp(name.constData(), lower, uint(N - 1)) == 0;
-}
 
 void write_forward_request(
     qhttp::client::QHttpRequest* request, const HttpForwardAsycResult& forward);
@@ -104,12 +94,13 @@ struct forward_call final : qhttp::client::client_user
                 if (header.first == "Date" || target_own.covers(position))
                     continue;
                 // A 304 carries no body; its length is that of what the client has already.
-                if ((is_name(header.first, "content-length") && answer->status() != 304)
-                    || is_name(header.first, "transfer-encoding"))
+                if ((is_header_name(header.first, "content-length") && answer->status() != 304)
+                    || is_header_name(header.first, "transfer-encoding"))
                     continue;
                 int at = 0;
                 while (at < own
-                    && (replaced[at] || !same_name(out.items().at(at).first, header.first)))
+                    && (replaced[at]
+                        || !qhttp::same_header_name(out.items().at(at).first, header.first)))
                     ++at;
                 if (at < own) {
                     out.replace(at, header.first, header.second);
@@ -156,15 +147,16 @@ void write_forward_request(
         client_own.add(it.key(), it.value());
     int position = 0;
     for (auto it = forward.headers.begin(); it != forward.headers.end(); ++it, ++position) {
-        if (is_name(it.key(), "content-length") || is_name(it.key(), "transfer-encoding")) {
+        if (is_header_name(it.key(), "content-length")
+            || is_header_name(it.key(), "transfer-encoding")) {
             framed = true;
             continue;
         }
         // The body is sent whole, so the target has nothing to confirm; and the connection to
         // the target is the client layer's.
-        if (is_name(it.key(), "expect") || client_own.covers(position))
+        if (is_header_name(it.key(), "expect") || client_own.covers(position))
             continue;
-        if (is_name(it.key(), "user-agent")) {
+        if (is_header_name(it.key(), "user-agent")) {
             request->addHeader(it.key(), marked_agent(forward.client_address, &it.value()));
             agent_written = true;
         } else {

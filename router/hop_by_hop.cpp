@@ -1,20 +1,16 @@
 #include "router/hop_by_hop.h"
 
 #include "http/qhttp_header_key.h"
+#include "http/qhttp_header_name.h"
 
 #include <QtAlgorithms>
 #include <QtEndian>
-#include <algorithm>
 #include <vector>
 
 namespace {
 
-// Header names are tokens, ASCII only, so ASCII letter case is all there is to fold.
-inline uchar lower(char c)
-{
-    const uchar u = uchar(c);
-    return u >= 'A' && u <= 'Z' ? uchar(u + ('a' - 'A')) : u;
-}
+using qhttp::is_header_name;
+using qhttp::same_header_name;
 
 // The blanks QByteArray::trimmed() takes away, whatever the locale says.
 inline bool is_blank(char c)
@@ -22,27 +18,11 @@ inline bool is_blank(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-bool same_name(const char* a, int a_size, const char* b, int b_size)
-{
-    if (a_size != b_size)
-        return false;
-    for (int i = 0; i < a_size; ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
-}
-
-template <int N>
-bool is_name(const QByteArray& name, const char (&lower_name)[N])
-{
-    return same_name(name.constData(), name.size(), lower_name, N - 1);
-}
-
 bool is_standard(const QByteArray& name)
 {
-    return is_name(name, "connection") || is_name(name, "keep-alive")
-        || is_name(name, "proxy-connection") || is_name(name, "te") || is_name(name, "trailer")
-        || is_name(name, "upgrade");
+    return is_header_name(name, "connection") || is_header_name(name, "keep-alive")
+        || is_header_name(name, "proxy-connection") || is_header_name(name, "te")
+        || is_header_name(name, "trailer") || is_header_name(name, "upgrade");
 }
 
 // The first comma from `p` on, or `end`. A list may hold thousands of short names: eight bytes
@@ -101,7 +81,7 @@ Q_DECLARE_TYPEINFO(listed_name, Q_PRIMITIVE_TYPE);
 void hop_by_hop::add(const QByteArray& name, const QByteArray& value)
 {
     names_.append(&name);
-    if (is_name(name, "connection"))
+    if (is_header_name(name, "connection"))
         lists_.append(&value);
 }
 
@@ -122,22 +102,19 @@ void hop_by_hop::decide() const
     if (lists_.isEmpty())
         return;
 
+    // Compared pair by pair while one side is short. A list of thousands of names against a
+    // handful of headers passes over most names by their length alone.
+    quint64 lengths = 0;
+    for (int i = 0; i < headers; ++i)
+        lengths |= quint64(1) << (names_[i]->size() & 63);
+    const auto mark = [&](const char* data, int size) {
+        if (!(lengths >> (size & 63) & 1))
+            return;
+        for (int i = 0; i < headers; ++i)
+            if (same_header_name(names_[i]->constData(), names_[i]->size(), data, size))
+                covered_[i] = true;
+    };
     if (headers <= few) {
-        // A list of thousands of names against a handful of headers: most names are passed
-        // over by their length alone.
-        listed_name own[few];
-        quint64 lengths = 0;
-        for (int i = 0; i < headers; ++i) {
-            own[i] = { names_[i]->constData(), names_[i]->size() };
-            lengths |= quint64(1) << (own[i].size & 63);
-        }
-        const auto mark = [&](const char* data, int size) {
-            if (!(lengths >> (size & 63) & 1))
-                return;
-            for (int i = 0; i < headers; ++i)
-                if (same_name(own[i].data, own[i].size, data, size))
-                    covered_[i] = true;
-        };
         for (const QByteArray* list : lists_)
             for_each_listed(*list, mark);
         return;
@@ -146,13 +123,8 @@ void hop_by_hop::decide() const
     for (const QByteArray* list : lists_)
         for_each_listed(*list, [&](const char* data, int size) { listed.append({ data, size }); });
     if (listed.size() <= few) {
-        for (int i = 0; i < headers; ++i) {
-            const QByteArray& name = *names_[i];
-            covered_[i] = covered_[i]
-                || std::any_of(listed.begin(), listed.end(), [&](const listed_name& l) {
-                       return same_name(name.constData(), name.size(), l.data, l.size);
-                   });
-        }
+        for (const listed_name& l : listed)
+            mark(l.data, l.size);
         return;
     }
 
@@ -172,7 +144,7 @@ void hop_by_hop::decide() const
         uint i = hash & mask;
         while (table[i].listed >= 0) {
             const listed_name& l = listed[table[i].listed];
-            if (table[i].hash == hash && same_name(data, size, l.data, l.size))
+            if (table[i].hash == hash && same_header_name(data, size, l.data, l.size))
                 break;
             i = (i + 1) & mask;
         }
