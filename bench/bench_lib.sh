@@ -54,3 +54,30 @@ token() { # claims
   sig=$(printf '%s' "$p1.$p2" | openssl dgst -md5 -hmac bench-key | awk '{print $NF}')
   echo "$p1.$p2.$(printf '%s' "$sig" | b64)"
 }
+
+# A gateway's ini in $work/<name>.ini: its log there, errors only, the bench key, no load ban, the
+# in-memory access store, and its own queue on the broker at amqp-url (a closed port: none).
+write_ini() { # name gateway-port extra-general amqp-url
+  cat > "$work/$1.ini" <<EOF
+[GENERAL_SETTINGS]
+LOG_FILE_PATH=$work/$1.log
+LOG_LEVEL=ERROR
+RAM_USER_DB_SERVICE=ENABLE
+SIGN_KEY=bench-key
+STATISTIC_BAN_LOAD=2000000000
+$3
+[QHTTP_SETTINGS]
+HOST=127.0.0.1
+PORT=$2
+[AMQP_API_SETTINGS]
+R_LOGIN=$4
+R_VHOST=/api
+R_EXCHANGE=nelqa.api
+R_QUEUE=gw.$1.$$
+R_BINDINGS="nelqa.api:gw.$1.$$"
+[RAM_USER_DB_SERVICE_SETTINGS]
+R_LOGIN=$4
+EOF
+  # Out of the gateway's recent-change window, in which the file is re-read by design.
+  touch -d '-10 seconds' "$work/$1.ini"
+}
