@@ -4,10 +4,8 @@
 
 namespace qhttp {
 
-// A hash of a header name under a secret drawn at start (SipHash-1-3), folding ASCII letter
-// case. Header names are the client's to choose: Qt's own byte hash is a CRC, and names made to
-// share one CRC, whatever the seed, would make a table of thousands of them walk all the others
-// at each step.
+// A hash of a header name under the process's secret (app/keyed_hash.h), folding ASCII letter
+// case: header names are the client's to choose.
 uint header_name_hash(const char* data, int size) noexcept;
 
 // The name of a request header as a table key, hashed as above.
