@@ -35,7 +35,8 @@ QJsonObject json_object_builder::take()
 namespace {
 
 // Qt's JSON parser sorts an object's keys by code point, insert() by UTF-16 unit: the two differ
-// where a character beyond U+FFFF meets one from U+E000 on. Such an object is merged by sorting.
+// where a character beyond U+FFFF meets one from U+E000 on. Such an object is merged by sorting,
+// which leaves its keys in insert()'s order where inserting one by one kept the parser's.
 bool strictly_ascending(const QJsonObject& object)
 {
     auto it = object.constBegin();
