@@ -60,27 +60,4 @@ TEST(tornel_setting_codes, codes_go_out_as_setting_names_and_come_back_as_codes)
     }
 }
 
-// Meters of four instances, the later instances' ids sorting first and some repeated: the
-// answer is what replacing each meter in turn gave.
-TEST(tornel_setting_codes, meters_of_several_instances_in_any_order_replace_one_another)
-{
-    const requested_codes codes = translate_setting_codes("13.0.0").codes;
-    instance_replies replies(4);
-    QJsonObject oracle;
-    QJsonDocument answer;
-    for (int instance = 0; instance < 4; ++instance) {
-        QJsonObject meters;
-        for (int i = 0; i < 300; ++i) {
-            const QString id = QString::number(100000 + (3 - instance) * 200 + i);
-            meters.insert(id, QJsonObject { { "13_0_0", instance }, { "1_0_1_8_0_255_2", i } });
-        }
-        for (auto it = meters.begin(); it != meters.end(); ++it)
-            oracle.insert(it.key(), settings_by_code(it.value().toObject(), codes));
-        QJsonDocument reply(meters);
-        if (tornel_settings_reply(reply, replies, codes))
-            answer = reply;
-    }
-    EXPECT_EQ(compact(answer), compact(oracle));
-}
-
 } // namespace
