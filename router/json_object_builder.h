@@ -31,5 +31,6 @@ private:
 };
 
 // `into` with every member of `from` inserted, as inserting them one by one would leave it, in
-// time linear in both (they are sorted already, so they are merged).
+// time linear in both: one by one while few members move (a handful of keys, or keys that go at
+// the end), else the two sorted objects are merged.
 void insert_all(QJsonObject& into, const QJsonObject& from);

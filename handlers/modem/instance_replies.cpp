@@ -1,6 +1,7 @@
 #include "handlers/modem/instance_replies.h"
 
 #include "router/json_helpers.h"
+#include "router/json_object_builder.h"
 
 #include <QJsonArray>
 
@@ -22,15 +23,23 @@ QJsonDocument keyed_answer(const QString& key, const QJsonObject& merged)
 bool device_supported_reply(
     QJsonDocument& reply, instance_replies& replies, const QStringList& requested)
 {
-    const QJsonObject part = reply.object();
-    for (auto it = part.begin(); it != part.end(); ++it)
-        replies.merged.insert(it.key(), it.value().toObject());
+    QJsonObject part = reply.object();
+    // In place: the keys keep their order and nothing moves.
+    for (auto it = part.begin(); it != part.end(); ++it) {
+        if (!it.value().isObject())
+            it.value() = QJsonObject();
+    }
+    insert_all(replies.merged, part);
     if (!replies.count())
         return false;
+    // The requested list is the caller's, in the caller's order.
+    json_object_builder unsupported;
+    const QJsonObject description { { "supported", false } };
     for (const QString& modem : requested) {
         if (!replies.merged.contains(modem))
-            replies.merged.insert(modem, QJsonObject { { "supported", false } });
+            unsupported.insert(modem, description);
     }
+    insert_all(replies.merged, unsupported.take());
     reply = QJsonDocument(replies.merged);
     return true;
 }
