@@ -3,6 +3,7 @@
 #include "handlers/driver/tornel_numbers.h"
 #include "handlers/driver/tornel_tables.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <optional>
 
@@ -77,8 +78,13 @@ events_request tornel_events_request(
     if (const std::optional<QString> to = params.value(QStringLiteral("timeto")))
         context.window_end = request_number(*to);
     const std::optional<QString> profile = params.value(QStringLiteral("profile"));
-    if (profile && !profile->isEmpty())
-        context.journals = profile->split(QLatin1Char(','));
+    if (profile && !profile->isEmpty()) {
+        // Every item counts, the empty ones too.
+        const QStringList codes = profile->split(QLatin1Char(','));
+        context.journals.reserve(codes.size());
+        for (const QString& code : codes)
+            context.journals.insert(code);
+    }
 
     const int start = context.window_start;
     request.data = QJsonObject { { QStringLiteral("modem_id"), modem_ids },
