@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QSet>
 #include <QtGlobal>
+#include <optional>
 #include <vector>
 
 // The event journal report. Unlike the history its window excludes both bounds, its times are
@@ -18,9 +19,9 @@ struct events_context
 {
     int window_start = 0; // "timefrom", 0 when absent
     int window_end = 2147483647; // "timeto", the largest value when absent
-    // The journal codes to keep; empty keeps all. A caller may list millions, and every event
-    // of a reply is looked up here.
-    QSet<keyed_text> journals;
+    // The journal codes to keep, of those an event can have; absent keeps all. A caller may
+    // list millions of codes, and every event of a reply is looked up here.
+    std::optional<QSet<keyed_text>> journals;
 };
 
 struct events_request
