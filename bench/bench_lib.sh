@@ -61,7 +61,7 @@ token() { # claims
 start_redis() {
   redis_port=$(port)
   redis-server --port "$redis_port" --bind 127.0.0.1 --save '' --appendonly no \
-    --dir "$work" --logfile "$work/redis.log" & pids+=($!)
+    --dir "$work" --logfile "$work/redis-server.log" & pids+=($!)
   wait_port "$redis_port"
 }
 
