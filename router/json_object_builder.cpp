@@ -114,7 +114,71 @@ bool cheap_to_insert_one_by_one(const QJsonObject& into, const QJsonObject& from
     return true;
 }
 
+// Whether every key of `object` is in ascending order and orders alike either way.
+bool plainly_ascending(const QJsonObject& object)
+{
+    QString previous;
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        QString key = it.key();
+        if (!orders_alike(key) || (it != object.constBegin() && !(previous < key)))
+            return false;
+        previous = std::move(key);
+    }
+    return true;
+}
+
 } // namespace
+
+void insert_all(QJsonObject& into, std::vector<QJsonObject> parts)
+{
+    parts.insert(parts.begin(), std::move(into));
+    into = QJsonObject();
+    parts.erase(std::remove_if(parts.begin(), parts.end(),
+                    [](const QJsonObject& part) { return part.isEmpty(); }),
+        parts.end());
+    const bool plain = std::all_of(parts.begin(), parts.end(), plainly_ascending);
+    if (parts.size() == 1 && plain) {
+        into = std::move(parts.front());
+        return;
+    }
+    if (parts.size() <= 2 || !plain) {
+        for (const QJsonObject& part : parts)
+            insert_all(into, part);
+        return;
+    }
+    struct cursor
+    {
+        QString key;
+        std::size_t part;
+        QJsonObject::const_iterator at;
+    };
+    // The least key on top; of equal keys the latest part, whose value wins.
+    const auto after = [](const cursor& a, const cursor& b) {
+        return b.key < a.key || (a.key == b.key && a.part < b.part);
+    };
+    std::vector<cursor> heap;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        heap.push_back({ parts[i].constBegin().key(), i, parts[i].constBegin() });
+    std::make_heap(heap.begin(), heap.end(), after);
+    QString last;
+    bool any = false;
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), after);
+        cursor& c = heap.back();
+        // Each key is inserted once, with the latest value, in ascending order: at the end.
+        if (!any || c.key != last) {
+            into.insert(c.key, c.at.value());
+            last = c.key;
+            any = true;
+        }
+        if (++c.at == parts[c.part].constEnd()) {
+            heap.pop_back();
+            continue;
+        }
+        c.key = c.at.key();
+        std::push_heap(heap.begin(), heap.end(), after);
+    }
+}
 
 void insert_all(QJsonObject& into, const QJsonObject& from)
 {

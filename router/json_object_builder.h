@@ -34,3 +34,8 @@ private:
 // time linear in both: one by one while few members move (a handful of keys, or keys that go at
 // the end), else the two sorted objects are merged.
 void insert_all(QJsonObject& into, const QJsonObject& from);
+
+// What inserting the members of each of `parts` in turn into `into` gives (a later part wins a
+// key), in time of their total times log of their number: each part is sorted already, so they
+// are merged at once rather than one after another.
+void insert_all(QJsonObject& into, std::vector<QJsonObject> parts);

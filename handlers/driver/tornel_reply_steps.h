@@ -17,8 +17,7 @@ bool merge_meter_replies(QJsonDocument& reply, instance_replies& replies, Reshap
     // Reshaped in place, so that the keys keep their order; merged in one pass.
     for (auto it = meters.begin(); it != meters.end(); ++it)
         it.value() = reshape(it.value().toObject());
-    insert_all(replies.merged, meters);
-    if (!replies.count())
+    if (!replies.merge(std::move(meters)))
         return false;
     reply = QJsonDocument(replies.merged);
     return true;

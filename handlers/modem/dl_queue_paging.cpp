@@ -65,8 +65,7 @@ bool dl_queue_reply(QJsonDocument& reply, instance_replies& replies, const dl_qu
         return true;
     }
     if (sent.mode == QLatin1String("queue_list")) {
-        insert_all(replies.merged, reply.object().value("all").toObject().value("dl").toObject());
-        if (!replies.count())
+        if (!replies.merge(reply.object().value("all").toObject().value("dl").toObject()))
             return false;
         reply = queue_answer(QStringLiteral("dl"), replies.merged);
         return true;

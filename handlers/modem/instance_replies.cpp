@@ -5,8 +5,26 @@
 
 #include <QJsonArray>
 
+bool instance_replies::merge(QJsonObject part)
+{
+    waiting.push_back(std::move(part));
+    if (!count())
+        return false;
+    insert_all(merged, std::move(waiting));
+    waiting.clear();
+    return true;
+}
+
 bool merge_instance_replies(QJsonDocument& reply, instance_replies& replies)
 {
+    // The last reply goes through the common merge, over the earlier ones merged at once.
+    if (replies.counter + 1 < replies.expected) {
+        replies.waiting.push_back(reply.object());
+        ++replies.counter;
+        return false;
+    }
+    insert_all(replies.merged, std::move(replies.waiting));
+    replies.waiting.clear();
     return merge_json_object(reply, replies.merged, replies.expected, replies.counter);
 }
 
@@ -29,8 +47,7 @@ bool device_supported_reply(
         if (!it.value().isObject())
             it.value() = QJsonObject();
     }
-    insert_all(replies.merged, part);
-    if (!replies.count())
+    if (!replies.merge(std::move(part)))
         return false;
     // The requested list is the caller's, in the caller's order.
     json_object_builder unsupported;

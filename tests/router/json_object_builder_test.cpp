@@ -158,3 +158,31 @@ TEST(JsonObjectBuilder, InsertAllGivesWhatInsertingGivesWhereverTheKeysGo)
         EXPECT_EQ(text_of(merged), text_of(oracle)) << r.behaviour;
     }
 }
+
+// Several parts merged at once give what inserting them in turn gives: the latest part's value
+// of a key, whether the parts interleave, repeat one another or come in falling order, and with
+// keys whose order Qt's parser and insert() see apart.
+TEST(JsonObjectBuilder, InsertAllOfSeveralPartsGivesWhatInsertingInTurnGives)
+{
+    QRandomGenerator random(28);
+    for (int round = 0; round < 300; ++round) {
+        const bool plain_keys = round % 3 != 0;
+        std::vector<QJsonObject> parts;
+        for (int p = int(random.bounded(6)); p >= 0; --p) {
+            QJsonObject part;
+            for (int i = 0; i < 15; ++i) {
+                const QString key
+                    = plain_keys ? QString::number(random.bounded(40)) : random_key(random);
+                part.insert(key, int(random.bounded(1000)));
+            }
+            parts.push_back(round % 2 ? QJsonDocument::fromJson(text_of(part)).object() : part);
+        }
+        QJsonObject start { { "5", "start" } };
+        QJsonObject oracle = start;
+        for (const QJsonObject& part : parts)
+            for (auto it = part.begin(); it != part.end(); ++it)
+                oracle.insert(it.key(), it.value());
+        insert_all(start, parts);
+        ASSERT_EQ(text_of(start), text_of(oracle)) << round;
+    }
+}
