@@ -335,9 +335,11 @@ TEST(RedisStoreWire, ListsAreAskedOnceInOneRoundTrip)
         return QByteArray();
     });
     redis_helper store(on_port(server.port()), 1000, "x86_64");
-    EXPECT_EQ(store.owned_devices({ "7", "8", "7", "9" }, { "a" }), (QSet<QString> { "7" }));
-    EXPECT_EQ(
-        store.dl_db_ids_of({ 3, 4, 3 }), (QStringList { QString::fromUtf8("жx1"), "", "жx1" }));
+    EXPECT_EQ(render(store.clients_device_access({ "7", "8", "7", "9" }, { "a" })), "7=1,8=0,9=0");
+    const packed_texts db_ids = store.dl_db_ids_of({ 3, 4 });
+    ASSERT_EQ(db_ids.size(), 2);
+    EXPECT_EQ(db_ids.text(0), QString::fromUtf8("жx1"));
+    EXPECT_TRUE(db_ids.is_empty(1));
     EXPECT_THROW(store.dl_indexes_of({ "c", "d" }), Connection::Exception) << "a status reply";
     QList<QByteArray> batch;
     for (const auto& entry : server.received()) {
