@@ -28,6 +28,20 @@ void for_each_comma_item(QStringView text, Take&& take)
     for_each_item(text, QLatin1Char(','), take);
 }
 
+// The same, telling `take(item, repeat)` whether the item equals the one before it: a run of one
+// id, as long as a caller likes, then costs one look-up.
+template <class Take>
+void for_each_comma_item_with_repeats(QStringView text, Take&& take)
+{
+    QStringView previous;
+    bool first = true;
+    for_each_comma_item(text, [&](QStringView item) {
+        take(item, !first && item == previous);
+        previous = item;
+        first = false;
+    });
+}
+
 // QString::toInt(ok, 10) of an item. QStringView's own toInt makes a QString of it first, so
 // plain decimal items of up to nine digits, which always fit, are read here; any other goes the
 // QString way and reads exactly as it always has (white space, a plus sign, overflow).

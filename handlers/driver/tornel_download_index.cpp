@@ -28,16 +28,14 @@ int index_of_item(QStringView item)
 }
 
 // The positions of the items of a "cmd_id" text among its distinct indexes, one item after
-// another; an item repeating the one before costs no look-up.
+// another.
 template <class Take>
 void for_each_index_position(QStringView cmd_id, const distinct_list<int>& indexes, Take&& take)
 {
-    QStringView previous;
     int position = -1;
-    for_each_comma_item(cmd_id, [&](QStringView item) {
-        if (position < 0 || item != previous)
+    for_each_comma_item_with_repeats(cmd_id, [&](QStringView item, bool repeat) {
+        if (!repeat)
             position = indexes.position(index_of_item(item));
-        previous = item;
         take(item, position);
     });
 }
@@ -65,7 +63,10 @@ bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_h
 QJsonArray db_ids_of_commands(const QString& cmd_id, access_helper& access)
 {
     distinct_list<int> indexes;
-    for_each_comma_item(cmd_id, [&](QStringView item) { indexes.add(index_of_item(item)); });
+    for_each_comma_item_with_repeats(cmd_id, [&](QStringView item, bool repeat) {
+        if (!repeat)
+            indexes.add(index_of_item(item));
+    });
     const packed_texts db_ids = access.dl_db_ids_of(indexes.values());
     QJsonArray json;
     // Each database id becomes a text once for a run of items naming it.

@@ -21,7 +21,10 @@ QStringList split_modem_list(const QString& text)
 distinct_list<QStringView> distinct_modems(QStringView text)
 {
     distinct_list<QStringView> modems;
-    for_each_comma_item(text, [&](QStringView modem) { modems.add(modem); });
+    for_each_comma_item_with_repeats(text, [&](QStringView modem, bool repeat) {
+        if (!repeat)
+            modems.add(modem);
+    });
     return modems;
 }
 

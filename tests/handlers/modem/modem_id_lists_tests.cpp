@@ -87,6 +87,8 @@ TEST_F(modem_id_lists_test, each_distinct_id_is_asked_once_and_the_first_unknown
         { "check_ids: ids sharing Qt's hash once each, the empty one too", "GET",
             "/api/check_ids?modem_id=C0,An,BO,An,,5,BO", {}, "C0,An,BO,,5",
             R"({"":false,"5":true,"An":true,"BO":false,"C0":false})" },
+        { "check_ids: a list that starts with an empty part", "GET", "/api/check_ids?modem_id=,5,5",
+            {}, ",5", R"({"":false,"5":true})" },
         { "a refusal names the first foreign id in the list, not in the store's order", "GET",
             "/api/roll?modem_id=5,,BO,An,C0,BO", {}, "5,BO,An,C0",
             R"({"What":"Unavailable modem for provided token. Modem ID BO"})" },
