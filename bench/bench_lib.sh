@@ -1,11 +1,13 @@
 # What the benchmarks share; sourced by them, not run. Loopback only.
 
-# On exit: ends the processes a benchmark started and removes its $work directory (kept with
-# BENCH_KEEP set).
+# On exit: ends the processes a benchmark started and the broker start_broker started, and
+# removes its $work directory (kept with BENCH_KEEP set).
 pids=()
+own_broker=
 cleanup() {
   for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  [ -z "$own_broker" ] || scripts/test-services.sh stop "$own_broker" >/dev/null 2>&1 || true
   [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -55,14 +57,37 @@ token() { # claims
   echo "$p1.$p2.$(printf '%s' "$sig" | b64)"
 }
 
+# A private Redis in $work, its port in $redis_port.
+start_redis() {
+  redis_port=$(port)
+  redis-server --port "$redis_port" --bind 127.0.0.1 --save '' --appendonly no \
+    --dir "$work" --logfile "$work/redis-server.log" & pids+=($!)
+  wait_port "$redis_port"
+}
+
+# A broker with the /api virtual host, its port in $amqp_port: the one of GORVEX_TEST_AMQP_PORT
+# when set, otherwise a private one in $work/rabbit, stopped on exit.
+start_broker() {
+  if [ -n "${GORVEX_TEST_AMQP_PORT:-}" ]; then
+    amqp_port=$GORVEX_TEST_AMQP_PORT
+    return
+  fi
+  amqp_port=$(port)
+  own_broker=$work/rabbit
+  scripts/test-services.sh start-rabbit "$own_broker" "$amqp_port" >/dev/null
+}
+
 # A gateway's ini in $work/<name>.ini: its log there, errors only, the bench key, no load ban, the
-# in-memory access store, and its own queue on the broker at amqp-url (a closed port: none).
-write_ini() { # name gateway-port extra-general amqp-url
+# in-memory access store (given a port, the Redis store there instead), and its own queue on the
+# broker at amqp-url (a closed port: none).
+write_ini() { # name gateway-port extra-general amqp-url [redis-port]
+  local store=RAM_USER_DB_SERVICE=ENABLE
+  [ -z "${5:-}" ] || store=RAM_USER_DB_SERVICE=DISABLE
   cat > "$work/$1.ini" <<EOF
 [GENERAL_SETTINGS]
 LOG_FILE_PATH=$work/$1.log
 LOG_LEVEL=ERROR
-RAM_USER_DB_SERVICE=ENABLE
+$store
 SIGN_KEY=bench-key
 STATISTIC_BAN_LOAD=2000000000
 $3
@@ -78,6 +103,7 @@ R_BINDINGS="nelqa.api:gw.$1.$$"
 [RAM_USER_DB_SERVICE_SETTINGS]
 R_LOGIN=$4
 EOF
+  [ -z "${5:-}" ] || printf '[REDIS_SETTINGS]\nHOST=127.0.0.1\nPORT=%s\n' "$5" >> "$work/$1.ini"
   # Out of the gateway's recent-change window, in which the file is re-read by design.
   touch -d '-10 seconds' "$work/$1.ini"
 }

@@ -19,3 +19,7 @@ echo "== AMQP round trips"
 BENCH_BUILD_DIR=$build bash bench/amqp_roundtrip.sh
 echo "== ownership of a long modem list (Redis store)"
 BENCH_BUILD_DIR=$build bash bench/check_ids.sh
+echo "== objects assembled from keys in a chosen order"
+BENCH_BUILD_DIR=$build bash bench/json_merges.sh
+echo "== memory held by one large body"
+BENCH_BUILD_DIR=$build bash bench/body_memory.sh

@@ -5,6 +5,7 @@
 
 #include <QtAlgorithms>
 #include <QtEndian>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -65,18 +66,79 @@ void for_each_listed(const QByteArray& value, Found found)
     }
 }
 
-struct listed_name
+// Up to this many comparisons of a listed name with a header in all, comparing pair by pair
+// costs less than a table. Counted over both sides, not one: a handful of headers against
+// thousands of names of their length and prefix would cost thousands of full comparisons.
+constexpr int few_pairs = 64;
+
+// The distinct names among the headers, under a secret hash (open addressing), each with the
+// positions of the headers that bear it. A listed name is looked up in time that grows with
+// neither side, and the headers of a name are marked only the first time it is found: a name
+// listed thousands of times over thousands of headers of that name costs no product either.
+class header_table
 {
-    const char* data;
-    int size;
+public:
+    // Takes in every header not yet covered.
+    header_table(const QVarLengthArray<const QByteArray*, 16>& names,
+        const QVarLengthArray<bool, 16>& covered)
+        : names_(names)
+        , next_(size_t(names.size()), -1)
+    {
+        size_t capacity = 16;
+        while (capacity < 2 * size_t(names.size()))
+            capacity *= 2;
+        slots_.assign(capacity, slot {});
+        for (int i = 0; i < names.size(); ++i) {
+            if (covered[i])
+                continue;
+            const QByteArray& name = *names[i];
+            const uint hash = qhttp::header_name_hash(name.constData(), name.size());
+            slot& s = find(name.constData(), name.size(), hash);
+            s.hash = hash;
+            next_[size_t(i)] = s.first;
+            s.first = i;
+        }
+    }
+
+    // Marks the headers that bear the name as covered.
+    void cover(const char* data, int size, QVarLengthArray<bool, 16>& covered)
+    {
+        slot& s = find(data, size, qhttp::header_name_hash(data, size));
+        if (s.first < 0 || s.marked)
+            return;
+        s.marked = true;
+        for (int i = s.first; i >= 0; i = next_[size_t(i)])
+            covered[i] = true;
+    }
+
+private:
+    struct slot
+    {
+        uint hash = 0;
+        int first = -1; // the last header of the name; -1: an empty slot
+        bool marked = false;
+    };
+
+    // The slot of the name, or the empty one where it would go.
+    slot& find(const char* data, int size, uint hash)
+    {
+        const size_t mask = slots_.size() - 1;
+        size_t i = hash & mask;
+        for (; slots_[i].first >= 0; i = (i + 1) & mask) {
+            const QByteArray& name = *names_[slots_[i].first];
+            if (slots_[i].hash == hash
+                && same_header_name(data, size, name.constData(), name.size()))
+                return slots_[i];
+        }
+        return slots_[i];
+    }
+
+    const QVarLengthArray<const QByteArray*, 16>& names_;
+    std::vector<int> next_; // by header: the previous header of the same name, or -1
+    std::vector<slot> slots_;
 };
 
-// Up to this many on one side, comparing every pair costs less than a table.
-constexpr int few = 8;
-
 } // namespace
-
-Q_DECLARE_TYPEINFO(listed_name, Q_PRIMITIVE_TYPE);
 
 void hop_by_hop::add(const QByteArray& name, const QByteArray& value)
 {
@@ -102,65 +164,27 @@ void hop_by_hop::decide() const
     if (lists_.isEmpty())
         return;
 
-    // Compared pair by pair while one side is short. A list of thousands of names against a
-    // handful of headers passes over most names by their length alone.
+    // A name of a length no header has names nothing here: a list of thousands of names against
+    // a handful of headers loses most of them by their length alone.
     quint64 lengths = 0;
     for (int i = 0; i < headers; ++i)
         lengths |= quint64(1) << (names_[i]->size() & 63);
-    const auto mark = [&](const char* data, int size) {
+    int pairs = 0;
+    std::optional<header_table> table;
+    const auto cover = [&](const char* data, int size) {
         if (!(lengths >> (size & 63) & 1))
             return;
-        for (int i = 0; i < headers; ++i)
-            if (same_header_name(names_[i]->constData(), names_[i]->size(), data, size))
-                covered_[i] = true;
-    };
-    if (headers <= few) {
-        for (const QByteArray* list : lists_)
-            for_each_listed(*list, mark);
-        return;
-    }
-    QVarLengthArray<listed_name, 16> listed;
-    for (const QByteArray* list : lists_)
-        for_each_listed(*list, [&](const char* data, int size) { listed.append({ data, size }); });
-    if (listed.size() <= few) {
-        for (const listed_name& l : listed)
-            mark(l.data, l.size);
-        return;
-    }
-
-    // Open addressing over the distinct names listed: a name listed again stops at its first
-    // copy, so repeating one name thousands of times builds no long run either.
-    int capacity = 16;
-    while (capacity < 2 * listed.size())
-        capacity *= 2;
-    const uint mask = uint(capacity - 1);
-    struct slot
-    {
-        uint hash;
-        int listed; // -1: empty
-    };
-    std::vector<slot> table(size_t(capacity), slot { 0, -1 });
-    const auto probe = [&](const char* data, int size, uint hash) {
-        uint i = hash & mask;
-        while (table[i].listed >= 0) {
-            const listed_name& l = listed[table[i].listed];
-            if (table[i].hash == hash && same_header_name(data, size, l.data, l.size))
-                break;
-            i = (i + 1) & mask;
+        if (pairs + headers <= few_pairs) {
+            pairs += headers;
+            for (int i = 0; i < headers; ++i)
+                if (same_header_name(names_[i]->constData(), names_[i]->size(), data, size))
+                    covered_[i] = true;
+            return;
         }
-        return i;
+        if (!table)
+            table.emplace(names_, covered_);
+        table->cover(data, size, covered_);
     };
-    for (int j = 0; j < listed.size(); ++j) {
-        const uint hash = qhttp::header_name_hash(listed[j].data, listed[j].size);
-        const uint i = probe(listed[j].data, listed[j].size, hash);
-        if (table[i].listed < 0)
-            table[i] = slot { hash, j };
-    }
-    for (int i = 0; i < headers; ++i) {
-        if (covered_[i])
-            continue;
-        const QByteArray& name = *names_[i];
-        const uint hash = qhttp::header_name_hash(name.constData(), name.size());
-        covered_[i] = table[probe(name.constData(), name.size(), hash)].listed >= 0;
-    }
+    for (const QByteArray* list : lists_)
+        for_each_listed(*list, cover);
 }

@@ -9,8 +9,8 @@
 // names; names compare without regard to letter case.
 //
 // A head may carry thousands of headers and list thousands of names, so the two are not
-// compared pair by pair unless one side is short: the names listed go into a table under a
-// secret hash, and each header looks its name up there, in time that does not grow with them.
+// compared pair by pair beyond a few pairs: the header names go into a table under a secret
+// hash, and each name listed looks itself up there, in time that does not grow with either.
 class hop_by_hop
 {
 public:

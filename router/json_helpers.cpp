@@ -1,5 +1,6 @@
 #include "router/json_helpers.h"
 
+#include "router/json_object_builder.h"
 #include "router/list_items.h"
 
 void add_api_keys(QJsonObject& params, const QStringList& api_keys)
@@ -13,9 +14,7 @@ void add_api_keys(QJsonObject& params, const QStringList& api_keys)
 
 bool merge_json_object(QJsonDocument& reply, QJsonObject& merged, int expected, int& counter)
 {
-    const QJsonObject part = reply.object();
-    for (auto it = part.begin(); it != part.end(); ++it)
-        merged.insert(it.key(), it.value());
+    insert_all(merged, reply.object());
     ++counter;
     if (counter < expected)
         return false;

@@ -35,7 +35,8 @@ QJsonObject json_object_builder::take()
 namespace {
 
 // Qt's JSON parser sorts an object's keys by code point, insert() by UTF-16 unit: the two differ
-// where a character beyond U+FFFF meets one from U+E000 on. Such an object is merged by sorting.
+// where a character beyond U+FFFF meets one from U+E000 on. Such an object is merged by sorting,
+// which leaves its keys in insert()'s order where inserting one by one kept the parser's.
 bool strictly_ascending(const QJsonObject& object)
 {
     auto it = object.constBegin();
@@ -51,12 +52,143 @@ bool strictly_ascending(const QJsonObject& object)
     return true;
 }
 
+// A key that compares alike by UTF-16 unit and by code point against any other: it holds no
+// unit from U+D800 on.
+bool orders_alike(const QString& key)
+{
+    for (const QChar c : key) {
+        if (c.unicode() >= 0xD800)
+            return false;
+    }
+    return true;
+}
+
+// How many members of `object` insert(key) would move: those that sort after the key, none
+// when the key is there already. Searched from the end, so that a key near the end costs a few
+// comparisons (each reads a key out of the object).
+int members_after(const QJsonObject& object, const QString& key)
+{
+    const int n = object.size();
+    const auto key_at = [&object](int i) { return (object.constBegin() + i).key(); };
+    int low = 0;
+    int high = n; // every member from `high` on sorts after the key
+    for (qint64 step = 1; step <= n; step *= 2) {
+        const int probe = int(n - step);
+        if (key_at(probe) < key) {
+            low = probe + 1;
+            break;
+        }
+        high = probe;
+    }
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (key_at(middle) < key)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low < n && key_at(low) == key)
+        return 0;
+    return n - low;
+}
+
+// Whether inserting the members of `from` one by one into `into` costs about as little as
+// merging them or less: few members move (a handful of keys, or keys that go near the end).
+// A move is a copy of a few bytes, a merge makes every member again: moving 32 members costs
+// less than making one. Only for keys that Qt places in `into` as they compare here.
+bool cheap_to_insert_one_by_one(const QJsonObject& into, const QJsonObject& from)
+{
+    const qint64 budget = 32 * (qint64(into.size()) + from.size());
+    qint64 moved = 0;
+    QString previous;
+    for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
+        QString key = it.key();
+        // Ascending keys never move one another.
+        if (!orders_alike(key) || (it != from.constBegin() && !(previous < key)))
+            return false;
+        moved += members_after(into, key);
+        if (moved > budget)
+            return false;
+        previous = std::move(key);
+    }
+    return true;
+}
+
+// Whether every key of `object` is in ascending order and orders alike either way.
+bool plainly_ascending(const QJsonObject& object)
+{
+    QString previous;
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        QString key = it.key();
+        if (!orders_alike(key) || (it != object.constBegin() && !(previous < key)))
+            return false;
+        previous = std::move(key);
+    }
+    return true;
+}
+
 } // namespace
+
+void insert_all(QJsonObject& into, std::vector<QJsonObject> parts)
+{
+    parts.insert(parts.begin(), std::move(into));
+    into = QJsonObject();
+    parts.erase(std::remove_if(parts.begin(), parts.end(),
+                    [](const QJsonObject& part) { return part.isEmpty(); }),
+        parts.end());
+    const bool plain = std::all_of(parts.begin(), parts.end(), plainly_ascending);
+    if (parts.size() == 1 && plain) {
+        into = std::move(parts.front());
+        return;
+    }
+    if (parts.size() <= 2 || !plain) {
+        for (const QJsonObject& part : parts)
+            insert_all(into, part);
+        return;
+    }
+    struct cursor
+    {
+        QString key;
+        std::size_t part;
+        QJsonObject::const_iterator at;
+    };
+    // The least key on top; of equal keys the latest part, whose value wins.
+    const auto after = [](const cursor& a, const cursor& b) {
+        return b.key < a.key || (a.key == b.key && a.part < b.part);
+    };
+    std::vector<cursor> heap;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        heap.push_back({ parts[i].constBegin().key(), i, parts[i].constBegin() });
+    std::make_heap(heap.begin(), heap.end(), after);
+    QString last;
+    bool any = false;
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), after);
+        cursor& c = heap.back();
+        // Each key is inserted once, with the latest value, in ascending order: at the end.
+        if (!any || c.key != last) {
+            into.insert(c.key, c.at.value());
+            last = c.key;
+            any = true;
+        }
+        if (++c.at == parts[c.part].constEnd()) {
+            heap.pop_back();
+            continue;
+        }
+        c.key = c.at.key();
+        std::push_heap(heap.begin(), heap.end(), after);
+    }
+}
 
 void insert_all(QJsonObject& into, const QJsonObject& from)
 {
     if (from.isEmpty())
         return;
+    if (cheap_to_insert_one_by_one(into, from)) {
+        for (auto it = from.constBegin(); it != from.constEnd(); ++it)
+            into.insert(it.key(), it.value());
+        return;
+    }
     if (!strictly_ascending(into) || !strictly_ascending(from)) {
         json_object_builder builder(into);
         builder.insert(from);

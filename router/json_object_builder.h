@@ -31,5 +31,11 @@ private:
 };
 
 // `into` with every member of `from` inserted, as inserting them one by one would leave it, in
-// time linear in both (they are sorted already, so they are merged).
+// time linear in both: one by one while few members move (a handful of keys, or keys that go at
+// the end), else the two sorted objects are merged.
 void insert_all(QJsonObject& into, const QJsonObject& from);
+
+// What inserting the members of each of `parts` in turn into `into` gives (a later part wins a
+// key), in time of their total times log of their number: each part is sorted already, so they
+// are merged at once rather than one after another.
+void insert_all(QJsonObject& into, std::vector<QJsonObject> parts);

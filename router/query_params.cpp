@@ -1,5 +1,6 @@
 #include "router/query_params.h"
 
+#include "router/json_object_builder.h"
 #include "router/list_items.h"
 
 #include <QJsonArray>
@@ -135,8 +136,6 @@ QJsonObject query_to_json(const QUrl& url)
 QJsonObject request_params(const QUrl& url, const QByteArray& body)
 {
     QJsonObject result = QJsonDocument::fromJson(body).object();
-    const QJsonObject query = query_to_json(url);
-    for (auto it = query.begin(); it != query.end(); ++it)
-        result.insert(it.key(), it.value());
+    insert_all(result, query_to_json(url));
     return result;
 }

@@ -1,5 +1,7 @@
 #include "router/token_cache.h"
 
+#include "app/keyed_hash.h"
+
 token_cache::token_cache()
     : token_cache(limits())
 { }
@@ -14,10 +16,20 @@ token_cache& token_cache::shared()
     return cache;
 }
 
+uint token_cache::hash_of(const QByteArray& token, const QString& sign_key) noexcept
+{
+    // The key is the operator's, not the caller's: a caller cannot steer the second term.
+    return keyed_hash(token) ^ keyed_hash(sign_key);
+}
+
 std::optional<HttpContext> token_cache::find(const QByteArray& token, const QString& sign_key)
 {
+    // Never kept, so not even hashed.
+    if (token.size() > limits_.max_token_bytes)
+        return std::nullopt;
+    const key id(token, sign_key);
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = index_.constFind(key { token, sign_key });
+    const auto found = index_.constFind(id);
     if (found == index_.constEnd())
         return std::nullopt;
     entries_.splice(entries_.begin(), entries_, found.value());
@@ -27,10 +39,10 @@ std::optional<HttpContext> token_cache::find(const QByteArray& token, const QStr
 void token_cache::insert(
     const QByteArray& token, const QString& sign_key, const HttpContext& context)
 {
-    key id { token, sign_key };
-    const qint64 bytes = cost(id);
+    const qint64 bytes = cost(token, sign_key);
     if (token.size() > limits_.max_token_bytes || bytes > limits_.max_text_bytes)
         return;
+    key id(token, sign_key);
     std::lock_guard<std::mutex> lock(mutex_);
     if (index_.contains(id))
         return;
@@ -44,7 +56,7 @@ void token_cache::evict_over(int entries, qint64 bytes)
 {
     while (!entries_.empty() && (int(entries_.size()) > entries || text_bytes_ > bytes)) {
         const entry& oldest = entries_.back();
-        text_bytes_ -= cost(oldest.id);
+        text_bytes_ -= cost(oldest.id.token, oldest.id.sign_key);
         index_.remove(oldest.id);
         entries_.pop_back();
     }

@@ -23,5 +23,6 @@ HttpContext read_token(const qhttp::THeaderHash& headers, const QString& sign_ke
 HttpContext read_token(
     const qhttp::THeaderHash& headers, const QString& sign_key, token_cache& cache);
 
-// Verifies a three-part token and, when its signature holds, reads its claims into `ctx`.
+// Verifies a three-part token and, only when its signature holds, parses its parts into
+// `ctx.token_parts` and reads its claims into `ctx`: an unsigned token leaves both empty.
 void verify_token(const QList<QByteArray>& parts, HttpContext& ctx);

@@ -11,7 +11,7 @@ unsigned value_group(const QByteArray& groups, int index)
 
 } // namespace
 
-void obis_hex_to_key(QJsonObject& target, const QJsonObject& source, const QString& key)
+void obis_hex_to_key(json_object_builder& target, const QJsonObject& source, const QString& key)
 {
     const QByteArray groups = QByteArray::fromHex(key.toLatin1());
     const unsigned c = value_group(groups, 2);

@@ -3,6 +3,7 @@
 #include "handlers/driver/tornel_numbers.h"
 #include "handlers/driver/tornel_tables.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <optional>
 
@@ -37,6 +38,19 @@ std::optional<QString> short_key_of(const QString& key)
             return std::nullopt;
     }
     return QStringLiteral("%1.%2.%3").arg(groups[0]).arg(groups[1]).arg(groups[2]);
+}
+
+// Every journal tornel_journal_of() gives an event: no other code can select one.
+const QSet<keyed_text>& journal_texts()
+{
+    static const QSet<keyed_text> texts = [] {
+        QSet<keyed_text> all;
+        for (const QString& journal : tornel_event_journals())
+            all.insert(journal);
+        all.insert(tornel_journal_of(-1)); // the unknown type
+        return all;
+    }();
+    return texts;
 }
 
 // The driver fields an event keeps, under their answer keys; null for the others.
@@ -77,8 +91,14 @@ events_request tornel_events_request(
     if (const std::optional<QString> to = params.value(QStringLiteral("timeto")))
         context.window_end = request_number(*to);
     const std::optional<QString> profile = params.value(QStringLiteral("profile"));
-    if (profile && !profile->isEmpty())
-        context.journals = profile->split(QLatin1Char(','));
+    if (profile && !profile->isEmpty()) {
+        // A profile of no journal's code keeps no event, so an empty item counts too; but only
+        // the few codes an event can have are kept, however many the caller lists.
+        context.journals.emplace();
+        for (const QString& code : profile->split(QLatin1Char(',')))
+            if (journal_texts().contains(code))
+                context.journals->insert(code);
+    }
 
     const int start = context.window_start;
     request.data = QJsonObject { { QStringLiteral("modem_id"), modem_ids },
@@ -95,7 +115,7 @@ bool tornel_event_record_convert(const QJsonObject& event, const QJsonObject& re
         + reply_integer(record.value(QLatin1String("bs_timezone_offset")));
     const int type = event.value(QLatin1String("type")).toInt();
     const QString journal = tornel_journal_of(type);
-    if (!context.journals.isEmpty() && !context.journals.contains(journal))
+    if (context.journals && !context.journals->contains(journal))
         return false;
     if (!(context.window_start < t && t < context.window_end))
         return false;

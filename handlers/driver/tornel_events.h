@@ -1,13 +1,15 @@
 #pragma once
 
+#include "app/keyed_hash.h"
 #include "handlers/driver/tornel_params.h"
 #include "handlers/driver/tornel_reply_steps.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringList>
+#include <QSet>
 #include <QtGlobal>
+#include <optional>
 #include <vector>
 
 // The event journal report. Unlike the history its window excludes both bounds, its times are
@@ -17,7 +19,9 @@ struct events_context
 {
     int window_start = 0; // "timefrom", 0 when absent
     int window_end = 2147483647; // "timeto", the largest value when absent
-    QStringList journals; // the journal codes to keep; empty keeps all
+    // The journal codes to keep, of those an event can have; absent keeps all. A caller may
+    // list millions of codes, and every event of a reply is looked up here.
+    std::optional<QSet<keyed_text>> journals;
 };
 
 struct events_request

@@ -52,7 +52,7 @@ bool in_window(qint64 t, const QJsonObject& record, const history_context& conte
 
 QJsonObject metering_of(const QJsonObject& record, qint64 t, const history_context& context)
 {
-    QJsonObject metering;
+    json_object_builder metering;
     const QJsonObject data = record.value(QLatin1String("data")).toObject();
     if (!context.index_only) {
         const QJsonObject values = data.value(QLatin1String("data")).toObject();
@@ -71,7 +71,7 @@ QJsonObject metering_of(const QJsonObject& record, qint64 t, const history_conte
     const QString index_send = QStringLiteral("index_send");
     if (data.contains(index_send))
         metering.insert(QLatin1String("index"), data.value(index_send).toDouble());
-    return metering;
+    return metering.take();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "handlers/driver/tornel_modem_info.h"
 
+#include "router/json_object_builder.h"
+
 #include <array>
 
 namespace {
@@ -29,7 +31,9 @@ QJsonObject with_info(QJsonObject archive, const QJsonObject& info)
 QJsonObject modem_state_answer(const QJsonObject& state)
 {
     QJsonObject answer;
-    QJsonObject settings;
+    // As many as the driver keeps, in the parser's order (by code point), which insert() does
+    // not keep for every key.
+    json_object_builder settings;
     QJsonObject month;
     QJsonObject day;
     QJsonObject hour;
@@ -66,7 +70,7 @@ QJsonObject modem_state_answer(const QJsonObject& state)
     answer.insert(QLatin1String("13_month"), with_info(month, info13));
     answer.insert(QLatin1String("14_day"), with_info(day, info14));
     answer.insert(QLatin1String("15_hour"), with_info(hour, info15));
-    answer.insert(QLatin1String("settings"), settings);
+    answer.insert(QLatin1String("settings"), settings.take());
     return answer;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "handlers/modem/instance_replies.h"
+#include "router/json_object_builder.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,10 +13,11 @@
 template <class Reshape>
 bool merge_meter_replies(QJsonDocument& reply, instance_replies& replies, Reshape reshape)
 {
-    const QJsonObject meters = reply.object();
+    QJsonObject meters = reply.object();
+    // Reshaped in place, so that the keys keep their order; merged in one pass.
     for (auto it = meters.begin(); it != meters.end(); ++it)
-        replies.merged.insert(it.key(), reshape(it.value().toObject()));
-    if (!replies.count())
+        it.value() = reshape(it.value().toObject());
+    if (!replies.merge(std::move(meters)))
         return false;
     reply = QJsonDocument(replies.merged);
     return true;

@@ -1,5 +1,7 @@
 #include "handlers/driver/tornel_setting_codes.h"
 
+#include "router/json_object_builder.h"
+
 #include <QJsonObject>
 #include <cmath>
 
@@ -74,7 +76,8 @@ setting_code_request translate_setting_codes(const QString& code)
 
 QJsonObject settings_by_code(const QJsonObject& settings, const requested_codes& codes)
 {
-    QJsonObject renamed;
+    // Renaming reorders the keys.
+    json_object_builder renamed;
     for (auto it = settings.begin(); it != settings.end(); ++it) {
         const QString& name = it.key();
         if (name == named_13) {
@@ -99,7 +102,7 @@ QJsonObject settings_by_code(const QJsonObject& settings, const requested_codes&
             renamed.insert(name, it.value());
         }
     }
-    return renamed;
+    return renamed.take();
 }
 
 bool tornel_settings_reply(

@@ -1,5 +1,7 @@
 #include "handlers/modem/dl_queue_paging.h"
 
+#include "router/json_object_builder.h"
+
 #include <algorithm>
 
 namespace {
@@ -63,10 +65,7 @@ bool dl_queue_reply(QJsonDocument& reply, instance_replies& replies, const dl_qu
         return true;
     }
     if (sent.mode == QLatin1String("queue_list")) {
-        const QJsonObject dl = reply.object().value("all").toObject().value("dl").toObject();
-        for (auto it = dl.begin(); it != dl.end(); ++it)
-            replies.merged.insert(it.key(), it.value());
-        if (!replies.count())
+        if (!replies.merge(reply.object().value("all").toObject().value("dl").toObject()))
             return false;
         reply = queue_answer(QStringLiteral("dl"), replies.merged);
         return true;

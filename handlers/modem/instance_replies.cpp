@@ -1,11 +1,30 @@
 #include "handlers/modem/instance_replies.h"
 
 #include "router/json_helpers.h"
+#include "router/json_object_builder.h"
 
 #include <QJsonArray>
 
+bool instance_replies::merge(QJsonObject part)
+{
+    waiting.push_back(std::move(part));
+    if (!count())
+        return false;
+    insert_all(merged, std::move(waiting));
+    waiting.clear();
+    return true;
+}
+
 bool merge_instance_replies(QJsonDocument& reply, instance_replies& replies)
 {
+    // The last reply goes through the common merge, over the earlier ones merged at once.
+    if (replies.counter + 1 < replies.expected) {
+        replies.waiting.push_back(reply.object());
+        ++replies.counter;
+        return false;
+    }
+    insert_all(replies.merged, std::move(replies.waiting));
+    replies.waiting.clear();
     return merge_json_object(reply, replies.merged, replies.expected, replies.counter);
 }
 
@@ -22,15 +41,22 @@ QJsonDocument keyed_answer(const QString& key, const QJsonObject& merged)
 bool device_supported_reply(
     QJsonDocument& reply, instance_replies& replies, const QStringList& requested)
 {
-    const QJsonObject part = reply.object();
-    for (auto it = part.begin(); it != part.end(); ++it)
-        replies.merged.insert(it.key(), it.value().toObject());
-    if (!replies.count())
+    QJsonObject part = reply.object();
+    // In place: the keys keep their order and nothing moves.
+    for (auto it = part.begin(); it != part.end(); ++it) {
+        if (!it.value().isObject())
+            it.value() = QJsonObject();
+    }
+    if (!replies.merge(std::move(part)))
         return false;
+    // The requested list is the caller's, in the caller's order.
+    json_object_builder unsupported;
+    const QJsonObject description { { "supported", false } };
     for (const QString& modem : requested) {
         if (!replies.merged.contains(modem))
-            replies.merged.insert(modem, QJsonObject { { "supported", false } });
+            unsupported.insert(modem, description);
     }
+    insert_all(replies.merged, unsupported.take());
     reply = QJsonDocument(replies.merged);
     return true;
 }

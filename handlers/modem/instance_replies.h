@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <vector>
 
 // The replies of the application service's instances to one command, as far as they came.
 // Every instance answers each command; the answer is complete once `expected` have come.
@@ -17,12 +18,18 @@ struct instance_replies
     void reset()
     {
         merged = QJsonObject();
+        waiting.clear();
         counter = 0;
     }
     // Counts one reply; true once the last expected one has come.
     bool count() { return ++counter >= expected; }
+    // Counts one reply's object, to be merged into `merged` (a later reply winning a key); true
+    // once the last expected one has come and `merged` holds them all. The objects wait to be
+    // merged at once: merged one after another, k replies would cost k times their total.
+    bool merge(QJsonObject part);
 
     QJsonObject merged;
+    std::vector<QJsonObject> waiting;
     int counter = 0;
     // A count that is no number reads as 0 (or a negative count): one reply answers then.
     int expected = 1;

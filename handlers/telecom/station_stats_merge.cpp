@@ -1,13 +1,22 @@
 #include "handlers/telecom/station_stats_merge.h"
 
 #include "handlers/telecom/lenient_json.h"
+#include "router/json_object_builder.h"
 
 #include <QMap>
 #include <QString>
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <vector>
 
 namespace {
+
+void append_ids(QJsonArray& to, const QJsonValue& from)
+{
+    for (const QJsonValue& id : from.toArray())
+        to.append(id);
+}
 
 // Sums and positive averages of one object of the answer; each average keeps its own count,
 // so equal member names in different parts of the reply never share one.
@@ -26,7 +35,7 @@ struct accumulated
         }
     }
     // Sums as they stand; averages divided by their count.
-    void write_into(QJsonObject& out) const
+    void write_into(json_object_builder& out) const
     {
         for (auto it = values.begin(); it != values.end(); ++it) {
             const auto count = counts.constFind(it.key());
@@ -70,41 +79,55 @@ struct group
     }
 };
 
-// Station entries ("stations", "friend_stations"): "modems" summed and "x_ids" joined per
-// entry; the "bs_ids" united.
+// One station of "stations" or "friend_stations": "modems" summed and "x_ids" joined, each
+// present once any reply gave it.
+struct station_entry
+{
+    std::optional<double> modems;
+    std::optional<QJsonArray> x_ids;
+};
+
+// Station entries, per station; the "bs_ids" united. The stations of each reply come sorted,
+// but one instance's may all sort before another's: they are kept in a tree until the answer.
 struct station_entries
 {
-    QJsonObject entries;
+    std::map<QString, station_entry> entries;
     QJsonArray bs_ids;
 
     void add(const QJsonObject& list)
     {
         for (auto it = list.begin(); it != list.end(); ++it) {
             if (it.key() == QLatin1String("bs_ids")) {
-                for (const QJsonValue& id : it.value().toArray())
-                    bs_ids.append(id);
+                append_ids(bs_ids, it.value());
                 continue;
             }
             if (!it.value().isObject())
                 continue;
             const QJsonObject e = it.value().toObject();
-            QJsonObject entry = entries.value(it.key()).toObject();
-            if (e.contains(QLatin1String("modems")))
-                entry.insert(QStringLiteral("modems"),
-                    read_number(entry.value(QLatin1String("modems")))
-                        + read_number(e.value(QLatin1String("modems"))));
-            if (e.contains(QLatin1String("x_ids"))) {
-                QJsonArray ids = entry.value(QLatin1String("x_ids")).toArray();
-                for (const QJsonValue& id : e.value(QLatin1String("x_ids")).toArray())
-                    ids.append(id);
-                entry.insert(QStringLiteral("x_ids"), ids);
+            station_entry& entry = entries[it.key()];
+            const auto modems = e.constFind(QLatin1String("modems"));
+            if (modems != e.constEnd())
+                entry.modems = entry.modems.value_or(0) + read_number(modems.value());
+            const auto ids = e.constFind(QLatin1String("x_ids"));
+            if (ids != e.constEnd()) {
+                if (!entry.x_ids)
+                    entry.x_ids.emplace();
+                append_ids(*entry.x_ids, ids.value());
             }
-            entries.insert(it.key(), entry);
         }
     }
     QJsonObject finish() const
     {
-        QJsonObject out = entries;
+        QJsonObject out;
+        // In key order: each insert lands at the end.
+        for (const auto& [key, entry] : entries) {
+            QJsonObject station;
+            if (entry.modems)
+                station.insert(QStringLiteral("modems"), *entry.modems);
+            if (entry.x_ids)
+                station.insert(QStringLiteral("x_ids"), *entry.x_ids);
+            out.insert(key, station);
+        }
         out.insert(QStringLiteral("bs_ids"), sorted_unique_ids(bs_ids));
         return out;
     }
@@ -114,12 +137,6 @@ bool is_average(const QString& name)
 {
     return name.startsWith(QLatin1String("aver_")) || name.startsWith(QLatin1String("ul_aver_"))
         || name.startsWith(QLatin1String("dl_aver_"));
-}
-
-void append_ids(QJsonArray& to, const QJsonValue& from)
-{
-    for (const QJsonValue& id : from.toArray())
-        to.append(id);
 }
 
 int kind_rank(const QJsonValue& v)
@@ -188,7 +205,8 @@ QJsonArray sorted_unique_ids(const QJsonArray& ids)
 
 QJsonObject merge_station_stats(const QList<QJsonObject>& replies)
 {
-    QJsonObject alarms;
+    // Keys of the back-ends, in an order each instance chooses.
+    json_object_builder alarms;
     accumulated attached, filtered;
     QMap<QString, group> downlinks, uplinks;
     station_entries stations, friend_stations;
@@ -198,9 +216,7 @@ QJsonObject merge_station_stats(const QList<QJsonObject>& replies)
 
     for (const QJsonObject& reply : replies) {
         const QJsonObject total = reply.value(QLatin1String("BS_Total")).toObject();
-        const QJsonObject in_alarms = total.value(QLatin1String("alarms")).toObject();
-        for (auto it = in_alarms.begin(); it != in_alarms.end(); ++it)
-            alarms.insert(it.key(), it.value());
+        alarms.insert(total.value(QLatin1String("alarms")).toObject());
 
         const QJsonObject in_attached = total.value(QLatin1String("attached")).toObject();
         for (auto it = in_attached.begin(); it != in_attached.end(); ++it) {
@@ -250,12 +266,13 @@ QJsonObject merge_station_stats(const QList<QJsonObject>& replies)
         }
     }
 
-    QJsonObject out_filtered;
+    // The names of sums, averages and links interleave: each object is sorted once.
+    json_object_builder out_filtered;
     filtered.write_into(out_filtered);
     out_filtered.insert(QStringLiteral("friend_stations"), friend_stations.finish());
     out_filtered.insert(QStringLiteral("x_ids"), sorted_unique_ids(filtered_ids));
 
-    QJsonObject out_attached;
+    json_object_builder out_attached;
     attached.write_into(out_attached);
     out_attached.insert(QStringLiteral("stations"), stations.finish());
     out_attached.insert(QStringLiteral("x_ids"), sorted_unique_ids(attached_ids));
@@ -265,14 +282,15 @@ QJsonObject merge_station_stats(const QList<QJsonObject>& replies)
         out_attached.insert(it.key(), it.value().finish(false));
 
     QJsonObject answer { { QStringLiteral("BS_Total"),
-        QJsonObject { { QStringLiteral("filtered"), out_filtered },
-            { QStringLiteral("attached"), out_attached },
-            { QStringLiteral("alarms"), alarms } } } };
+        QJsonObject { { QStringLiteral("filtered"), out_filtered.take() },
+            { QStringLiteral("attached"), out_attached.take() },
+            { QStringLiteral("alarms"), alarms.take() } } } };
+    // In key order: each insert lands at the end, or just before "BS_Total".
     for (auto it = sections.begin(); it != sections.end(); ++it) {
-        QJsonObject section;
+        json_object_builder section;
         it.value().write_into(section);
         section.insert(QStringLiteral("x_ids"), sorted_unique_ids(section_ids.value(it.key())));
-        answer.insert(it.key(), section);
+        answer.insert(it.key(), section.take());
     }
     return answer;
 }

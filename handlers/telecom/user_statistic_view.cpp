@@ -1,6 +1,9 @@
 #include "handlers/telecom/user_statistic_view.h"
 
+#include "app/keyed_hash.h"
+
 #include <QJsonArray>
+#include <QSet>
 #include <QStringList>
 #include <algorithm>
 
@@ -119,8 +122,15 @@ QJsonObject statistic_view(statistic_map& statistics, const statistic_view_query
         }
     } else {
         const bool history = query.history == QStringLiteral("true");
+        // Looked up once for every client: a set, as the names are the caller's to choose.
+        QSet<keyed_text> named;
+        if (query.user) {
+            named.reserve(names.size());
+            for (const QString& name : names)
+                named.insert(name);
+        }
         for (auto it = statistics.cbegin(); it != statistics.cend(); ++it) {
-            if (!query.user || names.contains(it.key()))
+            if (!query.user || named.contains(it.key()))
                 answer.insert(it.key(), client_json(it.value(), history));
         }
     }

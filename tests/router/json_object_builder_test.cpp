@@ -112,3 +112,77 @@ TEST(JsonObjectBuilder, InsertAllOverlaysInterleavedKeys)
     insert_all(into, QJsonObject());
     EXPECT_EQ(into.size(), 5);
 }
+
+namespace {
+
+QJsonObject numbered(int count, int first, int step, const char* prefix, int value)
+{
+    QJsonObject object;
+    for (int i = 0; i < count; ++i)
+        object.insert(
+            QStringLiteral("%1%2").arg(prefix).arg(first + i * step, 6, 10, QChar('0')), value + i);
+    return object;
+}
+
+} // namespace
+
+// Large enough that moving members one by one would cost more than merging, or small enough
+// that it would not: either way the object is the one that inserting gives, down to the order
+// Qt's parser left a body's keys in when a few members go in.
+TEST(JsonObjectBuilder, InsertAllGivesWhatInsertingGivesWhereverTheKeysGo)
+{
+    const QJsonObject body = numbered(400, 0, 2, "k", 0);
+    const QJsonObject parsed_body = QJsonDocument::fromJson(text_of(body)).object();
+    // Ordered by code point, as the parser leaves them: U+E000 before U+1F600.
+    const QJsonObject parsed_wide
+        = QJsonDocument::fromJson("{\"\xee\x80\x80\":1,\"\xf0\x9f\x98\x80\":2,\"b\":3}").object();
+    struct row
+    {
+        const char* behaviour;
+        QJsonObject into;
+        QJsonObject from;
+    };
+    const row rows[] = {
+        { "many keys before every member", body, numbered(300, 0, 1, "a", 1000) },
+        { "keys between and on the members of a parsed body", parsed_body,
+            numbered(500, 100, 1, "k", 1000) },
+        { "a plain key before keys the parser ordered by code point", parsed_wide,
+            QJsonObject { { "a", 4 }, { "c", 5 } } },
+    };
+    for (const row& r : rows) {
+        QJsonObject oracle = r.into;
+        for (auto it = r.from.begin(); it != r.from.end(); ++it)
+            oracle.insert(it.key(), it.value());
+        QJsonObject merged = r.into;
+        insert_all(merged, r.from);
+        EXPECT_EQ(text_of(merged), text_of(oracle)) << r.behaviour;
+    }
+}
+
+// Several parts merged at once give what inserting them in turn gives: the latest part's value
+// of a key, whether the parts interleave, repeat one another or come in falling order, and with
+// keys whose order Qt's parser and insert() see apart.
+TEST(JsonObjectBuilder, InsertAllOfSeveralPartsGivesWhatInsertingInTurnGives)
+{
+    QRandomGenerator random(28);
+    for (int round = 0; round < 300; ++round) {
+        const bool plain_keys = round % 3 != 0;
+        std::vector<QJsonObject> parts;
+        for (int p = int(random.bounded(6)); p >= 0; --p) {
+            QJsonObject part;
+            for (int i = 0; i < 15; ++i) {
+                const QString key
+                    = plain_keys ? QString::number(random.bounded(40)) : random_key(random);
+                part.insert(key, int(random.bounded(1000)));
+            }
+            parts.push_back(round % 2 ? QJsonDocument::fromJson(text_of(part)).object() : part);
+        }
+        QJsonObject start { { "5", "start" } };
+        QJsonObject oracle = start;
+        for (const QJsonObject& part : parts)
+            for (auto it = part.begin(); it != part.end(); ++it)
+                oracle.insert(it.key(), it.value());
+        insert_all(start, parts);
+        ASSERT_EQ(text_of(start), text_of(oracle)) << round;
+    }
+}

@@ -135,7 +135,11 @@ INSTANTIATE_TEST_SUITE_P(Bodies, RequestParams,
         ParamsCase { "invalid_body_ignored", "a=x", "{nope", R"({"a":"x"})" },
         ParamsCase { "empty_body", "a=x", "", R"({"a":"x"})" },
         ParamsCase { "body_alone", "", R"({"k":[true]})", R"({"k":[true]})" },
-        ParamsCase { "left_out_query_value_keeps_body", "a=1.5", R"({"a":1})", R"({"a":1})" }),
+        ParamsCase { "left_out_query_value_keeps_body", "a=1.5", R"({"a":1})", R"({"a":1})" },
+        // The parser orders keys by code point, insert() by UTF-16 unit: U+E000 before U+1F600.
+        ParamsCase { "a_few_items_keep_the_order_the_parser_gave_the_body", "a=4",
+            "{\"\xee\x80\x80\":1,\"\xf0\x9f\x98\x80\":2,\"b\":3}",
+            "{\"a\":\"4\",\"b\":3,\"\xee\x80\x80\":1,\"\xf0\x9f\x98\x80\":2}" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

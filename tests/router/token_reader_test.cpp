@@ -45,8 +45,7 @@ struct TakeCase
     QByteArray cookie; // header left out when null
     QByteArray authorization;
     QString sign_key;
-    bool valid;
-    int parts; // documents kept in token_parts: 3 when a three-part token was found
+    bool valid; // a signed token's three parts are parsed, nobody else's
 };
 
 class TokenTaking : public ::testing::TestWithParam<TakeCase>
@@ -62,7 +61,7 @@ TEST_P(TokenTaking, FindsAndVerifiesTheToken)
         headers.insert("authorization", c.authorization);
     const HttpContext ctx = read_token(headers, c.sign_key);
     EXPECT_EQ(ctx.token_valid, c.valid);
-    EXPECT_EQ(ctx.token_parts.size(), c.parts);
+    EXPECT_EQ(ctx.token_parts.size(), c.valid ? 3 : 0);
     EXPECT_EQ(ctx.sign_key, c.sign_key);
     EXPECT_EQ(ctx.email, c.valid ? QStringLiteral("user@example.org") : QString());
 }
@@ -70,37 +69,36 @@ TEST_P(TokenTaking, FindsAndVerifiesTheToken)
 const QByteArray jwt = "VORNIX_JWT=";
 
 INSTANTIATE_TEST_SUITE_P(Headers, TokenTaking,
-    ::testing::Values(TakeCase { "no_headers", {}, {}, key, false, 0 },
-        TakeCase { "cookie_alone", jwt + good(), {}, key, true, 3 },
+    ::testing::Values(TakeCase { "no_headers", {}, {}, key, false },
+        TakeCase { "cookie_alone", jwt + good(), {}, key, true },
         TakeCase { "cookie_after_another_cookie_blank_trimmed",
-            "lang=en;   " + jwt + good() + "  ; x=1", {}, key, true, 3 },
+            "lang=en;   " + jwt + good() + "  ; x=1", {}, key, true },
         TakeCase { "first_cookie_item_with_marker_wins", jwt + foreign() + "; " + jwt + good(), {},
-            key, false, 3 },
+            key, false },
+        TakeCase { "percent_encoded_full_stops", jwt + good().replace('.', "%2E"), {}, key, true },
+        TakeCase { "marker_is_case_sensitive", "vornix_jwt=" + good(), {}, key, false },
+        TakeCase { "bearer_capitalised", {}, "Bearer " + good(), key, true },
+        TakeCase { "bearer_upper_case", {}, "BEARER " + good(), key, true },
+        TakeCase { "two_spaces_make_three_words_ignored", {}, "Bearer  " + good(), key, false },
+        TakeCase { "one_word_ignored", {}, good(), key, false },
         TakeCase {
-            "percent_encoded_full_stops", jwt + good().replace('.', "%2E"), {}, key, true, 3 },
-        TakeCase { "marker_is_case_sensitive", "vornix_jwt=" + good(), {}, key, false, 0 },
-        TakeCase { "bearer_capitalised", {}, "Bearer " + good(), key, true, 3 },
-        TakeCase { "bearer_upper_case", {}, "BEARER " + good(), key, true, 3 },
-        TakeCase { "two_spaces_make_three_words_ignored", {}, "Bearer  " + good(), key, false, 0 },
-        TakeCase { "one_word_ignored", {}, good(), key, false, 0 },
+            "ignored_header_keeps_cookie_token", jwt + good(), "Basic " + foreign(), key, true },
         TakeCase {
-            "ignored_header_keeps_cookie_token", jwt + good(), "Basic " + foreign(), key, true, 3 },
-        TakeCase { "header_token_replaces_cookie_token", jwt + good(), "bearer " + foreign(), key,
-            false, 3 },
-        TakeCase { "header_token_wins_over_bad_cookie", jwt + foreign(), "bearer " + good(), key,
-            true, 3 },
+            "header_token_replaces_cookie_token", jwt + good(), "bearer " + foreign(), key, false },
         TakeCase {
-            "malformed_bearer_drops_cookie_token", jwt + good(), "bearer abc.def", key, false, 0 },
-        TakeCase { "four_parts_not_verified", {}, "bearer " + good() + ".x", key, false, 0 },
-        TakeCase { "padding_may_be_missing", {}, "bearer " + unpadded(), key, true, 3 },
+            "header_token_wins_over_bad_cookie", jwt + foreign(), "bearer " + good(), key, true },
+        TakeCase {
+            "malformed_bearer_drops_cookie_token", jwt + good(), "bearer abc.def", key, false },
+        TakeCase { "four_parts_not_verified", {}, "bearer " + good() + ".x", key, false },
+        TakeCase { "padding_may_be_missing", {}, "bearer " + unpadded(), key, true },
         TakeCase { "upper_case_hex_signature", {}, "bearer " + signed_with([](const QByteArray& m) {
                       return token_builder::hmac_md5(m, key).toHex().toUpper();
                   }),
-            key, false, 3 },
+            key, false },
         TakeCase { "raw_digest_signature", {}, "bearer " + signed_with([](const QByteArray& m) {
                       return token_builder::hmac_md5(m, key);
                   }),
-            key, false, 3 },
+            key, false },
         TakeCase { "signature_over_decoded_json", {},
             "bearer " + signed_with([](const QByteArray& m) {
                 const QList<QByteArray> p = m.split('.');
@@ -108,23 +106,54 @@ INSTANTIATE_TEST_SUITE_P(Headers, TokenTaking,
                     QByteArray::fromBase64(p[0]) + '.' + QByteArray::fromBase64(p[1]), key)
                     .toHex();
             }),
-            key, false, 3 },
+            key, false },
         TakeCase { "signature_prefix_only", {}, "bearer " + signed_with([](const QByteArray& m) {
                       return token_builder::hmac_md5(m, key).toHex().left(31);
                   }),
-            key, false, 3 },
-        TakeCase { "wrong_key", jwt + good(), {}, QStringLiteral("nope"), false, 3 },
+            key, false },
+        TakeCase { "wrong_key", jwt + good(), {}, QStringLiteral("nope"), false },
         TakeCase { "empty_sign_key_signs_and_verifies", jwt + token_builder::make(payload, ""), {},
-            QString(), true, 3 }),
+            QString(), true }),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(TokenTaking, KeepsUndecodablePartsAsNullDocuments)
+TEST(TokenTaking, KeepsUndecodablePartsOfASignedTokenAsNullDocuments)
 {
-    const HttpContext ctx = read_token(bearer("bearer !!.e30.x"), key);
+    const HttpContext ctx
+        = read_token(bearer("bearer !!.e30." + token_builder::sign("!!", "e30", key)), key);
+    ASSERT_TRUE(ctx.token_valid);
     ASSERT_EQ(ctx.token_parts.size(), 3);
     EXPECT_TRUE(ctx.token_parts.at(0).isNull());
     EXPECT_TRUE(ctx.token_parts.at(1).isObject()); // "e30" is {}
-    EXPECT_FALSE(ctx.token_valid);
+    EXPECT_TRUE(ctx.token_parts.at(2).isNull()); // hex digits are no JSON
+}
+
+// Parts that decode to good claims are not read, nor even parsed, unless the key's holder signed
+// them: a context as empty as one without a token.
+TEST(TokenTaking, UnsignedTokensAreNeverParsed)
+{
+    const QList<QByteArray> p = good().split('.');
+    const QByteArray other_claims = token_builder::json_b64(QJsonObject { { "email", "x@y" } });
+    const struct
+    {
+        const char* behaviour;
+        QList<QByteArray> parts;
+        QString sign_key;
+    } rows[] = {
+        { "signed with another key", p, QStringLiteral("other") },
+        { "claims swapped under a good signature", { p[0], other_claims, p[2] }, key },
+    };
+    for (const auto& r : rows) {
+        HttpContext ctx;
+        ctx.sign_key = r.sign_key;
+        verify_token(r.parts, ctx);
+        EXPECT_FALSE(ctx.token_valid) << r.behaviour;
+        EXPECT_TRUE(ctx.token_parts.isEmpty()) << r.behaviour;
+        EXPECT_TRUE(ctx.email.isEmpty()) << r.behaviour;
+        EXPECT_TRUE(ctx.api_keys.isEmpty()) << r.behaviour;
+        EXPECT_TRUE(ctx.ver.isEmpty() && ctx.roles.isEmpty() && ctx.rights.isEmpty())
+            << r.behaviour;
+        EXPECT_FALSE(ctx.exp.isValid()) << r.behaviour;
+    }
 }
 
 using Rights = QMap<QString, QMap<QString, QMap<QString, QString>>>;

@@ -38,6 +38,13 @@ TEST(tornel_events_reply, filters_by_journal_and_window_and_sorts_newest_first)
         const char* records;
         const char* events;
     };
+    // Codes of no journal, then one: a long list is looked up as a whole, not in part.
+    std::string many_codes;
+    for (int i = 0; i < 20000; ++i)
+        many_codes += "0.0.99.98." + std::to_string(i + 100) + ".255,";
+    const QString without_it = QString::fromStdString(many_codes + "0.0.99.98.4.255");
+    const QString with_it = without_it + ",0.0.99.98.3.255";
+    const char* const type_3_at_5 = R"([{"data":[{"timestamp":5,"type":3}]}])";
     const row rows[] = {
         { "both bounds are exclusive; newest first; equal times keep their order",
             { { "timefrom", "100" }, { "timeto", "200" } },
@@ -56,6 +63,13 @@ TEST(tornel_events_reply, filters_by_journal_and_window_and_sorts_newest_first)
         { "a negative start also stops at the first event taken", { { "timefrom", "-5" } },
             R"([{"data":[{"timestamp":-9},{"timestamp":1,"event":1},{"timestamp":2}]}])",
             R"([{"1.0.0":1,"96.11.0":1,"profile":"0.0.99.98.0.255"}])" },
+        { "a long profile with the journal at its end",
+            { { "timefrom", "1" }, { "profile", with_it } }, type_3_at_5,
+            R"([{"1.0.0":5,"96.11.3":0,"profile":"0.0.99.98.3.255"}])" },
+        { "a long profile without the journal", { { "timefrom", "1" }, { "profile", without_it } },
+            type_3_at_5, "[]" },
+        { "a profile of empty items keeps none", { { "timefrom", "1" }, { "profile", "," } },
+            type_3_at_5, "[]" },
         { "a journal filter; a type beyond 10 is an unknown type",
             { { "timefrom", "1" }, { "profile", "0.0.99.98.3.255,unknown type" } },
             R"([{"data":[{"timestamp":5,"type":3},{"timestamp":6,"type":11,"event":8},

@@ -148,6 +148,20 @@ TEST(tornel_history_reply, answers_modem_objects_of_every_instance)
         R"({"meterings":[],"modem":0,"timefrom":100,"timeto":300}])");
 }
 
+// Several values may land on one short key: the extended data over the plain data, the
+// record's own time over a value coded "1.0.0".
+TEST(tornel_history_reply, a_metering_keeps_the_last_value_of_each_short_key)
+{
+    const history_request request
+        = tornel_history_request(params_of({ { "timefrom", "10" } }), {}, now);
+    const QJsonObject record = json_object(R"({"timestamp":50,"tag":"x","data":{"data":{
+        "0100010800FF":1,"0100010000FF":9,"01000B0800FF":3,"0100090800FF":4}},
+        "extended_data":{"0100010800FF":2}})");
+    const QJsonObject modem = history_modem_object("7", QJsonArray { record }, request.context);
+    EXPECT_EQ(compact(modem.value("meterings").toArray().at(0).toObject()),
+        R"({"1.0.0":50,"1.8.0":2000,"11.8.0":3,"9.8.0":4000,"ts_get":0})");
+}
+
 TEST(obis_hex_to_key, keys_by_groups_c_d_e_and_scales_energy_and_power)
 {
     struct row
@@ -164,9 +178,10 @@ TEST(obis_hex_to_key, keys_by_groups_c_d_e_and_scales_energy_and_power)
         { "0100C80000FF", 2, "200.0.0", 2 }, { "0100", 3, "0.0.0", 3000 },
         { "01 00 01 08", 1, "1.8.0", 1000 }, { "0100010800FF", "12", "1.8.0", 0 } };
     for (const row& r : rows) {
-        QJsonObject target { { r.short_key, -1 } };
+        json_object_builder target;
+        target.insert(r.short_key, -1);
         obis_hex_to_key(target, QJsonObject { { r.key, r.value } }, r.key);
-        EXPECT_EQ(target, QJsonObject({ { r.short_key, r.stored } })) << r.key;
+        EXPECT_EQ(target.take(), QJsonObject({ { r.short_key, r.stored } })) << r.key;
     }
 }
 

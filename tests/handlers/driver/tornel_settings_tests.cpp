@@ -47,6 +47,8 @@ TEST(tornel_setting_codes, codes_go_out_as_setting_names_and_come_back_as_codes)
             R"({"abc":1})", R"({"abc":1})" },
         { "a seven-part name not asked for keeps its last underscore", "x", R"(["x"])",
             R"({"1_0_1_8_0_255_2":5})", R"({"1.0.1.8.0.255_2":5})" },
+        { "a renamed setting wins over the same name sent as it is", "13.0.0", R"(["13_0_0"])",
+            R"({"13.0.0":1,"13_0_0":2})", R"({"13.0.0":2})" },
     };
     for (const code_case& r : rows) {
         const setting_code_request request = translate_setting_codes(r.code);

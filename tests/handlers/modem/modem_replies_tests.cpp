@@ -129,6 +129,75 @@ TEST(instance_replies, merges_complete_after_every_instance_and_shape_the_answer
     EXPECT_EQ(compact(keyed_answer("2", merged)), R"({"2":{"ids":5,"req_id":[1,2]}})");
 }
 
+// The reply of instance `instance` of four: 300 keys numbered by `number`. Wide keys start
+// with a character beyond U+FFFF or one from U+E000 on, which Qt's parser orders by code point.
+QByteArray instance_text(int instance, int (*number)(int instance, int i), bool wide)
+{
+    QByteArray members;
+    for (int i = 0; i < 300; ++i) {
+        const int n = number(instance, i);
+        const QByteArray prefix = !wide ? "" : n % 2 ? "\xf0\x9f\x98\x80" : "\xee\x80\x80";
+        members += (i ? ",\"" : "\"") + prefix + QByteArray::number(n).rightJustified(6, '0')
+            + "\":{\"v\":" + QByteArray::number(instance * 1000 + i) + "}";
+    }
+    return "{" + members + "}";
+}
+
+// Each merge of several instances' replies gives what inserting every member of every reply
+// one by one gave, wherever the keys sort.
+TEST(instance_replies, merges_in_any_key_order_give_what_inserting_one_by_one_gave)
+{
+    struct row
+    {
+        const char* behaviour;
+        int (*number)(int instance, int i);
+        bool wide;
+    };
+    const auto halves = [](int instance, int i) { return (3 - instance) * 150 + i; };
+    const row rows[] = {
+        { "a later instance's keys sort first",
+            [](int instance, int i) { return (3 - instance) * 300 + i; }, false },
+        { "the instances' keys interleave", [](int instance, int i) { return 4 * i + instance; },
+            false },
+        { "half of each reply repeats the one before", halves, false },
+        { "wide keys, half repeated", halves, true },
+    };
+    for (const row& r : rows) {
+        instance_replies merge(4), devices(4), queue(4);
+        QJsonObject oracle;
+        QStringList requested; // the caller's, last first, and some never answered
+        QByteArray merged, described, queued;
+        for (int instance = 0; instance < 4; ++instance) {
+            const QByteArray text = instance_text(instance, r.number, r.wide);
+            const QJsonObject part = QJsonDocument::fromJson(text).object();
+            for (auto it = part.begin(); it != part.end(); ++it) {
+                oracle.insert(it.key(), it.value());
+                requested.prepend(it.key() + QLatin1Char('x'));
+                requested.prepend(it.key());
+            }
+            QJsonDocument reply = QJsonDocument::fromJson(text);
+            if (merge_instance_replies(reply, merge))
+                merged = compact(reply);
+            reply = QJsonDocument::fromJson(text);
+            if (device_supported_reply(reply, devices, requested))
+                described = compact(reply);
+            reply = QJsonDocument::fromJson(R"({"all":{"dl":)" + text + "}}");
+            if (dl_queue_reply(reply, queue, { "queue_list", false, 0, {} }))
+                queued = compact(reply);
+        }
+        EXPECT_EQ(merged, compact(QJsonDocument(oracle))) << r.behaviour;
+        EXPECT_EQ(queued,
+            compact(QJsonDocument(QJsonObject { { "all",
+                QJsonObject { { "action", "get" }, { "dl", oracle }, { "status", "ok" } } } })))
+            << r.behaviour;
+        for (const QString& modem : requested) {
+            if (!oracle.contains(modem))
+                oracle.insert(modem, QJsonObject { { "supported", false } });
+        }
+        EXPECT_EQ(described, compact(QJsonDocument(oracle))) << r.behaviour;
+    }
+}
+
 TEST(dl_queue_reply, answers_each_mode_after_every_instance)
 {
     struct row

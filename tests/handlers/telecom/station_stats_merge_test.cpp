@@ -92,4 +92,50 @@ TEST(station_stats_merge, keeps_the_counts_of_equal_names_in_different_parts_apa
     EXPECT_EQ(merged_at(replies, { "filt_", "aver_x" }), R"({"v":4})");
 }
 
+// The reply of instance `i` of four: 300 stations of its own (instance 0's sorting last) and
+// one shared by all, alarms of its own, and attached sums, averages and links whose names
+// interleave with the other instances' and with the links'.
+QJsonObject instance_reply(int i)
+{
+    QJsonObject stations { { "bs_ids", QJsonArray { i, 7 } },
+        { "shared", QJsonObject { { "modems", i + 1 } } } };
+    QJsonObject alarms, attached { { "x_ids", QJsonArray { 10 - i } } };
+    for (int s = 0; s < 300; ++s) {
+        const QString n = QString::number((3 - i) * 300 + s).rightJustified(5, QChar('0'));
+        stations.insert("bs" + n, QJsonObject { { "modems", s }, { "x_ids", QJsonArray { s } } });
+        alarms.insert("al" + n, s);
+        attached.insert("S_" + n, s);
+        attached.insert("aver_" + n, s + 1);
+        attached.insert("UL_" + n, QJsonObject { { "aver_nsnr", 2 }, { "modems", s } });
+        attached.insert("DL_" + n, QJsonObject { { "aver_nsnr", 4 }, { "modems", s } });
+    }
+    attached.insert("stations", stations);
+    return QJsonObject { { "BS_Total",
+        QJsonObject { { "alarms", alarms }, { "attached", attached } } } };
+}
+
+// Whatever order the instances answer in, and wherever their keys sort, the merge is the same.
+TEST(station_stats_merge, instances_in_any_order_give_the_ascending_merge)
+{
+    const QList<QJsonObject> ascending { instance_reply(3), instance_reply(2), instance_reply(1),
+        instance_reply(0) };
+    const QJsonObject merged = merge_station_stats(ascending);
+    const QJsonObject attached = merged.value("BS_Total").toObject().value("attached").toObject();
+    const QJsonObject stations = attached.value("stations").toObject();
+    EXPECT_EQ(stations.size(), 4 * 300 + 2);
+    EXPECT_EQ(stations.value("shared"), QJsonObject({ { "modems", 10 } }));
+    EXPECT_EQ(
+        stations.value("bs00301"), QJsonObject({ { "modems", 1 }, { "x_ids", QJsonArray { 1 } } }));
+    EXPECT_EQ(attached.size(), 4 * 300 * 4 + 2);
+    EXPECT_EQ(merged.value("BS_Total").toObject().value("alarms").toObject().size(), 4 * 300);
+
+    const QList<QList<int>> orders { { 0, 1, 2, 3 }, { 1, 3, 0, 2 } };
+    for (const QList<int>& order : orders) {
+        QList<QJsonObject> replies;
+        for (int i : order)
+            replies.append(instance_reply(i));
+        EXPECT_EQ(merge_station_stats(replies), merged) << order.first();
+    }
+}
+
 } // namespace

@@ -50,11 +50,16 @@ TEST(user_statistic_view, answers_each_mode)
         statistic_view_query query;
         QByteArray answer;
     };
+    QByteArray many_names;
+    for (int i = 0; i < 5000; ++i)
+        many_names += "zz" + QByteArray::number(i) + ",";
+    const QByteArray b_last = many_names + "b@x";
     const row rows[] = {
         { "every client", q(),
             "{" + a + R"("last_exec_ms":7,)"
                 + R"("last_time":"2026.03.01 11:59:58.042 UTC","last_url":"/new"},)" + b + "}" },
         { "named clients only, unknown names skipped", q("b@x,zz"), "{" + b + "}" },
+        { "the last of a long list of names is named too", q(b_last.constData()), "{" + b + "}" },
         { "an empty user names the empty client", q(""), "{}" },
         { "history; a state outside the table has no name", q("a@x", none, "true"),
             "{" + a + R"("history":[{"exec_ms":7,"status":"EXECUTED",)"
