@@ -1,11 +1,15 @@
 #pragma once
 
+#include "access/packed_texts.h"
+
 #include <QHash>
 #include <QList>
 #include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+#include <vector>
 
 // Which modems and base stations an API key owns. "Not found" is a null string, a false
 // entry or an empty set; only the Redis store raises (RedisClient::Connection::Exception).
@@ -16,9 +20,12 @@ public:
     virtual void get_client_devices(QStringList clients, QStringList& out) = 0;
     virtual QString filter_client_devices(QStringList devices, QString client) = 0;
     virtual QString first_foreign_device(QStringList devices, QStringList clients) = 0;
-    // The ids of `devices` that at least one of `clients` owns: the ownership of a whole list
-    // at once, each distinct id asked once. No clients own nothing.
-    virtual QSet<QString> owned_devices(QStringList devices, QStringList clients) = 0;
+    // Whether at least one of `clients` owns each of `devices`, a flag per id in order: the
+    // ownership of a whole list at once. The ids are distinct, and asked in the order given; no
+    // clients own nothing.
+    virtual std::vector<bool> owned_devices(
+        const std::vector<QStringView>& devices, const QStringList& clients)
+        = 0;
     virtual QString filter_client_stations(QStringList stations, QString client) = 0;
     virtual QMap<QString, bool> client_device_access(QStringList devices, QString client) = 0;
     virtual QMap<QString, bool> clients_device_access(QStringList devices, QStringList clients) = 0;
@@ -31,9 +38,10 @@ public:
     virtual int dl_index_of(QString db_id) = 0;
     virtual QString dl_db_id_of(int index) = 0;
 
-    // The two look-ups above for a list, one result per entry in order. A store that asks a
-    // server overrides them to ask once for all. Registrations have no list form: each one
-    // stores, and is answered, before the next is asked.
+    // The two look-ups above for a list, one result per entry in order (the indexes are
+    // distinct, and asked in the order given). A store that asks a server overrides them to ask
+    // for all at once. Registrations have no list form: each one stores, and is answered, before
+    // the next is asked.
     virtual QList<int> dl_indexes_of(const QStringList& db_ids)
     {
         QList<int> indexes;
@@ -41,9 +49,10 @@ public:
             indexes.append(dl_index_of(db_id));
         return indexes;
     }
-    virtual QStringList dl_db_ids_of(const QList<int>& indexes)
+    virtual packed_texts dl_db_ids_of(const std::vector<int>& indexes)
     {
-        QStringList db_ids;
+        packed_texts db_ids;
+        db_ids.reserve(indexes.size());
         for (int index : indexes)
             db_ids.append(dl_db_id_of(index));
         return db_ids;

@@ -19,15 +19,15 @@ QString id_text(const QJsonValue& value)
     return QString::number(static_cast<int>(number));
 }
 
-QSet<QString> id_set(const QJsonValue& ids)
+QSet<keyed_text> id_set(const QJsonValue& ids)
 {
-    QSet<QString> result;
+    QSet<keyed_text> result;
     for (const QJsonValue& id : ids.toArray())
         result.insert(id_text(id));
     return result;
 }
 
-void stage(ownership_table& table, const QString& client, const QSet<QString>& ids)
+void stage(ownership_table& table, const QString& client, const QSet<keyed_text>& ids)
 {
     if (ids.isEmpty())
         table.remove(client);

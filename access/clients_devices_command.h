@@ -1,6 +1,7 @@
 #pragma once
 
 #include "amqp/rabbit_message.h"
+#include "app/keyed_hash.h"
 
 #include <QHash>
 #include <QSet>
@@ -8,7 +9,9 @@
 #include <QTimer>
 #include <memory>
 
-using ownership_table = QHash<QString, QSet<QString>>;
+// API keys to the ids they own. Callers name both (the keys in their tokens, the ids in their
+// requests), so both are hashed under the process secret.
+using ownership_table = QHash<keyed_text, QSet<keyed_text>>;
 
 // The user-database service's push of which modems and base stations each API key owns.
 // It only fills the staging tables; the owner's commit timer decides when queries see them.

@@ -12,7 +12,7 @@ int commit_delay = 30000;
 
 // Lookups go through operator[] on purpose: asking about an unknown client leaves an empty
 // entry behind, which answers the same as no entry.
-QString first_not_in(const QStringList& ids, const QSet<QString>& owned)
+QString first_not_in(const QStringList& ids, const QSet<keyed_text>& owned)
 {
     for (const QString& id : ids) {
         if (!owned.contains(id))
@@ -21,7 +21,7 @@ QString first_not_in(const QStringList& ids, const QSet<QString>& owned)
     return QString();
 }
 
-QMap<QString, bool> membership(const QStringList& ids, const QSet<QString>& owned)
+QMap<QString, bool> membership(const QStringList& ids, const QSet<keyed_text>& owned)
 {
     QMap<QString, bool> result;
     for (const QString& id : ids)
@@ -129,13 +129,13 @@ QString ram_helper::first_foreign_device(QStringList devices, QStringList client
     return QString();
 }
 
-QSet<QString> ram_helper::owned_devices(QStringList devices, QStringList clients)
+std::vector<bool> ram_helper::owned_devices(
+    const std::vector<QStringView>& devices, const QStringList& clients)
 {
-    QSet<QString> owned;
-    for (const QString& id : devices) {
-        if (owned_by_any(id, clients))
-            owned.insert(id);
-    }
+    std::vector<bool> owned;
+    owned.reserve(devices.size());
+    for (QStringView id : devices)
+        owned.push_back(owned_by_any(id.toString(), clients));
     return owned;
 }
 

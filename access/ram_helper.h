@@ -24,7 +24,8 @@ public:
     void get_client_devices(QStringList clients, QStringList& out) override;
     QString filter_client_devices(QStringList devices, QString client) override;
     QString first_foreign_device(QStringList devices, QStringList clients) override;
-    QSet<QString> owned_devices(QStringList devices, QStringList clients) override;
+    std::vector<bool> owned_devices(
+        const std::vector<QStringView>& devices, const QStringList& clients) override;
     QString filter_client_stations(QStringList stations, QString client) override;
     QMap<QString, bool> client_device_access(QStringList devices, QString client) override;
     QMap<QString, bool> clients_device_access(QStringList devices, QStringList clients) override;

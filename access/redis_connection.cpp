@@ -1,5 +1,6 @@
 #include "access/redis_connection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <hiredis/hiredis.h>
 #include <vector>
@@ -201,6 +202,23 @@ QList<Reply> Connection::pipeline(const QList<QList<QByteArray>>& commands, int 
     for (const QList<QByteArray>& args : commands)
         replies.append(read_reply(args.first()));
     return replies;
+}
+
+void Connection::pipeline(
+    qint64 count, int db, int batch, const command_maker& make, const reply_taker& take)
+{
+    batch = std::max(batch, 1);
+    QList<QList<QByteArray>> commands;
+    for (qint64 first = 0; first < count; first += batch) {
+        const int size = int(std::min<qint64>(batch, count - first));
+        commands.clear();
+        commands.reserve(size);
+        for (int i = 0; i < size; ++i)
+            commands.append(make(first + i));
+        const QList<Reply> replies = pipeline(commands, db);
+        for (int i = 0; i < size; ++i)
+            take(first + i, replies[i]);
+    }
 }
 
 } // namespace RedisClient

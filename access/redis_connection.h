@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -52,6 +53,16 @@ public:
     // Runs several commands on database `db` in one round trip: all are written, then the
     // replies are read in order, one per command. Fails as `command` does.
     QList<Reply> pipeline(const QList<QList<QByteArray>>& commands, int db);
+
+    using command_maker = std::function<QList<QByteArray>(qint64 index)>;
+    using reply_taker = std::function<void(qint64 index, const Reply& reply)>;
+    // Runs `count` commands on database `db`, at most `batch` to a round trip: `make(i)` gives
+    // the i-th command when its round trip is written, `take(i, reply)` is handed its reply, in
+    // order. The server sees the commands one pipeline would send, in the same order; only one
+    // round trip's commands and replies are held at a time. Fails as `command` does, which ends
+    // the round trips there.
+    void pipeline(
+        qint64 count, int db, int batch, const command_maker& make, const reply_taker& take);
 
 private:
     void prepare(int db);

@@ -2,7 +2,9 @@
 
 #include "access/dl_index_identity.h"
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -16,6 +18,8 @@ const QString total_client = QStringLiteral("total");
 const QByteArray dl_index_key = QByteArrayLiteral("tornel_dl:index");
 const QByteArray dl_db_id_key = QByteArrayLiteral("tornel_dl:db_id");
 const QByteArray scan_count = QByteArrayLiteral("100000");
+const QByteArray sismember = QByteArrayLiteral("SISMEMBER");
+const QByteArray hget = QByteArrayLiteral("HGET");
 
 QByteArray latin1(const QString& text)
 {
@@ -63,10 +67,11 @@ QByteArray dl_map_value(const RedisClient::Reply& reply)
 
 } // namespace
 
-redis_helper::redis_helper(
-    const redis_settings& settings, int execution_timeout_ms, const QString& cpu_architecture)
+redis_helper::redis_helper(const redis_settings& settings, int execution_timeout_ms,
+    const QString& cpu_architecture, int batch_commands)
     : connection(std::make_shared<RedisClient::Connection>(settings, execution_timeout_ms))
     , keeps_dl_map_(cpu_architecture == QLatin1String("x86_64"))
+    , batch_commands_(batch_commands)
 { }
 
 redis_helper::~redis_helper() = default;
@@ -147,40 +152,45 @@ QString redis_helper::filter_client_devices(QStringList devices, QString client)
     return first_not_owned(devices, devices_prefix + client);
 }
 
-QSet<QString> redis_helper::owned_devices(QStringList devices, QStringList clients)
+std::vector<bool> redis_helper::owned_devices(
+    const std::vector<QStringView>& devices, const QStringList& clients)
 {
     check_connection();
-    QSet<QString> owned;
+    std::vector<bool> owned(devices.size(), false);
     if (clients.isEmpty())
         return owned;
-    QStringList distinct = devices;
-    distinct.removeDuplicates();
     QList<QByteArray> keys;
     for (const QString& client : clients)
         keys.append(latin1(devices_prefix + client));
-    QList<QList<QByteArray>> commands;
-    commands.reserve(distinct.size() * keys.size());
-    for (const QString& id : distinct) {
-        const QByteArray member = latin1(id);
-        for (const QByteArray& key : keys)
-            commands.append({ "SISMEMBER", key, member });
-    }
-    const QList<RedisClient::Reply> replies = connection->pipeline(commands, ownership_db);
-    for (int i = 0; i < replies.size(); ++i) {
-        if (member_reply(replies[i]))
-            owned.insert(distinct[i / keys.size()]);
-    }
+    // Every client's set for the first id, then for the next.
+    const qint64 per_id = keys.size();
+    connection->pipeline(
+        qint64(devices.size()) * per_id, ownership_db, batch_commands_,
+        [&](qint64 i) {
+            return QList<QByteArray> { sismember, keys[int(i % per_id)],
+                devices[std::size_t(i / per_id)].toLatin1() };
+        },
+        [&](qint64 i, const RedisClient::Reply& reply) {
+            if (member_reply(reply))
+                owned[std::size_t(i / per_id)] = true;
+        });
     return owned;
+}
+
+std::vector<bool> redis_helper::owned_entries(
+    const QStringList& devices, const QStringList& clients, distinct_list<QStringView>& distinct)
+{
+    for (const QString& id : devices)
+        distinct.add(id);
+    return owned_devices(distinct.values(), clients);
 }
 
 QString redis_helper::first_foreign_device(QStringList devices, QStringList clients)
 {
-    const QSet<QString> owned = owned_devices(devices, clients);
-    for (const QString& id : devices) {
-        if (!owned.contains(id))
-            return id;
-    }
-    return QString();
+    distinct_list<QStringView> distinct;
+    const std::vector<bool> owned = owned_entries(devices, clients, distinct);
+    const auto foreign = std::find(owned.begin(), owned.end(), false);
+    return foreign == owned.end() ? QString() : distinct[int(foreign - owned.begin())].toString();
 }
 
 QString redis_helper::filter_client_stations(QStringList stations, QString client)
@@ -195,10 +205,11 @@ QMap<QString, bool> redis_helper::client_device_access(QStringList devices, QStr
 
 QMap<QString, bool> redis_helper::clients_device_access(QStringList devices, QStringList clients)
 {
-    const QSet<QString> owned = owned_devices(devices, clients);
+    distinct_list<QStringView> distinct;
+    const std::vector<bool> owned = owned_entries(devices, clients, distinct);
     QMap<QString, bool> result;
-    for (const QString& id : devices)
-        result.insert(id, owned.contains(id));
+    for (int i = 0; i < distinct.size(); ++i)
+        result.insert(distinct[i].toString(), owned[std::size_t(i)]);
     return result;
 }
 
@@ -294,28 +305,30 @@ int redis_helper::register_dl_index(QString db_id)
     return index;
 }
 
-QHash<QByteArray, QByteArray> redis_helper::dl_map_fields(
-    const QByteArray& hash, const QList<QByteArray>& fields)
+void redis_helper::read_dl_map(const QByteArray& hash, qint64 count,
+    const std::function<QByteArray(qint64)>& field,
+    const std::function<void(qint64, const QByteArray&)>& take)
 {
-    QHash<QByteArray, QByteArray> values;
-    if (fields.isEmpty())
-        return values;
+    if (count == 0)
+        return;
     check_connection();
-    QList<QByteArray> distinct;
-    for (const QByteArray& field : fields) {
-        if (!values.contains(field)) {
-            values.insert(field, QByteArray());
-            distinct.append(field);
-        }
-    }
-    QList<QList<QByteArray>> reads;
-    reads.reserve(distinct.size());
-    for (const QByteArray& field : distinct)
-        reads.append({ "HGET", hash, field });
-    const QList<RedisClient::Reply> replies = connection->pipeline(reads, dl_map_db);
-    for (int i = 0; i < replies.size(); ++i)
-        values[distinct[i]] = dl_map_value(replies[i]);
-    return values;
+    // Every read is sent, as one pipeline would send them, before the first bad reply raises.
+    std::optional<RedisClient::Reply> bad;
+    connection->pipeline(
+        count, dl_map_db, batch_commands_,
+        [&](qint64 i) {
+            return QList<QByteArray> { hget, hash, field(i) };
+        },
+        [&](qint64 i, const RedisClient::Reply& reply) {
+            if (bad)
+                return;
+            if (reply.type == RedisClient::Reply::Nil || reply.type == RedisClient::Reply::String)
+                take(i, reply.str);
+            else
+                bad = reply;
+        });
+    if (bad)
+        dl_map_value(*bad);
 }
 
 int redis_helper::dl_index_of(QString db_id)
@@ -327,31 +340,36 @@ QList<int> redis_helper::dl_indexes_of(const QStringList& db_ids)
 {
     if (!keeps_dl_map_)
         return access_helper::dl_indexes_of(db_ids);
-    QList<int> indexes;
-    QList<QByteArray> fields;
+    distinct_list<QByteArray> fields;
+    std::vector<int> positions;
+    positions.reserve(std::size_t(db_ids.size()));
     for (const QString& db_id : db_ids)
-        fields.append(db_id.toUtf8());
-    const QHash<QByteArray, QByteArray> values = dl_map_fields(dl_db_id_key, fields);
-    for (const QByteArray& field : fields)
-        indexes.append(decimal(values.value(field)));
+        positions.push_back(fields.add(db_id.toUtf8()));
+    std::vector<int> values(std::size_t(fields.size()), 0);
+    read_dl_map(
+        dl_db_id_key, fields.size(), [&](qint64 i) { return fields[int(i)]; },
+        [&](qint64 i, const QByteArray& value) { values[std::size_t(i)] = decimal(value); });
+    QList<int> indexes;
+    indexes.reserve(db_ids.size());
+    for (int position : positions)
+        indexes.append(values[std::size_t(position)]);
     return indexes;
 }
 
 QString redis_helper::dl_db_id_of(int index)
 {
-    return keeps_dl_map_ ? dl_db_ids_of({ index }).first() : db_id_from_dl_index(index);
+    return keeps_dl_map_ ? dl_db_ids_of({ index }).text(0) : db_id_from_dl_index(index);
 }
 
-QStringList redis_helper::dl_db_ids_of(const QList<int>& indexes)
+packed_texts redis_helper::dl_db_ids_of(const std::vector<int>& indexes)
 {
     if (!keeps_dl_map_)
         return access_helper::dl_db_ids_of(indexes);
-    QStringList db_ids;
-    QList<QByteArray> fields;
-    for (int index : indexes)
-        fields.append(QByteArray::number(index));
-    const QHash<QByteArray, QByteArray> values = dl_map_fields(dl_index_key, fields);
-    for (const QByteArray& field : fields)
-        db_ids.append(QString::fromUtf8(values.value(field)));
+    packed_texts db_ids;
+    db_ids.reserve(indexes.size());
+    read_dl_map(
+        dl_index_key, qint64(indexes.size()),
+        [&](qint64 i) { return QByteArray::number(indexes[std::size_t(i)]); },
+        [&](qint64, const QByteArray& value) { db_ids.append(value); });
     return db_ids;
 }

@@ -1,6 +1,7 @@
 #include "router/query_params.h"
 
 #include "router/json_object_builder.h"
+#include "router/list_items.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -106,13 +107,14 @@ QJsonValue parse_or_null(const QString& text, bool want_array)
 
 std::map<QString, QString> parse_query_map(const QString& text)
 {
+    // Only what is kept is copied: a long value once, a skipped item not at all.
     std::map<QString, QString> items;
-    const QStringList pieces = text.split(QLatin1Char('&'));
-    for (const QString& piece : pieces) {
-        const QStringList parts = piece.split(QLatin1Char('='));
-        if (parts.size() == 2)
-            items[parts.at(0)] = parts.at(1);
-    }
+    for_each_item(text, QLatin1Char('&'), [&](QStringView item) {
+        const qsizetype equals = item.indexOf(QLatin1Char('='));
+        if (equals < 0 || item.indexOf(QLatin1Char('='), equals + 1) >= 0)
+            return;
+        items[item.left(equals).toString()] = item.mid(equals + 1).toString();
+    });
     return items;
 }
 

@@ -5,6 +5,7 @@
 #include "handlers/driver/tornel_modem_info.h"
 #include "handlers/driver/tornel_setting_codes.h"
 #include "router/json_helpers.h"
+#include "router/list_items.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -82,17 +83,19 @@ HandlerResult Tornel_ReadSettingsVersionListHandler::get(const ApiParams& params
 
 HandlerResult Tornel_ReadSettingsHandler::get(const ApiParams& params)
 {
-    const QStringList modems = ownership().checked_parts(params.value(QStringLiteral("modem")));
+    const QString modems = ownership().checked_text(params.value(QStringLiteral("modem")));
     const std::optional<QString> code = params.value(QStringLiteral("code"));
     setting_code_request codes;
     if (code)
         codes = translate_setting_codes(*code);
     // The item "2" asks the driver for its own settings, whatever the codes.
-    if (modems.contains(QStringLiteral("2"))) {
+    bool driver_itself = false;
+    for_each_comma_item(modems, [&](QStringView modem) { driver_itself |= modem == u"2"; });
+    if (driver_itself) {
         return command(QStringLiteral("custom_request"), driver_custom_request(QJsonObject()),
             params, tornel_device_settings_reply());
     }
-    QJsonObject data { { QStringLiteral("modem_id"), to_int_json_array(modems) } };
+    QJsonObject data { { QStringLiteral("modem_id"), split_to_int_json_array(modems) } };
     if (code)
         data.insert(QLatin1String("settings"), codes.settings);
     return command(QStringLiteral("read_setting"), std::move(data), params,

@@ -5,6 +5,7 @@
 #include "handlers/modem/query_data.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
+#include "router/json_object_builder.h"
 
 #include <cmath>
 #include <limits>
@@ -23,7 +24,8 @@ QJsonObject required_json_body(const std::optional<QJsonObject>& body)
 
 // A queue change names its modems in {"all": {"modem_id": [...]}} or by its keys. Array
 // elements count as whole numbers; anything else names modem "0". Keys beside "all" are
-// checked after the array: the back-end may still read one of them as a modem.
+// checked after the array: the back-end may still read one of them as a modem. Each number is
+// written out once, however often it comes.
 QStringList queue_change_modems(const QJsonObject& body)
 {
     const QStringList keys = body.keys();
@@ -32,13 +34,17 @@ QStringList queue_change_modems(const QJsonObject& body)
     if (keys.isEmpty() || keys.first() != QLatin1String("all") || !all.isObject()
         || !listed.isArray())
         return keys;
-    QStringList ids;
+    distinct_list<int> numbers;
     for (const QJsonValue& element : listed.toArray()) {
         const double number = element.toDouble(0.5);
         const bool whole = std::floor(number) == number && number >= std::numeric_limits<int>::min()
             && number <= std::numeric_limits<int>::max();
-        ids.append(QString::number(whole ? int(number) : 0));
+        numbers.add(whole ? int(number) : 0);
     }
+    QStringList ids;
+    ids.reserve(numbers.size() + keys.size() - 1);
+    for (int number : numbers.values())
+        ids.append(QString::number(number));
     return ids + keys.mid(1);
 }
 
@@ -86,7 +92,9 @@ HandlerResult DownlinkQueueHandler::get(const ApiParams& params)
         { "admin", !sent.restricted },
     };
 
-    QStringList modems;
+    QStringList modems; // the store's
+    const std::optional<QString> listed = params.value(modem_id_key);
+    distinct_list<QStringView> named; // the caller's, each once
     const bool own_modems = sent.restricted
         && (sent.mode == QLatin1String("modem_count") || sent.mode == QLatin1String("modem_list"));
     if (own_modems) {
@@ -100,17 +108,24 @@ HandlerResult DownlinkQueueHandler::get(const ApiParams& params)
         }
         // One modem member is enough for the back-end to answer; the count or page is ours.
         modems = modems.mid(0, 1);
-    } else if (const std::optional<QString> listed = params.value(modem_id_key)) {
-        modems = split_modem_list(*listed);
-        ownership().check(modems);
+    } else if (listed) {
+        named = distinct_modems(*listed);
+        ownership().check(named);
     } else if (sent.restricted) {
         ownership().store().get_client_devices(ownership().api_keys(), modems);
         page_modem_list(data, modems);
         if (modems.isEmpty())
             throw http_exception(QStringLiteral("No available modem for provided token."), 403);
     }
+    // Each modem is a member of its own, laid over those above.
+    const QJsonObject get { { "action", "get" } };
+    json_object_builder members(data);
+    members.reserve(std::size_t(modems.size() + named.size()));
     for (const QString& modem : modems)
-        data.insert(modem, QJsonObject { { "action", "get" } });
+        members.insert(modem, get);
+    for (QStringView modem : named.values())
+        members.insert(modem.toString(), get);
+    data = members.take();
 
     auto self = this->self<DownlinkQueueHandler>();
     return command(QStringLiteral("dl_queue"), data,

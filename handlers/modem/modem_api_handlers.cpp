@@ -4,6 +4,7 @@
 #include "handlers/modem/query_data.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
+#include "router/json_object_builder.h"
 
 #include <QJsonDocument>
 
@@ -133,19 +134,19 @@ HandlerResult CheckIDs::get(const api_params& params)
     const std::optional<QString> text = params.value(modem_id_key);
     if (!text)
         throw too_few_arguments();
-    const QStringList parts = split_modem_list(*text);
-    QJsonObject answer;
-    if (ownership_.restricted()) {
-        const QSet<QString> owned = ownership_.store().owned_devices(parts, ownership_.api_keys());
-        for (const QString& part : parts)
-            answer.insert(part, owned.contains(part));
-    } else {
-        for (const QString& part : parts)
-            answer.insert(part, true);
-    }
+    // Each distinct part is answered once, an empty one too; a restricted caller's go to the
+    // store, the empty one included.
+    const distinct_list<QStringView> parts = distinct_modems(*text);
+    const std::vector<bool> owned = ownership_.restricted()
+        ? ownership_.store().owned_devices(parts.values(), ownership_.api_keys())
+        : std::vector<bool>(std::size_t(parts.size()), true);
+    json_object_builder answer;
+    answer.reserve(std::size_t(parts.size()));
+    for (int i = 0; i < parts.size(); ++i)
+        answer.insert(parts[i].toString(), bool(owned[std::size_t(i)]));
     HttpSyncResult result;
     result.headers.insert(QStringLiteral("content-type"), QStringLiteral("application/json"));
-    result.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+    result.body = QJsonDocument(answer.take()).toJson(QJsonDocument::Compact);
     return result;
 }
 

@@ -4,6 +4,9 @@
 #include "router/http_context.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
+#include "router/list_items.h"
+
+#include <algorithm>
 
 http_exception too_few_arguments()
 {
@@ -15,6 +18,16 @@ QStringList split_modem_list(const QString& text)
     return text.split(QLatin1Char(','));
 }
 
+distinct_list<QStringView> distinct_modems(QStringView text)
+{
+    distinct_list<QStringView> modems;
+    for_each_comma_item_with_repeats(text, [&](QStringView modem, bool repeat) {
+        if (!repeat)
+            modems.add(modem);
+    });
+    return modems;
+}
+
 modem_ownership::modem_ownership(
     access_helper& access, bool check_api_key, const HttpContext& context)
     : access_(access)
@@ -22,37 +35,58 @@ modem_ownership::modem_ownership(
     , restricted_(check_api_key && !context.roles.contains(QLatin1String("admin")))
 { }
 
+void modem_ownership::check(const distinct_list<QStringView>& ids) const
+{
+    if (!restricted_)
+        return;
+    const int empty = ids.position(QStringView());
+    if (empty < 0) {
+        ask(ids.values());
+        return;
+    }
+    std::vector<QStringView> named = ids.values();
+    named.erase(named.begin() + empty);
+    ask(named);
+}
+
+void modem_ownership::ask(const std::vector<QStringView>& ids) const
+{
+    if (ids.empty())
+        return;
+    // The whole list in one question to the store, however long it is.
+    const std::vector<bool> owned = access_.owned_devices(ids, api_keys_);
+    const auto foreign = std::find(owned.begin(), owned.end(), false);
+    if (foreign != owned.end())
+        throw http_exception(QStringLiteral("Unavailable modem for provided token. Modem ID ")
+                + ids[std::size_t(foreign - owned.begin())].toString(),
+            403);
+}
+
 void modem_ownership::check(const QStringList& ids) const
 {
     if (!restricted_)
         return;
-    QStringList named;
-    named.reserve(ids.size());
-    for (const QString& id : ids) {
-        if (!id.isEmpty())
-            named.append(id);
-    }
-    if (named.isEmpty())
-        return;
-    // The whole list in one question to the store, however long it is.
-    const QSet<QString> owned = access_.owned_devices(named, api_keys_);
-    for (const QString& id : named) {
-        if (!owned.contains(id))
-            throw http_exception(
-                QStringLiteral("Unavailable modem for provided token. Modem ID ") + id, 403);
-    }
+    distinct_list<QStringView> distinct;
+    for (const QString& id : ids)
+        distinct.add(id);
+    check(distinct);
+}
+
+QString modem_ownership::checked_text(const std::optional<QString>& text) const
+{
+    if (!text)
+        throw too_few_arguments();
+    if (restricted_)
+        check(distinct_modems(*text));
+    return *text;
 }
 
 QStringList modem_ownership::checked_parts(const std::optional<QString>& text) const
 {
-    if (!text)
-        throw too_few_arguments();
-    QStringList parts = split_modem_list(*text);
-    check(parts);
-    return parts;
+    return split_modem_list(checked_text(text));
 }
 
 QJsonArray modem_ownership::checked_list(const std::optional<QString>& text) const
 {
-    return to_int_json_array(checked_parts(text));
+    return split_to_int_json_array(checked_text(text));
 }

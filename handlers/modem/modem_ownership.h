@@ -1,8 +1,11 @@
 #pragma once
 
+#include "access/distinct_list.h"
+
 #include <QJsonArray>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <optional>
 
 class access_helper;
@@ -14,6 +17,9 @@ http_exception too_few_arguments();
 
 // The parts of a modem-id text: split at every ",", empty parts kept ("" gives one empty part).
 QStringList split_modem_list(const QString& text);
+
+// The distinct parts of a modem-id text, in the order each first comes, as views into it.
+distinct_list<QStringView> distinct_modems(QStringView text);
 
 // Which modems a request may name. A caller is restricted when the API-key check is on and
 // its roles lack "admin" (exact); only a restricted caller's modems go to the access store.
@@ -27,16 +33,24 @@ public:
     access_helper& store() const { return access_; }
 
     // For a restricted caller, refuses with 403 "Unavailable modem for provided token. Modem ID "
-    // and the id the first id that none of its keys owns. An empty id names no modem and is left
-    // out, so it never hides a later foreign id.
+    // and the id the first of `ids` (distinct, in the order named) that none of its keys owns.
+    // An empty id names no modem and is left out, so it never hides a later foreign id.
+    void check(const distinct_list<QStringView>& ids) const;
+    // The same for a list in which an id may come again.
     void check(const QStringList& ids) const;
 
-    // The parts of a required modem-id text after the check; 403 "Too few arguments" without it.
+    // A required modem-id text once its parts passed the check; 403 "Too few arguments" without
+    // it.
+    QString checked_text(const std::optional<QString>& text) const;
+    // The parts of that text.
     QStringList checked_parts(const std::optional<QString>& text) const;
     // The same sent as "modem_id": the parts that read as decimal 32-bit integers.
     QJsonArray checked_list(const std::optional<QString>& text) const;
 
 private:
+    // The refusal for the first of `ids` (distinct, none empty) that no key owns.
+    void ask(const std::vector<QStringView>& ids) const;
+
     access_helper& access_;
     QStringList api_keys_;
     bool restricted_;

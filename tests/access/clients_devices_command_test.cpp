@@ -26,6 +26,15 @@ QString render(const ownership_table& table)
     return parts.join(";");
 }
 
+ownership_table table(const QHash<QString, QStringList>& owners)
+{
+    ownership_table result;
+    for (auto it = owners.cbegin(); it != owners.cend(); ++it)
+        for (const QString& id : it.value())
+            result[it.key()].insert(id);
+    return result;
+}
+
 rabbit_message message(const char* json)
 {
     rabbit_message m;
@@ -41,7 +50,7 @@ TEST(ClientsDevicesCommand, StagesWhatThePushSays)
     struct Case
     {
         const char* behaviour;
-        ownership_table devices_before;
+        QHash<QString, QStringList> devices_before;
         const char* body;
         QString devices_after;
         QString stations_after;
@@ -73,7 +82,7 @@ TEST(ClientsDevicesCommand, StagesWhatThePushSays)
     };
     for (const Case& row : rows) {
         SCOPED_TRACE(row.behaviour);
-        ownership_table devices = row.devices_before;
+        ownership_table devices = table(row.devices_before);
         ownership_table stations;
         auto timer = std::make_shared<QTimer>();
         timer->setSingleShot(true);

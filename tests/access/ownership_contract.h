@@ -1,6 +1,7 @@
 #pragma once
 
 #include "access/access_helper.h"
+#include "access/distinct_list.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -82,10 +83,19 @@ inline QString run(access_helper& s, const contract_case& c)
     const QString one = c.clients.value(0);
     switch (c.operation) {
     case owned: {
-        const QSet<QString> ids = s.owned_devices(c.ids, c.clients);
-        QStringList sorted(ids.begin(), ids.end());
-        sorted.sort();
-        return sorted.join(",");
+        distinct_list<QStringView> ids;
+        for (const QString& id : c.ids)
+            ids.add(id);
+        const std::vector<bool> flags = s.owned_devices(ids.values(), c.clients);
+        if (flags.size() != ids.values().size())
+            return "one flag per id";
+        QStringList owned;
+        for (int i = 0; i < ids.size(); ++i) {
+            if (flags[std::size_t(i)])
+                owned << ids[i].toString();
+        }
+        owned.sort();
+        return owned.join(",");
     }
     case filter:
         return render(s.filter_client_devices(c.ids, one));

@@ -335,9 +335,11 @@ TEST(RedisStoreWire, ListsAreAskedOnceInOneRoundTrip)
         return QByteArray();
     });
     redis_helper store(on_port(server.port()), 1000, "x86_64");
-    EXPECT_EQ(store.owned_devices({ "7", "8", "7", "9" }, { "a" }), (QSet<QString> { "7" }));
-    EXPECT_EQ(
-        store.dl_db_ids_of({ 3, 4, 3 }), (QStringList { QString::fromUtf8("жx1"), "", "жx1" }));
+    EXPECT_EQ(render(store.clients_device_access({ "7", "8", "7", "9" }, { "a" })), "7=1,8=0,9=0");
+    const packed_texts db_ids = store.dl_db_ids_of({ 3, 4 });
+    ASSERT_EQ(db_ids.size(), 2);
+    EXPECT_EQ(db_ids.text(0), QString::fromUtf8("жx1"));
+    EXPECT_TRUE(db_ids.is_empty(1));
     EXPECT_THROW(store.dl_indexes_of({ "c", "d" }), Connection::Exception) << "a status reply";
     QList<QByteArray> batch;
     for (const auto& entry : server.received()) {
@@ -348,4 +350,52 @@ TEST(RedisStoreWire, ListsAreAskedOnceInOneRoundTrip)
         "SISMEMBER client:devices:a 8", "SISMEMBER client:devices:a 9", "HGET tornel_dl:index 3",
         "HGET tornel_dl:index 4", "HGET tornel_dl:db_id c", "HGET tornel_dl:db_id d" };
     EXPECT_EQ(batch, expected);
+}
+
+// A list longer than a batch goes out a batch to a round trip, in the commands and the order
+// one pipeline sends, with the same answers; a bad reply in an early batch raises only once
+// every batch has been asked.
+TEST(RedisStoreWire, LongListsGoOutInBoundedBatches)
+{
+    const auto script = [](const QList<QByteArray>& cmd, int) -> QByteArray {
+        if (cmd.first() == "SELECT")
+            return "+OK\r\n";
+        if (cmd.first() == "SISMEMBER")
+            return cmd.value(1).endsWith(":b") && cmd.value(2) != "C0" ? ":1\r\n" : ":0\r\n";
+        if (cmd.value(2) == "2")
+            return "+OK\r\n";
+        return cmd.value(2) == "3" ? "$-1\r\n" : bulk("db-" + cmd.value(2));
+    };
+    const std::vector<QStringView> ids { u"An", u"BO", u"C0", u"7", u"9" };
+    QList<QList<QByteArray>> sequences;
+    for (int batch : { 4096, 2 }) {
+        SCOPED_TRACE(batch);
+        scripted_redis server(script);
+        redis_helper store(on_port(server.port()), 1000, "x86_64", batch);
+        EXPECT_EQ(store.owned_devices(ids, { "a", "b" }), std::vector<bool>({ 1, 1, 0, 1, 1 }));
+        const packed_texts db_ids = store.dl_db_ids_of({ 1, 3, 4 });
+        ASSERT_EQ(db_ids.size(), 3);
+        EXPECT_EQ(db_ids.text(0) + "," + db_ids.text(1) + "," + db_ids.text(2), "db-1,,db-4");
+        EXPECT_THROW(store.dl_db_ids_of({ 1, 2, 3, 4, 5 }), Connection::Exception);
+        QList<QByteArray> sequence;
+        for (const auto& entry : server.received()) {
+            if (entry.second.first() != "SELECT")
+                sequence << entry.second.join(' ');
+        }
+        sequences << sequence;
+    }
+    EXPECT_EQ(sequences[1], sequences[0]);
+    EXPECT_EQ(sequences[0].size(), 10 + 3 + 5);
+
+    // Answered only once all ten questions have come, a client that waits after two gets
+    // nothing.
+    QList<QByteArray> pending;
+    scripted_redis holding([&pending](const QList<QByteArray>& cmd, int) -> QByteArray {
+        if (cmd.first() == "SELECT")
+            return "+OK\r\n";
+        pending << ":1\r\n";
+        return pending.size() == 10 ? pending.join() : QByteArray();
+    });
+    redis_helper batched(on_port(holding.port()), 300, "x86_64", 2);
+    EXPECT_THROW(batched.owned_devices(ids, { "a", "b" }), Connection::Exception);
 }

@@ -80,6 +80,25 @@ TEST(ToIntJsonArray, KeepsDecimal32BitEntries)
     EXPECT_EQ(compact(to_int_json_array({})), "[]");
 }
 
+TEST(SplitToIntJsonArray, KeepsTheItemsThatReadAsDecimal32BitIntegers)
+{
+    struct Case
+    {
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "1,x,3,,-7,0x10", "[1,3,-7]" },
+        { "123456789,-123456789,1234567890,-2147483648,2147483647", // nine digits and beyond
+            "[123456789,-123456789,1234567890,-2147483648,2147483647]" },
+        { "2147483648,9999999999,-2147483649,-,+", "[]" },
+        { " 5,+5,007,-0,5 ", "[5,5,7,0,5]" },
+        { "", "[]" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(compact(split_to_int_json_array(QString(c.text))), QString(c.expected)) << c.text;
+}
+
 TEST(SplitToJsonArray, KeepsEveryPieceAsItIs)
 {
     struct Case

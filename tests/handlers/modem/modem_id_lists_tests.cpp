@@ -1,0 +1,160 @@
+#include "routes/road_fixture.h"
+#include "routes/server_set.h"
+#include "routes/test_token.h"
+
+#include "router/qt_print.h"
+
+#include <QJsonArray>
+#include <algorithm>
+
+// Lists of modem ids and download indexes named by a restricted caller, through the in-process
+// road: what the store is asked, what is refused, and what is sent or answered.
+
+namespace {
+
+// A store that owns a fixed set of modems and knows fixed download indexes, and keeps every
+// question.
+class listed_store : public null_access
+{
+public:
+    std::vector<bool> owned_devices(
+        const std::vector<QStringView>& devices, const QStringList&) override
+    {
+        std::vector<bool> flags;
+        for (QStringView id : devices) {
+            asked << id.toString();
+            flags.push_back(owned.contains(id.toString()));
+        }
+        return flags;
+    }
+    packed_texts dl_db_ids_of(const std::vector<int>& indexes) override
+    {
+        packed_texts found;
+        for (int index : indexes) {
+            asked << QString::number(index);
+            found.append(db_ids.value(index));
+        }
+        return found;
+    }
+
+    QSet<QString> owned { "5", "6", "0", "An", "02" };
+    QMap<int, QString> db_ids { { 7, "db-7" }, { 8, "db-8" } };
+    QStringList asked;
+};
+
+class modem_id_lists_test : public road_fixture
+{
+protected:
+    void SetUp() override
+    {
+        conf.CHECK_TOKEN_VALID = false;
+        conf.CHECK_TOKEN_EXP_TIME = false;
+        conf.CHECK_TOKEN_CLAIMS = false;
+        conf.CHECK_TOKEN_API_KEY = true;
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0,
+            [this](qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
+                dependency_container container { conf, store, log, rabbit, &forward_owner,
+                    statistics, api };
+                router_for_t<dependency_container, server_set>::route(container, request, response);
+            }));
+    }
+
+    // A caller with the role "user" and the API key "k".
+    QList<QPair<QByteArray, QByteArray>> user() const
+    {
+        return { { "Authorization",
+            "Bearer "
+                + make_token(
+                    QJsonObject { { "ver", "2.0" }, { "email", "u@x" },
+                        { "apiKeys", QJsonArray { "k" } },
+                        { "claims", QJsonObject { { "b", QJsonObject { { "user", "" } } } } } },
+                    "sign") } };
+    }
+
+    listed_store store;
+};
+
+TEST_F(modem_id_lists_test, each_distinct_id_is_asked_once_and_the_first_unknown_is_named)
+{
+    struct row
+    {
+        const char* behaviour;
+        QByteArray method, target, body;
+        QString asked; // the store's questions, in order
+        const char* answer; // the answer, or the command's data when one is sent
+    };
+    const row rows[] = {
+        { "check_ids: ids sharing Qt's hash once each, the empty one too", "GET",
+            "/api/check_ids?modem_id=C0,An,BO,An,,5,BO", {}, "C0,An,BO,,5",
+            R"({"":false,"5":true,"An":true,"BO":false,"C0":false})" },
+        { "check_ids: a list that starts with an empty part", "GET", "/api/check_ids?modem_id=,5,5",
+            {}, ",5", R"({"":false,"5":true})" },
+        { "a refusal names the first foreign id in the list, not in the store's order", "GET",
+            "/api/roll?modem_id=5,,BO,An,C0,BO", {}, "5,BO,An,C0",
+            R"({"What":"Unavailable modem for provided token. Modem ID BO"})" },
+        { "the modem_id array is every part in order, repeats included", "GET",
+            "/api/roll?modem_id=6,5,6,x,5", {}, "6,5,x",
+            R"({"What":"Unavailable modem for provided token. Modem ID x"})" },
+        { "a command keeps every repeat", "GET", "/api/reparse?modem_id=6,5,6,,5", {}, "6,5",
+            R"({"modem_id":[6,5,6,5]})" },
+        { "a queue read has one member per distinct modem, the empty one too", "GET",
+            "/api/dl_queue?modem_id=6,5,6,", {}, "6,5",
+            R"({"":{"action":"get"},"5":{"action":"get"},"6":{"action":"get"},"admin":false,)"
+            R"("limit":100,"mode":"normal","offset":0})" },
+        { "a queue change asks each number once, then the keys beside all", "POST", "/api/dl_queue",
+            R"({"all":{"modem_id":[6,5,6,5.5,"x"]},"zz":{}})", "6,5,0,zz",
+            R"({"What":"Unavailable modem for provided token. Modem ID zz"})" },
+        { "settings of the modem 02 are no driver settings", "GET",
+            "/driver_tornel/api/setting?modem=5,02", {}, "5,02", R"({"modem_id":[5,2]})" },
+        { "command status: each index once, every item's id in order", "GET",
+            "/driver_tornel/api/cmd/status?cmd_id=7,8,07,7", {}, "7,8",
+            R"({"db_id":["db-7","db-8","db-7","db-7"]})" },
+        { "command status: the first unknown item as it was written", "GET",
+            "/driver_tornel/api/cmd/status?cmd_id=7,x,,9", {}, "7,0,9",
+            R"({"What":"Unknown cmd_id: x"})" },
+        { "command status: an empty item is index 0", "GET",
+            "/driver_tornel/api/cmd/status?cmd_id=7,,0,x", {}, "7,0",
+            R"({"What":"Unknown cmd_id: "})" },
+    };
+    for (const row& r : rows) {
+        store.asked.clear();
+        api.commands.clear();
+        loop_client client(port());
+        client.send_request(r.method, r.target, user(), r.body);
+        raw_response answer;
+        ASSERT_TRUE(wait_until([&] {
+            return !api.commands.empty() || client.socket()->bytesAvailable() > 0;
+        })) << r.behaviour;
+        if (!api.commands.empty()) {
+            EXPECT_EQ(
+                QString(QJsonDocument(api.commands.front().data).toJson(QJsonDocument::Compact)),
+                QString(r.answer))
+                << r.behaviour;
+        } else {
+            ASSERT_TRUE(client.read(answer)) << r.behaviour;
+            EXPECT_EQ(QString(answer.body), QString(r.answer)) << r.behaviour;
+        }
+        EXPECT_EQ(store.asked.join(','), r.asked) << r.behaviour;
+    }
+}
+
+// Inserted one by one in the caller's order, these ids used to cost n²; the answer is the
+// object that those inserts made.
+TEST_F(modem_id_lists_test, check_ids_answers_a_reversed_list_as_before)
+{
+    QStringList ids;
+    QJsonObject expected;
+    for (int id = 3000; id >= 1; --id) {
+        ids << QString::number(id);
+        expected.insert(QString::number(id), id % 7 == 0);
+    }
+    store.owned.clear();
+    for (int id = 7; id <= 3000; id += 7)
+        store.owned.insert(QString::number(id));
+    const raw_response answer
+        = request("GET", "/api/check_ids?modem_id=" + ids.join(',').toUtf8(), user());
+    EXPECT_EQ(answer.body, QJsonDocument(expected).toJson(QJsonDocument::Compact));
+    EXPECT_EQ(store.asked, ids);
+}
+
+} // namespace
