@@ -155,27 +155,13 @@ json_number read_json_number(const char* begin, const char* end)
         }
     }
 
-    // Otherwise QByteArray::toDouble decides: some digit before the exponent, some digit in
-    // it, and a finite value that is not an underflow to zero.
-    int mantissa_digits = int(at - integral);
-    if (at < end && *at == '.') {
-        const char* fraction = at + 1;
-        at = skip_digits(fraction, end);
-        mantissa_digits += int(at - fraction);
-    }
-    if (mantissa_digits == 0)
-        return number;
-    if (at < end) {
-        ++at; // the exponent mark
-        if (at < end && (*at == '-' || *at == '+'))
-            ++at;
-        if (at == end)
-            return number;
-    }
+    // Otherwise QByteArray::toDouble decides. Within the characters the scan takes, what it
+    // accepts is what from_chars reads whole (a digit before the exponent, a digit in it), and a
+    // value out of range is what it refuses: an overflow, or non-zero digits that round to zero.
     double value = 0;
     const auto read = std::from_chars(begin, end, value);
     if (read.ec != std::errc() || read.ptr != end)
-        return number; // out of range: overflow, or non-zero digits that round to zero
+        return number;
 
     // Qt keeps a double of integral value within 64 bits as an integer (-0.0 too).
     if (value >= -two_to_63 && value < two_to_63 && double(qint64(value)) == value) {

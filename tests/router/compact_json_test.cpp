@@ -3,13 +3,39 @@
 #include "qt_print.h"
 #include "tests/support/compact_json_against_qt.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
 
+// A literal's bytes, NUL bytes included.
+template <size_t N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, int(N - 1));
+}
+
 QByteArray nested(const char* open, const char* close, int depth)
 {
     return QByteArray(open).repeated(depth) + QByteArray(close).repeated(depth);
+}
+
+// 2^-1075 written out in full: half the least double, which rounds to zero (to even).
+QByteArray half_the_least_double()
+{
+    QByteArray digits = "1"; // 5^1075, least significant digit first
+    for (int power = 0; power < 1075; ++power) {
+        int carry = 0;
+        for (char& digit : digits) {
+            const int product = (digit - '0') * 5 + carry;
+            digit = char('0' + product % 10);
+            carry = product / 10;
+        }
+        if (carry)
+            digits.append(char('0' + carry));
+    }
+    std::reverse(digits.begin(), digits.end());
+    return "0." + QByteArray(1075 - digits.size(), '0') + digits;
 }
 
 // Each body is checked against Qt itself (error, offset, text, members); where `text` is given,
@@ -43,7 +69,7 @@ TEST(CompactJson, AcceptsAndRefusesAsQt)
         { "top_level_scalar", "1", nullptr },
         { "top_level_string", "\"a\"", nullptr },
         { "garbage_after", "{} x", nullptr },
-        { "nul_after", QByteArray("[]\0", 3), nullptr },
+        { "nul_after", bytes("[]\0"), nullptr },
         { "second_document", "[][]", nullptr },
         { "comma_before_close", "[1,]", nullptr },
         { "comma_before_brace", "{\"a\":1,}", nullptr },
@@ -69,14 +95,18 @@ TEST(CompactJson, ReadsNumbersAsQt)
             "[0,0,0,1,100000,100000,125,0,-9223372036854776000,9223372036854776000]" },
         { "past_int64_and_2_to_53",
             "[9223372036854775808,-9223372036854775809,18446744073709551615,18446744073709551616,"
-            "9007199254740993,123456789012345678901]",
+            "9007199254740993,123456789012345678901,1e19,1e20]",
             "[9223372036854776000,-9223372036854776000,18446744073709552000,18446744073709552000,"
-            "9007199254740992,123456789012345680000]" },
+            "9007199254740992,123456789012345680000,10000000000000000000,1e+20]" },
         { "fractions_and_exponents",
             "[0.1,1.5e-7,1e-5,0.0001,1e21,123456.789e3,4.9e-324,1.7976931348623157e308]",
             "[0.1,1.5e-07,1e-05,0.0001,1e+21,123456789,5e-324,"
             "1.7976931348623157e+308]" },
         { "forms_qt_takes", "[.5,-.5,1.,0.e1]", "[0.5,-0.5,1,0]" },
+        { "halfway_to_the_least_double", "[" + half_the_least_double() + "]", nullptr },
+        { "just_past_halfway", "[" + half_the_least_double() + "1]", "[5e-324]" },
+        { "digits_far_from_the_point",
+            "[0." + QByteArray(400, '0') + "1e400,1" + QByteArray(400, '0') + "e-400]", "[0.1,1]" },
         { "overflow", "[1e309]", nullptr },
         { "underflow", "[1e-400]", nullptr },
         { "zero_with_huge_exponent", "[0.000e-99999]", "[0]" },
@@ -93,7 +123,7 @@ TEST(CompactJson, WritesStringsAsQt)
     expect_rows({
         { "escapes_written_back", R"(["\"\\\/\b\f\n\r\t\u0001\u001f\u007f\u00e9"])",
             "[\"\\\"\\\\/\\b\\f\\n\\r\\t\\u0001\\u001f\x7f\xc3\xa9\"]" },
-        { "raw_controls_and_nul", QByteArray("[\"a\x01\0b\"]", 8), "[\"a\\u0001\\u0000b\"]" },
+        { "raw_controls_and_nul", bytes("[\"a\x01\0b\"]"), "[\"a\\u0001\\u0000b\"]" },
         { "any_byte_may_follow_a_backslash", R"(["\q\'"])", R"(["q'"])" },
         { "pairs_and_lone_surrogates", R"(["\ud83d\ude00","\ude00\ud83d","\ud83dx"])",
             "[\"\xf0\x9f\x98\x80\",\"\\ude00\\ud83d\",\"\\ud83dx\"]" },
@@ -127,7 +157,7 @@ TEST(CompactJson, OrdersKeysAsQt)
         { "repeated_key_large_object_as_std_sort_leaves_it", unstable, nullptr },
         { "same_text_in_both_forms", "{\"\\u00e9\":1,\"\xc3\xa9\":2}", "{\"\xc3\xa9\":2}" },
         { "lone_surrogate_equals_u_fffd", "{\"\\ud800\":1,\"\xef\xbf\xbd\":2}", nullptr },
-        { "nul_ends_a_utf8_comparison", QByteArray("{\"a\0b\":1,\"a\0c\":2}", 19), nullptr },
+        { "nul_ends_a_utf8_comparison", bytes("{\"a\0b\":1,\"a\0c\":2}"), "{\"a\\u0000c\":2}" },
         { "mixed_forms_past_u_ffff",
             "{\"\\uffff\":1,\"\xf0\x90\x80\x80\":2,\"\\ud800\\udc00\":3,\"\xee\x80\x80\":4,"
             "\"\\ue000\":5,\"\\ud800\":6}",
