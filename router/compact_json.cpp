@@ -302,12 +302,16 @@ public:
     { }
 
     const char* value(const char* at);
-    // A member from the opening quote of its key: "key":value.
-    const char* member(const char* quote);
+    // A member's key and colon, from the opening quote of the key; returns where its value
+    // starts.
+    const char* key(const char* quote);
     const char* array(const char* at);
 
 private:
     const char* object(const char* at);
+    // The items of an array or the members of an object as they came, from its opening bracket.
+    template <typename Write>
+    const char* in_order(const char* open, char close, Write write);
     const reordered_object* reordered(const char* open) const;
 
     const char* const source_;
@@ -329,7 +333,7 @@ const char* writer::value(const char* at)
         out_.append("false", 5);
         return at + 5;
     case '"':
-        return append_json_string(out_, at);
+        return append_source_string(out_, at);
     case '[':
         return array(at);
     case '{':
@@ -342,28 +346,17 @@ const char* writer::value(const char* at)
     }
 }
 
-const char* writer::member(const char* quote)
+const char* writer::key(const char* quote)
 {
-    const char* colon = skip_space(append_json_string(out_, quote));
+    const char* colon = skip_space(append_source_string(out_, quote));
     out_.append(':');
-    return value(skip_space(colon + 1));
+    return skip_space(colon + 1);
 }
 
 const char* writer::array(const char* at)
 {
     out_.append('[');
-    at = skip_space(at + 1);
-    if (*at != ']') {
-        for (;;) {
-            at = skip_space(value(at));
-            if (*at != ',')
-                break;
-            out_.append(',');
-            at = skip_space(at + 1);
-        }
-    }
-    out_.append(']');
-    return at + 1;
+    return in_order(at, ']', [this](const char* item) { return value(item); });
 }
 
 const char* writer::object(const char* at)
@@ -373,22 +366,28 @@ const char* writer::object(const char* at)
         for (quint32 i = 0; i < order->count; ++i) {
             if (i)
                 out_.append(',');
-            member(source_ + orders_.keys[order->first + i].begin() - 1);
+            value(key(source_ + orders_.keys[order->first + i].begin() - 1));
         }
         out_.append('}');
         return source_ + order->close;
     }
-    at = skip_space(at + 1);
-    if (*at != '}') {
+    return in_order(at, '}', [this](const char* member) { return value(key(member)); });
+}
+
+template <typename Write>
+const char* writer::in_order(const char* open, char close, Write write)
+{
+    const char* at = skip_space(open + 1);
+    if (*at != close) {
         for (;;) {
-            at = skip_space(member(at));
+            at = skip_space(write(at));
             if (*at != ',')
                 break;
             out_.append(',');
             at = skip_space(at + 1);
         }
     }
-    out_.append('}');
+    out_.append(close);
     return at + 1;
 }
 
@@ -430,11 +429,9 @@ compact_json::compact_json(const QByteArray& body)
         for (size_t i = 0; i < keys_.size(); ++i) {
             if (i)
                 text_.append(',');
-            const char* colon
-                = skip_space(append_json_string(text_, source + keys_[i].begin() - 1));
-            text_.append(':');
+            const char* value = second.key(source + keys_[i].begin() - 1);
             values_[i].begin = quint32(text_.size());
-            second.value(skip_space(colon + 1));
+            second.value(value);
             values_[i].end = quint32(text_.size());
         }
         text_.append('}');

@@ -298,7 +298,7 @@ const char* json_string_end(const char* quote, bool& escaped)
     return at;
 }
 
-const char* append_json_string(QByteArray& out, const char* quote)
+const char* append_source_string(QByteArray& out, const char* quote)
 {
     bool escaped;
     const char* close = json_string_end(quote, escaped);

@@ -137,7 +137,7 @@ const char* json_string_end(const char* quote, bool& escaped);
 
 // Appends a well-formed string of the text, quotes included, as Qt's compact writer writes the
 // QString it holds for it. `quote` is its opening quote; returns past its closing quote.
-const char* append_json_string(QByteArray& out, const char* quote);
+const char* append_source_string(QByteArray& out, const char* quote);
 
 // Appends `text` between quotes, escaped byte for byte as QJsonDocument's writer escapes a
 // string: `"`, `\` and controls escaped (\b \f \n \r \t, else \u00xx), valid UTF-16 as UTF-8, a
