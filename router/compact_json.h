@@ -13,8 +13,9 @@
 // A JSON body read exactly as QJsonDocument::fromJson reads it (what it accepts and refuses,
 // with the same error and offset), and written exactly as toJson(QJsonDocument::Compact) writes
 // the document fromJson makes of it, without building that document: Qt's DOM costs up to some
-// fifty bytes per byte of a body, this costs the compact text, eight bytes per key of an object
-// Qt writes in another order than it came, and sixteen per member of the top-level object.
+// forty bytes per byte of a body; this keeps the compact text, sixteen bytes per member of a
+// top-level object, and while it writes, eight bytes per key and sixteen per object for the
+// nested objects whose members Qt writes in another order than they came.
 //
 // The members of a top-level object are open to the handlers: each key as QJsonObject::keys
 // gives it, the compact text of its value, and for a scalar the QJsonValue Qt would hold. For a
