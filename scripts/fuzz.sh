@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 build=${FUZZ_BUILD:-build-fuzz}
-targets=${FUZZ_TARGETS:-"http_request forward_answer token_reader query_params amqp_message"}
+targets=${FUZZ_TARGETS:-"http_request forward_answer token_reader query_params amqp_message compact_json"}
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DGORVEX_FUZZ=ON -DGORVEX_TESTS=OFF >/dev/null
@@ -42,6 +42,14 @@ seed query_params body 'a=x&b=1.5\x00{"a":1,"b":[true]}'
 seed amqp_message reply '{"cmd_id":"{6f1c2e4a-0000-4000-8000-000000000001}","data":{"ok":1},"msg_type":"response"}'
 seed amqp_message push '{"cmd_id":"6f1c2e4a-0000-4000-8000-000000000002","data":[{"api_key":"k","modem_ids":[1,2],"station_ids":[3]}],"msg_type":"clients_devices","sender":"gw"}'
 seed amqp_message command '{"cmd_id":"x","data":{"a":[1,"b"]},"msg_type":"version","sender":"q\\u00e9"}'
+seed compact_json order '{"b":1,"a":[1,{"d":null,"c":true}],"a":"x","":{}}'
+seed compact_json numbers '[0,-0.0,1.,.5,1e5,1.5e-7,9223372036854775808,-9223372036854775808,18446744073709551616,9007199254740993,4.9e-324,0e999,1e21,0.1]'
+seed compact_json strings '["\\ud83d\\ude00\\ud83d","\\udc00x","\\q\\/\\u0001\x01\x7f","\\\xc3","\xef\xbb\xbf\xef\xbb\xbfx"]'
+seed compact_json key_forms '{"\\uffff":1,"\xf0\x90\x80\x80":2,"\\ud800\\udc00":3,"\xef\xbf\xbd":4,"\\ud800":5,"a\x00b":6,"a\x00c":7,"a\\u0000b":8,"\xef\xbb\xbfk":9}'
+# (the texts built here hold no %: they are formats in seed)
+seed compact_json duplicates "{$(for i in $(seq 40); do printf '"%x":%d,' $((i * 7 % 11)) "$i"; done)\"z\":0}"
+seed compact_json deep "$(printf '%.0s[' $(seq 1024))$(printf '%.0s]' $(seq 1024))"
+seed compact_json too_deep "\xef\xbb\xbf $(printf '%.0s{"a":' $(seq 1025))1$(printf '%.0s}' $(seq 1025)) "
 
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -51,8 +59,12 @@ for t in $targets; do
   crashes="$build/crashes/$t"
   mkdir -p "$corpus" "$crashes"
   echo "== fuzz_$t for ${seconds}s"
+  dict=()
+  if [ -f "tests/fuzz/$t.dict" ]; then
+    dict=(-dict="tests/fuzz/$t.dict")
+  fi
   if ! "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -rss_limit_mb=2048 \
-    -timeout=10 -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus" "$build/seeds/$t" \
+    -timeout=10 -print_final_stats=1 -artifact_prefix="$crashes/" "${dict[@]}" "$corpus" "$build/seeds/$t" \
     2>"$build/fuzz_$t.log"; then
     echo "fuzz_$t: crashed, see $build/fuzz_$t.log and $crashes/" >&2
     tail -n 40 "$build/fuzz_$t.log" >&2

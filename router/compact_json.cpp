@@ -1,0 +1,553 @@
+#include "router/compact_json.h"
+
+#include "router/compact_json_number.h"
+#include "router/compact_json_string.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int nesting_limit = 1024;
+
+bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Skips white space inside a document already read whole: something else always follows.
+const char* skip_space(const char* at)
+{
+    while (is_space(*at))
+        ++at;
+    return at;
+}
+
+// A nested object whose members Qt writes in another order than they came, or fewer of them
+// (a repeated key): where it stands in the source, and its keys in Qt's order.
+struct reordered_object
+{
+    quint32 open; // the offset of its "{"
+    quint32 close; // the offset past its "}"
+    quint32 first; // its first key in object_orders::keys
+    quint32 count;
+};
+
+struct object_orders
+{
+    std::vector<reordered_object> objects; // by open, once the reading is done
+    std::vector<json_key> keys;
+};
+
+// The first pass: QJsonPrivate::Parser step by step, so that it accepts and refuses what Qt
+// does, with the same error at the same offset. It keeps no values, only the keys of each open
+// object; when the object closes they are sorted as Qt sorts them, and kept only when that
+// changes their order.
+class reader
+{
+public:
+    reader(const char* json, qsizetype length)
+        : head_(json)
+        , json_(json)
+        , end_(json + length)
+    { }
+
+    QJsonParseError read();
+
+    const char* top = nullptr; // the "[" or "{" of the document
+    bool object = false;
+    std::vector<json_key> top_keys;
+    object_orders orders;
+
+private:
+    bool fail(QJsonParseError::ParseError error)
+    {
+        error_ = error;
+        error_at_ = json_ - head_;
+        return false;
+    }
+    bool eat_space()
+    {
+        while (json_ < end_ && is_space(*json_))
+            ++json_;
+        return json_ < end_;
+    }
+    char next_token()
+    {
+        if (!eat_space())
+            return 0;
+        const char token = *json_++;
+        switch (token) {
+        case '[':
+        case '{':
+        case ':':
+        case ',':
+        case ']':
+        case '}':
+        case '"':
+            return token;
+        default:
+            return 0;
+        }
+    }
+    bool expect(const char* rest, int size)
+    {
+        if (end_ - json_ < size + 1)
+            return fail(QJsonParseError::IllegalValue);
+        for (int i = 0; i < size; ++i) {
+            if (*json_++ != rest[i])
+                return fail(QJsonParseError::IllegalValue);
+        }
+        return true;
+    }
+
+    bool parse_object(bool top_level);
+    void close_object(size_t mark, qsizetype open, bool top_level);
+    bool parse_member();
+    bool parse_array();
+    bool parse_value();
+    bool parse_number();
+    bool parse_string(bool key);
+
+    const char* const head_;
+    const char* json_;
+    const char* const end_;
+    int nesting_ = 0;
+    QJsonParseError::ParseError error_ = QJsonParseError::NoError;
+    qsizetype error_at_ = 0;
+    // The keys of the objects still open, each object's after a json_key::lowest().
+    std::vector<json_key> pending_;
+};
+
+QJsonParseError reader::read()
+{
+    static const char bom[] = "\xef\xbb\xbf";
+    if (end_ - json_ > 3 && std::equal(bom, bom + 3, json_))
+        json_ += 3;
+    const char token = next_token();
+    bool read = false;
+    if (token == '[' || token == '{') {
+        top = json_ - 1;
+        object = token == '{';
+        read = object ? parse_object(true) : parse_array();
+    } else {
+        fail(QJsonParseError::IllegalValue);
+    }
+    if (read) {
+        eat_space();
+        if (json_ < end_)
+            read = fail(QJsonParseError::GarbageAtEnd);
+    }
+    std::vector<json_key>().swap(pending_);
+    if (!read)
+        return { int(error_at_), error_ };
+    std::sort(orders.objects.begin(), orders.objects.end(),
+        [](const reordered_object& a, const reordered_object& b) { return a.open < b.open; });
+    return { 0, QJsonParseError::NoError };
+}
+
+bool reader::parse_object(bool top_level)
+{
+    if (++nesting_ > nesting_limit)
+        return fail(QJsonParseError::DeepNesting);
+    const qsizetype open = json_ - 1 - head_;
+    const size_t mark = pending_.size();
+    pending_.push_back(json_key::lowest());
+
+    char token = next_token();
+    while (token == '"') {
+        if (!parse_member())
+            return false;
+        token = next_token();
+        if (token != ',')
+            break;
+        token = next_token();
+        if (token == '}')
+            return fail(QJsonParseError::MissingObject);
+    }
+    if (token != '}')
+        return fail(QJsonParseError::UnterminatedObject);
+    --nesting_;
+    close_object(mark, open, top_level);
+    return true;
+}
+
+void reader::close_object(size_t mark, qsizetype open, bool top_level)
+{
+    const size_t count = pending_.size() - mark - 1;
+    json_key* kept = pending_.data() + mark + 1;
+    if (count > 1) {
+        pending_.push_back(json_key::highest());
+        kept
+            = sort_json_keys(head_, pending_.data() + mark + 1, pending_.data() + mark + 1 + count);
+        pending_.pop_back();
+    }
+    json_key* const last = pending_.data() + mark + 1 + count;
+    if (top_level) {
+        top_keys.assign(kept, last);
+    } else if (count > 1) {
+        bool same = size_t(last - kept) == count;
+        for (const json_key* key = kept; same && key + 1 < last; ++key)
+            same = key->begin() < key[1].begin();
+        if (!same) {
+            orders.objects.push_back({ quint32(open), quint32(json_ - head_),
+                quint32(orders.keys.size()), quint32(last - kept) });
+            orders.keys.insert(orders.keys.end(), kept, last);
+        }
+    }
+    pending_.resize(mark);
+}
+
+bool reader::parse_member()
+{
+    if (!parse_string(true))
+        return false;
+    if (next_token() != ':')
+        return fail(QJsonParseError::MissingNameSeparator);
+    if (!eat_space())
+        return fail(QJsonParseError::UnterminatedObject);
+    return parse_value();
+}
+
+bool reader::parse_array()
+{
+    if (++nesting_ > nesting_limit)
+        return fail(QJsonParseError::DeepNesting);
+    if (!eat_space())
+        return fail(QJsonParseError::UnterminatedArray);
+    if (*json_ == ']') {
+        next_token();
+    } else {
+        for (;;) {
+            if (!eat_space())
+                return fail(QJsonParseError::UnterminatedArray);
+            if (!parse_value())
+                return false;
+            const char token = next_token();
+            if (token == ']')
+                break;
+            if (token != ',') {
+                const bool more = eat_space();
+                return fail(more ? QJsonParseError::MissingValueSeparator
+                                 : QJsonParseError::UnterminatedArray);
+            }
+        }
+    }
+    --nesting_;
+    return true;
+}
+
+bool reader::parse_value()
+{
+    switch (*json_++) {
+    case 'n':
+        return expect("ull", 3);
+    case 't':
+        return expect("rue", 3);
+    case 'f':
+        return expect("alse", 4);
+    case '"':
+        return parse_string(false);
+    case '[':
+        return parse_array();
+    case '{':
+        return parse_object(false);
+    case ',':
+        return fail(QJsonParseError::IllegalValue);
+    case '}':
+    case ']':
+        return fail(QJsonParseError::MissingObject);
+    default:
+        --json_;
+        return parse_number();
+    }
+}
+
+bool reader::parse_number()
+{
+    const char* begin = json_;
+    json_ = scan_json_number(json_, end_);
+    if (json_ >= end_)
+        return fail(QJsonParseError::TerminationByNumber);
+    if (read_json_number(begin, json_).kind == json_number::illegal)
+        return fail(QJsonParseError::IllegalNumber);
+    return true;
+}
+
+bool reader::parse_string(bool key)
+{
+    const json_string_read read = read_json_string(json_, end_);
+    if (read.error != QJsonParseError::NoError) {
+        error_ = read.error;
+        error_at_ = json_ - head_ + read.stop;
+        return false;
+    }
+    if (key)
+        pending_.push_back(json_key(quint32(json_ - head_), quint32(read.stop - 1), read.form));
+    json_ += read.stop;
+    return true;
+}
+
+// The second pass, over a document the first has read whole: writes it as Qt's compact writer
+// does, each object in the order the first pass found for it.
+class writer
+{
+public:
+    writer(const char* source, qsizetype length, const object_orders& orders, QByteArray& out)
+        : source_(source)
+        , end_(source + length)
+        , orders_(orders)
+        , out_(out)
+    { }
+
+    const char* value(const char* at);
+    // A member's key and colon, from the opening quote of the key; returns where its value
+    // starts.
+    const char* key(const char* quote);
+    const char* array(const char* at);
+
+private:
+    const char* object(const char* at);
+    // The items of an array or the members of an object as they came, from its opening bracket.
+    template <typename Write>
+    const char* in_order(const char* open, char close, Write write);
+    const reordered_object* reordered(const char* open) const;
+
+    const char* const source_;
+    const char* const end_;
+    const object_orders& orders_;
+    QByteArray& out_;
+};
+
+const char* writer::value(const char* at)
+{
+    switch (*at) {
+    case 'n':
+        out_.append("null", 4);
+        return at + 4;
+    case 't':
+        out_.append("true", 4);
+        return at + 4;
+    case 'f':
+        out_.append("false", 5);
+        return at + 5;
+    case '"':
+        return append_source_string(out_, at);
+    case '[':
+        return array(at);
+    case '{':
+        return object(at);
+    default: {
+        const char* end = scan_json_number(at, end_);
+        append_json_number(out_, read_json_number(at, end));
+        return end;
+    }
+    }
+}
+
+const char* writer::key(const char* quote)
+{
+    const char* colon = skip_space(append_source_string(out_, quote));
+    out_.append(':');
+    return skip_space(colon + 1);
+}
+
+const char* writer::array(const char* at)
+{
+    out_.append('[');
+    return in_order(at, ']', [this](const char* item) { return value(item); });
+}
+
+const char* writer::object(const char* at)
+{
+    out_.append('{');
+    if (const reordered_object* order = reordered(at)) {
+        for (quint32 i = 0; i < order->count; ++i) {
+            if (i)
+                out_.append(',');
+            value(key(source_ + orders_.keys[order->first + i].begin() - 1));
+        }
+        out_.append('}');
+        return source_ + order->close;
+    }
+    return in_order(at, '}', [this](const char* member) { return value(key(member)); });
+}
+
+template <typename Write>
+const char* writer::in_order(const char* open, char close, Write write)
+{
+    const char* at = skip_space(open + 1);
+    if (*at != close) {
+        for (;;) {
+            at = skip_space(write(at));
+            if (*at != ',')
+                break;
+            out_.append(',');
+            at = skip_space(at + 1);
+        }
+    }
+    out_.append(close);
+    return at + 1;
+}
+
+const reordered_object* writer::reordered(const char* open) const
+{
+    const auto& objects = orders_.objects;
+    const quint32 offset = quint32(open - source_);
+    const auto found = std::lower_bound(objects.begin(), objects.end(), offset,
+        [](const reordered_object& object, quint32 at) { return object.open < at; });
+    return found != objects.end() && found->open == offset ? &*found : nullptr;
+}
+
+} // namespace
+
+compact_json::compact_json(const QByteArray& body)
+    : source_(body)
+{
+    object_orders orders;
+    const char* source = source_.constData();
+    const char* top;
+    {
+        reader first(source, source_.size());
+        error_ = first.read();
+        if (!valid())
+            return;
+        object_ = first.object;
+        top = first.top;
+        keys_ = std::move(first.top_keys);
+        orders = std::move(first.orders);
+    }
+
+    text_.reserve(source_.size());
+    writer second(source, source_.size(), orders, text_);
+    if (!object_) {
+        second.array(top);
+    } else {
+        values_.resize(keys_.size());
+        text_.append('{');
+        for (size_t i = 0; i < keys_.size(); ++i) {
+            if (i)
+                text_.append(',');
+            const char* value = second.key(source + keys_[i].begin() - 1);
+            values_[i].begin = quint32(text_.size());
+            second.value(value);
+            values_[i].end = quint32(text_.size());
+        }
+        text_.append('}');
+    }
+    if (text_.capacity() - text_.size() > text_.size() / 4 + 64)
+        text_.squeeze();
+}
+
+QString compact_json::key(int i) const
+{
+    const json_key key = keys_[size_t(i)];
+    const char* begin = source_.constData() + key.begin();
+    return json_string_text(begin, begin + key.size(), key.form());
+}
+
+std::string_view compact_json::value_text(int i) const
+{
+    const span value = values_[size_t(i)];
+    return std::string_view(text_.constData() + value.begin, value.end - value.begin);
+}
+
+compact_json::kind compact_json::value_kind(int i) const
+{
+    switch (text_.at(int(values_[size_t(i)].begin))) {
+    case '{':
+        return kind::object;
+    case '[':
+        return kind::array;
+    case '"':
+        return kind::string;
+    case 't':
+    case 'f':
+        return kind::boolean;
+    case 'n':
+        return kind::null;
+    default:
+        return kind::number;
+    }
+}
+
+int compact_json::index_of(QStringView key) const
+{
+    const char* source = source_.constData();
+    const auto found = std::lower_bound(keys_.begin(), keys_.end(), key,
+        [source](json_key k, QStringView text) { return compare_json_key(source, k, text) < 0; });
+    if (found == keys_.end() || compare_json_key(source, *found, key) != 0)
+        return -1;
+    return int(found - keys_.begin());
+}
+
+const char* compact_json::value_source(int i) const
+{
+    const json_key key = keys_[size_t(i)];
+    const char* colon = skip_space(source_.constData() + key.begin() + key.size() + 1);
+    return skip_space(colon + 1);
+}
+
+namespace {
+
+QString string_at(const char* quote)
+{
+    bool escaped;
+    const char* close = json_string_end(quote, escaped);
+    return json_string_text(
+        quote + 1, close, escaped ? json_string_form::utf16 : json_string_form::utf8);
+}
+
+json_number number_at(const char* at, const char* end)
+{
+    return read_json_number(at, scan_json_number(at, end));
+}
+
+} // namespace
+
+QJsonValue compact_json::scalar(int i) const
+{
+    const char* at = value_source(i);
+    switch (*at) {
+    case 'n':
+        return QJsonValue(QJsonValue::Null);
+    case 't':
+        return QJsonValue(true);
+    case 'f':
+        return QJsonValue(false);
+    case '"':
+        return QJsonValue(string_at(at));
+    case '[':
+    case '{':
+        return QJsonValue(QJsonValue::Undefined);
+    default: {
+        const json_number number = number_at(at, source_.constData() + source_.size());
+        return number.kind == json_number::integer ? QJsonValue(number.whole)
+                                                   : QJsonValue(number.fraction);
+    }
+    }
+}
+
+QString compact_json::variant_text(int i) const
+{
+    const char* at = value_source(i);
+    switch (*at) {
+    case 't':
+        return QStringLiteral("true");
+    case 'f':
+        return QStringLiteral("false");
+    case '"':
+        return string_at(at);
+    case 'n':
+    case '[':
+    case '{':
+        return QString();
+    default: {
+        const json_number number = number_at(at, source_.constData() + source_.size());
+        return number.kind == json_number::integer
+            ? QString::number(number.whole)
+            : QString::number(number.fraction, 'g', QLocale::FloatingPointShortest);
+    }
+    }
+}

@@ -1,0 +1,325 @@
+#include "router/compact_json_string.h"
+
+namespace {
+
+// Bytes bound for `out`, gathered on the stack so that a string costs a few appends rather than
+// one per byte.
+class staged_bytes
+{
+public:
+    explicit staged_bytes(QByteArray& out)
+        : out_(out)
+    { }
+    ~staged_bytes() { flush(); }
+    staged_bytes(const staged_bytes&) = delete;
+    staged_bytes& operator=(const staged_bytes&) = delete;
+
+    void put(char c)
+    {
+        if (used_ == int(sizeof chunk_))
+            flush();
+        chunk_[used_++] = c;
+    }
+    void put(const char* bytes, int count)
+    {
+        flush();
+        out_.append(bytes, count);
+    }
+    void flush()
+    {
+        out_.append(chunk_, used_);
+        used_ = 0;
+    }
+
+private:
+    QByteArray& out_;
+    char chunk_[256];
+    int used_ = 0;
+};
+
+char hex_digit(uint value)
+{
+    return char(value < 10 ? '0' + value : 'a' + value - 10);
+}
+
+void put_unit_escape(staged_bytes& out, char16_t unit)
+{
+    out.put('\\');
+    out.put('u');
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out.put(hex_digit((unit >> shift) & 0xf));
+}
+
+// A character below 0x80 as the writer has it: `"`, `\` and controls escaped.
+void put_ascii(staged_bytes& out, char16_t unit)
+{
+    if (unit >= 0x20 && unit != '"' && unit != '\\') {
+        out.put(char(unit));
+        return;
+    }
+    out.put('\\');
+    switch (unit) {
+    case '"':
+        out.put('"');
+        break;
+    case '\\':
+        out.put('\\');
+        break;
+    case 0x8:
+        out.put('b');
+        break;
+    case 0xc:
+        out.put('f');
+        break;
+    case 0xa:
+        out.put('n');
+        break;
+    case 0xd:
+        out.put('r');
+        break;
+    case 0x9:
+        out.put('t');
+        break;
+    default:
+        out.put('u');
+        out.put('0');
+        out.put('0');
+        out.put(hex_digit(unit >> 4));
+        out.put(hex_digit(unit & 0xf));
+    }
+}
+
+// The writer's escaping over a run of UTF-16 units: it looks one unit ahead to join a high
+// surrogate with the low one after it; a surrogate that cannot be joined is written as \u.
+template <typename Units>
+void put_escaped_units(staged_bytes& out, Units& units)
+{
+    char16_t unit;
+    bool have = units.next(unit);
+    while (have) {
+        if (unit < 0x80) {
+            put_ascii(out, unit);
+        } else if (unit < 0x800) {
+            out.put(char(0xc0 | (unit >> 6)));
+            out.put(char(0x80 | (unit & 0x3f)));
+        } else if (!is_surrogate(unit)) {
+            out.put(char(0xe0 | (unit >> 12)));
+            out.put(char(0x80 | ((unit >> 6) & 0x3f)));
+            out.put(char(0x80 | (unit & 0x3f)));
+        } else {
+            char16_t low;
+            const bool more = units.next(low);
+            if (more && is_high_surrogate(unit) && is_low_surrogate(low)) {
+                const uint code = (uint(unit) << 10) + low - ((0xd800u << 10) + 0xdc00u - 0x10000u);
+                out.put(char(0xf0 | (code >> 18)));
+                out.put(char(0x80 | ((code >> 12) & 0x3f)));
+                out.put(char(0x80 | ((code >> 6) & 0x3f)));
+                out.put(char(0x80 | (code & 0x3f)));
+            } else {
+                put_unit_escape(out, unit);
+                if (more) {
+                    unit = low;
+                    continue;
+                }
+                return;
+            }
+        }
+        have = units.next(unit);
+    }
+}
+
+// Bytes of an unescaped string: its UTF-8 is written back as it came (Qt decodes and encodes it
+// again, which gives the same bytes), controls escaped.
+void put_plain(staged_bytes& out, const char* at, const char* end)
+{
+    while (at < end) {
+        const char* run = at;
+        while (at < end && uchar(*at) >= 0x20)
+            ++at;
+        if (at > run)
+            out.put(run, int(at - run));
+        if (at < end)
+            put_ascii(out, char16_t(uchar(*at++)));
+    }
+}
+
+bool starts_with_bom(const char* begin, const char* end)
+{
+    return end - begin >= 3 && uchar(begin[0]) == 0xef && uchar(begin[1]) == 0xbb
+        && uchar(begin[2]) == 0xbf;
+}
+
+} // namespace
+
+bool read_escape(const char*& at, const char* end, uint& ch)
+{
+    ++at;
+    if (at >= end)
+        return false;
+    // Qt reads the byte as a char, which is signed here: a byte of 0x80 or above stands for a
+    // value near 2^32.
+    const uint escaped = uint(int(static_cast<signed char>(*at++)));
+    switch (escaped) {
+    case '"':
+    case '\\':
+    case '/':
+        ch = escaped;
+        return true;
+    case 'b':
+        ch = 0x8;
+        return true;
+    case 'f':
+        ch = 0xc;
+        return true;
+    case 'n':
+        ch = 0xa;
+        return true;
+    case 'r':
+        ch = 0xd;
+        return true;
+    case 't':
+        ch = 0x9;
+        return true;
+    case 'u':
+        ch = 0;
+        if (end - at < 4)
+            return false;
+        for (int i = 0; i < 4; ++i, ++at) {
+            const char digit = *at;
+            ch <<= 4;
+            if (digit >= '0' && digit <= '9')
+                ch |= uint(digit - '0');
+            else if (digit >= 'a' && digit <= 'f')
+                ch |= uint(digit - 'a' + 10);
+            else if (digit >= 'A' && digit <= 'F')
+                ch |= uint(digit - 'A' + 10);
+            else
+                return false;
+        }
+        return true;
+    default:
+        ch = escaped;
+        return true;
+    }
+}
+
+json_string_read read_json_string(const char* begin, const char* end)
+{
+    // Two passes, as Qt makes them: the first stops at the first backslash, the second reads the
+    // escapes from the start. Which error Qt reports, and where, follows from that order.
+    const char* at = begin;
+    bool escaped = false;
+    while (at < end) {
+        if (*at == '"')
+            break;
+        if (*at == '\\') {
+            escaped = true;
+            break;
+        }
+        uint ch;
+        if (!read_utf8_char(at, end, ch))
+            return { QJsonParseError::IllegalUTF8String, at - begin, json_string_form::utf8 };
+    }
+    if (end - at <= 1)
+        return { QJsonParseError::UnterminatedString, at - begin + 1, json_string_form::utf8 };
+    if (!escaped)
+        return { QJsonParseError::NoError, at - begin + 1, json_string_form::utf8 };
+
+    at = begin;
+    while (at < end) {
+        if (*at == '"')
+            break;
+        uint ch;
+        if (*at == '\\') {
+            if (!read_escape(at, end, ch))
+                return { QJsonParseError::IllegalEscapeSequence, at - begin,
+                    json_string_form::utf16 };
+        } else if (!read_utf8_char(at, end, ch)) {
+            return { QJsonParseError::IllegalUTF8String, at - begin, json_string_form::utf16 };
+        }
+    }
+    if (end - at <= 1)
+        return { QJsonParseError::UnterminatedString, at - begin + 1, json_string_form::utf16 };
+    return { QJsonParseError::NoError, at - begin + 1, json_string_form::utf16 };
+}
+
+bool json_string_units::next(char16_t& unit)
+{
+    if (low_) {
+        unit = low_;
+        low_ = 0;
+        return true;
+    }
+    if (at_ >= end_)
+        return false;
+    uint ch = 0;
+    const bool read = *at_ == '\\' ? read_escape(at_, end_, ch) : read_utf8_char(at_, end_, ch);
+    if (!read) {
+        // Never for a string the parser accepted; ends the units rather than looping.
+        at_ = end_;
+        ch = 0xfffd;
+    }
+    if (ch >= 0x10000) {
+        // Qt's own arithmetic, which also serves the nonsense values of a backslash before a
+        // byte of 0x80 or above.
+        unit = char16_t((ch >> 10) + 0xd7c0);
+        low_ = char16_t(ch % 0x400 + 0xdc00);
+    } else {
+        unit = char16_t(ch);
+    }
+    return true;
+}
+
+QString json_string_text(const char* begin, const char* end, json_string_form form)
+{
+    if (form == json_string_form::utf8)
+        return QString::fromUtf8(begin, int(end - begin));
+    QString text;
+    text.reserve(int(end - begin));
+    json_string_units units(begin, end);
+    char16_t unit;
+    while (units.next(unit))
+        text.append(QChar(unit));
+    return text;
+}
+
+const char* json_string_end(const char* quote, bool& escaped)
+{
+    const char* at = quote + 1;
+    escaped = false;
+    while (*at != '"') {
+        if (*at == '\\') {
+            escaped = true;
+            at += 2; // the byte after a backslash never ends the string; \u digits never do
+        } else {
+            ++at;
+        }
+    }
+    return at;
+}
+
+const char* append_source_string(QByteArray& out, const char* quote)
+{
+    bool escaped;
+    const char* close = json_string_end(quote, escaped);
+    const char* begin = quote + 1;
+    staged_bytes staged(out);
+    staged.put('"');
+    if (escaped) {
+        json_string_units units(begin, close);
+        put_escaped_units(staged, units);
+    } else {
+        put_plain(staged, starts_with_bom(begin, close) ? begin + 3 : begin, close);
+    }
+    staged.put('"');
+    return close + 1;
+}
+
+void append_json_string(QByteArray& out, QStringView text)
+{
+    staged_bytes staged(out);
+    staged.put('"');
+    json_view_units units(text);
+    put_escaped_units(staged, units);
+    staged.put('"');
+}

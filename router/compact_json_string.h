@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonParseError>
+#include <QString>
+#include <QStringView>
+
+// How QJsonDocument::fromJson keeps a string it has read: without an escape, as the UTF-8 bytes
+// of the text; with one, as UTF-16. The form decides how Qt orders keys and how it makes the
+// QString back (from UTF-8, a leading byte order mark is dropped; from UTF-16, nothing is).
+enum class json_string_form : quint8 { utf8, utf16 };
+
+inline bool is_surrogate(uint unit)
+{
+    return unit - 0xd800u < 0x800u;
+}
+inline bool is_high_surrogate(uint unit)
+{
+    return unit - 0xd800u < 0x400u;
+}
+inline bool is_low_surrogate(uint unit)
+{
+    return unit - 0xdc00u < 0x400u;
+}
+
+// One character of UTF-8 at `at`, as Qt's decoder takes it: no overlong form, no surrogate,
+// nothing past U+10FFFF. Advances `at` only when it reads one.
+inline bool read_utf8_char(const char*& at, const char* end, uint& ch)
+{
+    const uchar lead = uchar(*at);
+    if (lead < 0x80) {
+        ch = lead;
+        ++at;
+        return true;
+    }
+    int size;
+    uint least;
+    uint code;
+    if (lead <= 0xc1)
+        return false;
+    if (lead < 0xe0) {
+        size = 2;
+        least = 0x80;
+        code = lead & 0x1f;
+    } else if (lead < 0xf0) {
+        size = 3;
+        least = 0x800;
+        code = lead & 0x0f;
+    } else if (lead < 0xf5) {
+        size = 4;
+        least = 0x10000;
+        code = lead & 0x07;
+    } else {
+        return false;
+    }
+    if (end - at < size)
+        return false;
+    for (int i = 1; i < size; ++i) {
+        const uchar next = uchar(at[i]);
+        if ((next & 0xc0) != 0x80)
+            return false;
+        code = (code << 6) | (next & 0x3f);
+    }
+    if (code < least || is_surrogate(code) || code > 0x10ffff)
+        return false;
+    ch = code;
+    at += size;
+    return true;
+}
+
+// An escape at `at` (on the backslash), as Qt's parser reads it; on failure `at` is left where
+// Qt's parser stops.
+bool read_escape(const char*& at, const char* end, uint& ch);
+
+struct json_string_read
+{
+    QJsonParseError::ParseError error; // NoError when the string is well formed
+    // From `begin`: past the closing quote, or where Qt's parser stopped on the error (one past
+    // the end of the text for a string that never closes).
+    qsizetype stop;
+    json_string_form form;
+};
+
+// Reads a string from just past its opening quote as Qt's parser does: any byte below 0x80
+// (controls and NUL included) stands for itself, UTF-8 must be well formed in Qt's sense, and
+// a backslash before a byte Qt knows no escape for stands for that byte, sign-extended as a
+// char when it is 0x80 or above (Qt then stores a nonsense pair of UTF-16 units for it).
+json_string_read read_json_string(const char* begin, const char* end);
+
+// The UTF-16 code units Qt holds for a well-formed string of the text, one by one. `begin` is
+// just past the opening quote, `end` at the closing one. A byte order mark is kept: the units
+// are those Qt compares, not always those of the QString it gives out (json_string_text).
+class json_string_units
+{
+public:
+    json_string_units(const char* begin, const char* end)
+        : at_(begin)
+        , end_(end)
+    { }
+
+    bool next(char16_t& unit);
+
+private:
+    const char* at_;
+    const char* end_;
+    char16_t low_ = 0; // the second unit of a pair already read, 0 when none
+};
+
+// The units of a QStringView, read the way json_string_units reads a string of the text.
+class json_view_units
+{
+public:
+    explicit json_view_units(QStringView text)
+        : at_(text.utf16())
+        , end_(text.utf16() + text.size())
+    { }
+
+    bool next(char16_t& unit)
+    {
+        if (at_ == end_)
+            return false;
+        unit = *at_++;
+        return true;
+    }
+
+private:
+    const char16_t* at_;
+    const char16_t* end_;
+};
+
+// The QString Qt gives for a well-formed string of the text (`begin`..`end` between the quotes).
+QString json_string_text(const char* begin, const char* end, json_string_form form);
+
+// The end of the well-formed string whose opening quote is at `quote`: its closing quote, and
+// whether it holds an escape.
+const char* json_string_end(const char* quote, bool& escaped);
+
+// Appends a well-formed string of the text, quotes included, as Qt's compact writer writes the
+// QString it holds for it. `quote` is its opening quote; returns past its closing quote.
+const char* append_source_string(QByteArray& out, const char* quote);
+
+// Appends `text` between quotes, escaped byte for byte as QJsonDocument's writer escapes a
+// string: `"`, `\` and controls escaped (\b \f \n \r \t, else \u00xx), valid UTF-16 as UTF-8, a
+// lone surrogate as \udxxx.
+void append_json_string(QByteArray& out, QStringView text);

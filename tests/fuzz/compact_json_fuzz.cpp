@@ -1,0 +1,37 @@
+// Bytes as a request body: compact_json must agree with QJsonDocument on all it answers (see
+// against_qt), and append_json_string with Qt's writer on the same bytes taken as UTF-16,
+// whatever surrogates they make. Any difference aborts.
+#include "fuzz_app.h"
+#include "tests/support/compact_json_against_qt.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void agree(const std::string& difference, const QByteArray& body)
+{
+    if (difference.empty())
+        return;
+    std::fprintf(stderr, "compact_json and Qt differ on %s\n%s\n", against_qt::shown(body).c_str(),
+        difference.c_str());
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    start_fuzz_app();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray body(reinterpret_cast<const char*>(data), int(size));
+    agree(against_qt::body(body), body);
+    agree(against_qt::string_escape(QString(reinterpret_cast<const QChar*>(data), int(size / 2))),
+        body);
+    return 0;
+}

@@ -1,0 +1,208 @@
+#include "router/compact_json.h"
+
+#include "qt_print.h"
+#include "tests/support/compact_json_against_qt.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A literal's bytes, NUL bytes included.
+template <size_t N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, int(N - 1));
+}
+
+QByteArray nested(const char* open, const char* close, int depth)
+{
+    return QByteArray(open).repeated(depth) + QByteArray(close).repeated(depth);
+}
+
+// 2^-1075 written out in full: half the least double, which rounds to zero (to even).
+QByteArray half_the_least_double()
+{
+    QByteArray digits = "1"; // 5^1075, least significant digit first
+    for (int power = 0; power < 1075; ++power) {
+        int carry = 0;
+        for (char& digit : digits) {
+            const int product = (digit - '0') * 5 + carry;
+            digit = char('0' + product % 10);
+            carry = product / 10;
+        }
+        if (carry)
+            digits.append(char('0' + carry));
+    }
+    std::reverse(digits.begin(), digits.end());
+    return "0." + QByteArray(1075 - digits.size(), '0') + digits;
+}
+
+// Each body is checked against Qt itself (error, offset, text, members); where `text` is given,
+// the compact text is also pinned, so that the row says what Qt does.
+struct Case
+{
+    const char* name;
+    QByteArray body;
+    const char* text;
+};
+
+void expect_rows(const std::vector<Case>& cases)
+{
+    for (const Case& c : cases) {
+        EXPECT_EQ(against_qt::body(c.body), "") << c.name;
+        if (c.text) {
+            EXPECT_EQ(compact_json(c.body).text(), QByteArray(c.text)) << c.name;
+        }
+    }
+}
+
+TEST(CompactJson, AcceptsAndRefusesAsQt)
+{
+    expect_rows({
+        { "empty", "", nullptr },
+        { "bom_then_object", "\xef\xbb\xbf{}", "{}" },
+        { "bom_alone", "\xef\xbb\xbf", nullptr },
+        { "bom_twice", "\xef\xbb\xbf\xef\xbb\xbf[]", nullptr },
+        { "four_spaces_only", " \t\r\n[ ] \n", "[]" },
+        { "form_feed_is_no_space", "\f[]", nullptr },
+        { "top_level_scalar", "1", nullptr },
+        { "top_level_string", "\"a\"", nullptr },
+        { "garbage_after", "{} x", nullptr },
+        { "nul_after", bytes("[]\0"), nullptr },
+        { "second_document", "[][]", nullptr },
+        { "comma_before_close", "[1,]", nullptr },
+        { "comma_before_brace", "{\"a\":1,}", nullptr },
+        { "missing_colon", "{\"a\" 1}", nullptr },
+        { "missing_comma", "[1 2]", nullptr },
+        { "number_at_the_end", "[1", nullptr },
+        { "literal_cut", "[nul]", nullptr },
+        { "literal_at_the_end", "[true", nullptr },
+        { "nesting_at_the_limit", nested("[", "]", 1024), nullptr },
+        { "nesting_past_the_limit", nested("[", "]", 1025), nullptr },
+        { "objects_past_the_limit", nested("{\"a\":", "}", 1024) + "1", nullptr },
+        { "unterminated_string", "[\"abc", nullptr },
+        { "backslash_at_the_end", "[\"a\\", nullptr },
+        { "quote_at_the_end", "[\"a\"", nullptr },
+    });
+}
+
+TEST(CompactJson, ReadsNumbersAsQt)
+{
+    expect_rows({
+        { "integers_and_integral_doubles",
+            "[0,-0,-0.0,1.0,1e5,1E+5,12.5e1,0e999,-9223372036854775808,9223372036854775807]",
+            "[0,0,0,1,100000,100000,125,0,-9223372036854776000,9223372036854776000]" },
+        { "past_int64_and_2_to_53",
+            "[9223372036854775808,-9223372036854775809,18446744073709551615,18446744073709551616,"
+            "9007199254740993,123456789012345678901,1e19,1e20]",
+            "[9223372036854776000,-9223372036854776000,18446744073709552000,18446744073709552000,"
+            "9007199254740992,123456789012345680000,10000000000000000000,1e+20]" },
+        { "fractions_and_exponents",
+            "[0.1,1.5e-7,1e-5,0.0001,1e21,123456.789e3,4.9e-324,1.7976931348623157e308]",
+            "[0.1,1.5e-07,1e-05,0.0001,1e+21,123456789,5e-324,"
+            "1.7976931348623157e+308]" },
+        { "forms_qt_takes", "[.5,-.5,1.,0.e1]", "[0.5,-0.5,1,0]" },
+        { "halfway_to_the_least_double", "[" + half_the_least_double() + "]", nullptr },
+        { "just_past_halfway", "[" + half_the_least_double() + "1]", "[5e-324]" },
+        { "digits_far_from_the_point",
+            "[0." + QByteArray(400, '0') + "1e400,1" + QByteArray(400, '0') + "e-400]", "[0.1,1]" },
+        { "overflow", "[1e309]", nullptr },
+        { "underflow", "[1e-400]", nullptr },
+        { "zero_with_huge_exponent", "[0.000e-99999]", "[0]" },
+        { "sign_only", "[-]", nullptr },
+        { "plus_sign", "[+1]", nullptr },
+        { "exponent_without_digits", "[1e+]", nullptr },
+        { "leading_zero", "[01]", nullptr },
+        { "number_member", "{\"big\":9007199254740993,\"f\":2.5,\"n\":-7}", nullptr },
+    });
+}
+
+TEST(CompactJson, WritesStringsAsQt)
+{
+    expect_rows({
+        { "escapes_written_back", R"(["\"\\\/\b\f\n\r\t\u0001\u001f\u007f\u00e9"])",
+            "[\"\\\"\\\\/\\b\\f\\n\\r\\t\\u0001\\u001f\x7f\xc3\xa9\"]" },
+        { "raw_controls_and_nul", bytes("[\"a\x01\0b\"]"), "[\"a\\u0001\\u0000b\"]" },
+        { "any_byte_may_follow_a_backslash", R"(["\q\'"])", R"(["q'"])" },
+        { "pairs_and_lone_surrogates", R"(["\ud83d\ude00","\ude00\ud83d","\ud83dx"])",
+            "[\"\xf0\x9f\x98\x80\",\"\\ude00\\ud83d\",\"\\ud83dx\"]" },
+        { "backslash_before_a_high_byte", "[\"\\\xc3\"]", "[\"\xed\x9e\xbf\\udfc3\"]" },
+        { "byte_order_mark_dropped_unescaped", "[\"\xef\xbb\xbfv\",\"\xef\xbb\xbf\\n\"]",
+            "[\"v\",\"\xef\xbb\xbf\\n\"]" },
+        { "bad_hex", R"(["\u12x4"])", nullptr },
+        { "short_hex", R"(["\u12"])", nullptr },
+        { "overlong_utf8", "[\"\xc0\x80\"]", nullptr },
+        { "surrogate_in_utf8", "[\"\xed\xa0\x80\"]", nullptr },
+        { "past_u10ffff", "[\"\xf4\x90\x80\x80\"]", nullptr },
+        { "cut_utf8", "[\"\xe2\x82\"]", nullptr },
+        { "bad_utf8_after_an_escape", "[\"\\n\xff\"]", nullptr },
+    });
+}
+
+TEST(CompactJson, OrdersKeysAsQt)
+{
+    QByteArray unstable = "{";
+    for (int i = 1; i <= 40; ++i)
+        unstable += "\"" + QByteArray::number(i * 7 % 11, 16) + "\":" + QByteArray::number(i) + ",";
+    unstable += "\"z\":0}";
+    expect_rows({
+        { "ascii", R"({"b":1,"a":{"d":2,"c":3},"":0})", R"({"":0,"a":{"c":3,"d":2},"b":1})" },
+        { "utf8_by_bytes", "{\"\xf0\x9f\x98\x80\":1,\"\xef\xbc\xa1\":2}",
+            "{\"\xef\xbc\xa1\":2,\"\xf0\x9f\x98\x80\":1}" },
+        { "utf16_by_code_units", R"({"\uff21":2,"\ud83d\ude00":1})",
+            "{\"\xf0\x9f\x98\x80\":1,\"\xef\xbc\xa1\":2}" },
+        { "repeated_key_small_object_keeps_the_last", R"({"a":1,"b":2,"a":3})",
+            R"({"a":3,"b":2})" },
+        { "repeated_key_large_object_as_std_sort_leaves_it", unstable, nullptr },
+        { "same_text_in_both_forms", "{\"\\u00e9\":1,\"\xc3\xa9\":2}", "{\"\xc3\xa9\":2}" },
+        { "lone_surrogate_equals_u_fffd", "{\"\\ud800\":1,\"\xef\xbf\xbd\":2}", nullptr },
+        { "nul_ends_a_utf8_comparison", bytes("{\"a\0b\":1,\"a\0c\":2}"), "{\"a\\u0000c\":2}" },
+        { "mixed_forms_past_u_ffff",
+            "{\"\\uffff\":1,\"\xf0\x90\x80\x80\":2,\"\\ud800\\udc00\":3,\"\xee\x80\x80\":4,"
+            "\"\\ue000\":5,\"\\ud800\":6}",
+            nullptr },
+        { "byte_order_mark_in_a_key", "{\"\xef\xbb\xbf\x62\":1,\"a\":2}", nullptr },
+        { "in_arrays_of_objects", R"([{"b":[{"y":1,"x":2}],"a":0},{"d":{},"c":[]}])",
+            R"([{"a":0,"b":[{"x":2,"y":1}]},{"c":[],"d":{}}])" },
+    });
+}
+
+TEST(CompactJson, GivesTopLevelMembers)
+{
+    const compact_json json(R"({"s":"t\u00e9","o":{"b":1,"a":2},"n":null,"a":[1,2],"i":-3,)"
+                            R"("d":0.5,"t":true,"f":false})");
+    ASSERT_TRUE(json.is_object());
+    ASSERT_EQ(json.size(), 8);
+    EXPECT_EQ(json.key(0), "a");
+    EXPECT_EQ(json.value_text(0), "[1,2]");
+    EXPECT_EQ(json.value_text(json.index_of(u"o")), R"({"a":2,"b":1})");
+    EXPECT_EQ(json.value_kind(json.index_of(u"o")), compact_json::kind::object);
+    EXPECT_EQ(json.scalar(json.index_of(u"s")), QJsonValue(QString::fromUtf8("t\xc3\xa9")));
+    EXPECT_TRUE(json.scalar(json.index_of(u"a")).isUndefined());
+    EXPECT_EQ(json.variant_text(json.index_of(u"d")), "0.5");
+    EXPECT_TRUE(json.variant_text(json.index_of(u"o")).isEmpty());
+    EXPECT_EQ(json.index_of(u"x"), -1);
+    EXPECT_EQ(against_qt::body(json.text()), "");
+
+    const compact_json array("[{\"a\":1}]");
+    EXPECT_TRUE(array.is_array());
+    EXPECT_EQ(array.size(), 0);
+    EXPECT_EQ(array.text(), "[{\"a\":1}]");
+}
+
+TEST(CompactJson, EscapesAStringAsTheWriter)
+{
+    const QString texts[] = {
+        QString::fromUtf16(u"plain"),
+        QString::fromUtf16(u"\"\\/\b\f\n\r\t\x01\x1f\x7f"),
+        QString::fromUtf16(u"\u00e9\u20ac\U0001F600"),
+        QString(QChar(0xd800)) + "x" + QChar(0xdc00) + QChar(0xd83d),
+        QString(QChar(0)),
+        QString(),
+    };
+    for (const QString& text : texts)
+        EXPECT_EQ(against_qt::string_escape(text), "") << against_qt::shown(text);
+}
+
+} // namespace
