@@ -107,13 +107,21 @@ QJsonValue parse_or_null(const QString& text, bool want_array)
 
 std::map<QString, QString> parse_query_map(const QString& text)
 {
+    return parse_query_map(text, [](QStringView) { return true; });
+}
+
+std::map<QString, QString> parse_query_map(
+    const QString& text, const std::function<bool(QStringView)>& keep)
+{
     // Only what is kept is copied: a long value once, a skipped item not at all.
     std::map<QString, QString> items;
     for_each_item(text, QLatin1Char('&'), [&](QStringView item) {
         const qsizetype equals = item.indexOf(QLatin1Char('='));
         if (equals < 0 || item.indexOf(QLatin1Char('='), equals + 1) >= 0)
             return;
-        items[item.left(equals).toString()] = item.mid(equals + 1).toString();
+        const QStringView key = item.left(equals);
+        if (keep(key))
+            items[key.toString()] = item.mid(equals + 1).toString();
     });
     return items;
 }

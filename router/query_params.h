@@ -6,11 +6,17 @@
 #include <QJsonObject>
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <map>
 
 // key=value items joined by "&", used as they stand (no percent-decoding). Items without
 // exactly one "=" are skipped; a repeated key keeps its last value.
 std::map<QString, QString> parse_query_map(const QString& text);
+
+// The same, keeping only the keys `keep` accepts: a text of a million items it does not name
+// costs nothing per item.
+std::map<QString, QString> parse_query_map(
+    const QString& text, const std::function<bool(QStringView)>& keep);
 
 // The URL query, fully decoded, as a JSON object: "1,2,3" becomes an array, "{...}" an
 // object (null when either is not valid JSON), plain text a string; a value holding any of

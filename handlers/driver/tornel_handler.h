@@ -23,7 +23,8 @@ public:
 
     ApiParams parse_request(qhttp::server::QHttpRequest* request) const
     {
-        return ApiParams(handler_keys<Self>(), make_tornel_params(*request));
+        const QStringList& keys = handler_keys<Self>();
+        return ApiParams(keys, make_tornel_params(*request, keys));
     }
     HandlerResult post(const ApiParams& params) { return static_cast<Self&>(*this).get(params); }
 

@@ -1,12 +1,8 @@
 #include "handlers/driver/tornel_params.h"
 
 #include "http/qhttp_hex_digit.h"
+#include "router/compact_json.h"
 #include "router/query_params.h"
-
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
-#include <QVariantMap>
 
 namespace {
 
@@ -32,32 +28,37 @@ QByteArray decode_valid_escapes(const QByteArray& text)
 }
 
 // A POST body: percent-decoded, cut to Latin-1 (what lies outside becomes "?"), then a JSON
-// object whose values are taken as text, or else a form.
-std::map<QString, QString> body_params(const QByteArray& body)
+// object whose values are taken as text, or else a form. The body is read without a document
+// of it, so its size alone, not its shape, says what it costs.
+std::map<QString, QString> body_params(
+    const QByteArray& body, const std::function<bool(QStringView)>& keep)
 {
-    const QString decoded = QString::fromUtf8(decode_valid_escapes(body));
-    QJsonParseError error {};
-    const QJsonDocument document = QJsonDocument::fromJson(decoded.toLatin1(), &error);
-    if (error.error != QJsonParseError::NoError)
-        return parse_query_map(decoded);
+    QString decoded = QString::fromUtf8(decode_valid_escapes(body));
+    const compact_json json(decoded.toLatin1());
+    if (!json.valid())
+        return parse_query_map(decoded, keep);
+    decoded = QString();
     std::map<QString, QString> entries;
     // Numbers come out as 5 rather than 5.0, null, arrays and objects as empty texts.
-    const QVariantMap values = document.object().toVariantMap();
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        entries[it.key()] = it.value().toString();
+    for (int i = 0; i < json.size(); ++i) {
+        QString key = json.key(i);
+        if (keep(key))
+            entries[std::move(key)] = json.variant_text(i);
+    }
     return entries;
 }
 
 } // namespace
 
 std::map<QString, QString> make_tornel_params(
-    qhttp::THttpMethod method, const QUrl& url, const QByteArray& body)
+    qhttp::THttpMethod method, const QUrl& url, const QByteArray& body, const QStringList* keys)
 {
+    const auto keep = [keys](QStringView key) { return !keys || keys->contains(key); };
     switch (method) {
     case qhttp::EHTTP_GET:
-        return parse_query_map(url.query(QUrl::FullyDecoded));
+        return parse_query_map(url.query(QUrl::FullyDecoded), keep);
     case qhttp::EHTTP_POST:
-        return body_params(body);
+        return body_params(body, keep);
     default:
         return {};
     }

@@ -11,13 +11,15 @@
 
 // The parameters of a driver request as text: for GET the URL query (fully decoded), for POST
 // the body, read as a JSON object or else as a form; for any other method nothing. A POST never
-// reads the URL query and a GET never reads the body.
-std::map<QString, QString> make_tornel_params(
-    qhttp::THttpMethod method, const QUrl& url, const QByteArray& body);
+// reads the URL query and a GET never reads the body. With `keys`, only the entries they name
+// are made.
+std::map<QString, QString> make_tornel_params(qhttp::THttpMethod method, const QUrl& url,
+    const QByteArray& body, const QStringList* keys = nullptr);
 
-inline std::map<QString, QString> make_tornel_params(const qhttp::server::QHttpRequest& request)
+inline std::map<QString, QString> make_tornel_params(
+    const qhttp::server::QHttpRequest& request, const QStringList& keys)
 {
-    return make_tornel_params(request.method(), request.url(), request.collectedData());
+    return make_tornel_params(request.method(), request.url(), request.collectedData(), &keys);
 }
 
 // One driver handler's parameter record: the entries whose names are among the class's keys

@@ -46,4 +46,22 @@ TEST(make_tornel_params, get_reads_the_query_and_post_reads_the_body)
     }
 }
 
+// A handler names its keys: only those are made, from a JSON body (whatever the other members
+// hold: arrays nested as deep as the reader allows) and from a form alike.
+TEST(make_tornel_params, only_the_named_keys_are_made)
+{
+    const QStringList keys { "modem", "code" };
+    const QUrl url("http://h/driver_tornel/api/setting");
+    const QByteArray deep = QByteArray(1000, '[') + QByteArray(1000, ']');
+    EXPECT_EQ(make_tornel_params(qhttp::EHTTP_POST, url,
+                  R"({"pad":)" + deep + R"(,"modem":7,"code":[1],"other":"x"})", &keys),
+        (entries { { "modem", "7" }, { "code", "" } }));
+    EXPECT_EQ(
+        make_tornel_params(qhttp::EHTTP_POST, url, "other=1&modem=1,2&modem=3&codes=4", &keys),
+        (entries { { "modem", "3" } }));
+    EXPECT_EQ(make_tornel_params(qhttp::EHTTP_GET,
+                  QUrl("http://h/driver_tornel/api/setting?code=5&x=6"), {}, &keys),
+        (entries { { "code", "5" } }));
+}
+
 } // namespace
