@@ -34,16 +34,9 @@ exchange=nelqa.api
 service_key=cmd.in.iec104
 tag="bench.$$"
 
-# The back-end answers every "version" at once. It prints a line per message: drained.
+# The back-end answers every "version" at once.
 printf '{"version":[{"data":{"version":"1.0.0"}}]}' > "$work/script.json"
-mkfifo "$work/backend.out"
-"$build/tests/fake_backend" --url "$broker" --vhost /api --exchange "$exchange" \
-  --queue "fb.$tag" --bind "$service_key" --script "$work/script.json" \
-  > "$work/backend.out" & pids+=($!)
-{ grep -m1 -q READY && touch "$work/backend.ready"; cat > /dev/null; } < "$work/backend.out" &
-pids+=($!)
-for _ in $(seq 150); do [ -f "$work/backend.ready" ] && break; sleep 0.1; done
-[ -f "$work/backend.ready" ] || { echo "the fake back-end did not start" >&2; exit 1; }
+start_backend backend "$work/script.json" "$service_key"
 
 # A valid token allowing the IEC 104 group.
 token=$(token '{"iec104":{"admin":""}}')
@@ -92,7 +85,6 @@ done
 [ $ready -eq 1 ] || { echo "no answer through the gateway" >&2; exit 1; }
 
 wrk -t 1 -c 8 -d 1s -H "Authorization: Bearer $token" "$version_url" > /dev/null # warm-up
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 best() { awk -v a="$1" -v b="$2" 'BEGIN { print (a + 0 >= b + 0 ? a : b) }'; }
 gw_rate=0
 ref_rate=0

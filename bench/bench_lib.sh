@@ -1,12 +1,32 @@
 # What the benchmarks share; sourced by them, not run. Loopback only.
 
-# On exit: ends the processes a benchmark started and the broker start_broker started, and
-# removes its $work directory (kept with BENCH_KEEP set).
+# On exit: ends the processes a benchmark started (killed when one is still busy after 5 s) and
+# the broker start_broker started, and removes its $work directory (kept with BENCH_KEEP set).
 pids=()
 own_broker=
+running() { # pid: not ended (a child that has ended stays until it is waited for, not running)
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  stat=${stat##*) }
+  [ "${stat%% *}" != Z ]
+}
+end_processes() { # pid...: asks them to end, and kills those still busy after 5 s
+  local p left
+  for p in "$@"; do kill -TERM "$p" 2>/dev/null || true; done
+  for _ in $(seq 50); do
+    left=0
+    for p in "$@"; do running "$p" && left=1; done
+    [ $left -eq 1 ] || break
+    sleep 0.1
+  done
+  for p in "$@"; do
+    running "$p" || continue
+    { kill -KILL "$p"; wait "$p"; } 2>/dev/null || true # and no word of it
+  done
+  for p in "$@"; do wait "$p" 2>/dev/null || true; done
+}
 cleanup() {
-  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  end_processes "${pids[@]}"
   [ -z "$own_broker" ] || scripts/test-services.sh stop "$own_broker" >/dev/null 2>&1 || true
   [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"
 }
@@ -78,9 +98,10 @@ start_broker() {
 }
 
 # A gateway's ini in $work/<name>.ini: its log there, errors only, the bench key, no load ban, the
-# in-memory access store (given a port, the Redis store there instead), and its own queue on the
-# broker at amqp-url (a closed port: none).
-write_ini() { # name gateway-port extra-general amqp-url [redis-port]
+# in-memory access store (given a port, the Redis store there instead), its own queue on the
+# broker at amqp-url (a closed port: none), and the in-memory store's link as the further lines
+# say.
+write_ini() { # name gateway-port extra-general amqp-url [redis-port] [user-db-link-lines]
   local store=RAM_USER_DB_SERVICE=ENABLE
   [ -z "${5:-}" ] || store=RAM_USER_DB_SERVICE=DISABLE
   cat > "$work/$1.ini" <<EOF
@@ -102,8 +123,27 @@ R_QUEUE=gw.$1.$$
 R_BINDINGS="nelqa.api:gw.$1.$$"
 [RAM_USER_DB_SERVICE_SETTINGS]
 R_LOGIN=$4
+${6:-}
 EOF
   [ -z "${5:-}" ] || printf '[REDIS_SETTINGS]\nHOST=127.0.0.1\nPORT=%s\n' "$5" >> "$work/$1.ini"
   # Out of the gateway's recent-change window, in which the file is re-read by design.
   touch -d '-10 seconds' "$work/$1.ini"
 }
+
+# A fake back-end on the /api virtual host of the broker at $broker that answers the commands sent
+# to the routing keys as the script says; serving once this returns. Its output is drained unread.
+start_backend() { # name script routing-key...
+  local name=$1 script=$2 binds=() key
+  shift 2
+  for key in "$@"; do binds+=(--bind "$key"); done
+  mkfifo "$work/$name.out"
+  "$build/tests/fake_backend" --url "$broker" --vhost /api --exchange nelqa.api \
+    --queue "fb.$name.$$" "${binds[@]}" --script "$script" > "$work/$name.out" & pids+=($!)
+  { grep -m1 -q READY && touch "$work/$name.ready"; cat > /dev/null; } < "$work/$name.out" &
+  pids+=($!)
+  for _ in $(seq 150); do [ -f "$work/$name.ready" ] && return 0; sleep 0.1; done
+  echo "the fake back-end $name did not start" >&2; return 1
+}
+
+least() { printf '%s\n' "$@" | sort -g | head -1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }

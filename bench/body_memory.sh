@@ -238,7 +238,6 @@ debug_command_bytes() { # row body-file
 }
 
 mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k * 1024 / 1e6 }'; } # of kB
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 line() { printf '%-3s %-30s %4s %9s %10s %4s %8s %6s %8s %7s %8s %5s\n' "$@"; }
 
 printf '%s: memory and CPU time of one request, against an ordinary body on the same route\n' \

@@ -9,6 +9,7 @@
 // header lines (one at least) that names nothing, the reference for that shape. HEADER-LINEs
 // ("Name: value", e.g. the token) go into every head, before the shape's own lines, and count
 // towards BYTES. COUNT 0 prints the head instead of sending it.
+#include "crc32c_family.h"
 #include "loopback_client.h"
 
 #include <arpa/inet.h>
@@ -20,8 +21,6 @@
 #include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <random>
-#include <set>
 #include <string>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -99,70 +98,15 @@ shape_part one_line(const std::string& line)
     return part;
 }
 
-// CRC-32C of the bytes, without the final inversion: Qt's byte hash where the processor has the
-// instruction, whose seed adds only a term that depends on the length.
-uint32_t crc32c(const std::string& text)
-{
-    uint32_t crc = 0;
-    for (const unsigned char c : text) {
-        crc ^= c;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0x82F63B78u & (0u - (crc & 1u)));
-    }
-    return crc;
-}
-
 // Distinct header names of 21 lower-case letters that all share one CRC-32C, so one hash under
-// any seed. Each of the last 20 letters is one of a c e g i k m o (three free bits); the choices
-// that leave the CRC as it is are the null space of a 32 x 60 matrix over GF(2).
+// any seed of Qt's byte hash.
 const std::vector<std::string>& colliding_names()
 {
     static const std::vector<std::string> names = [] {
-        const std::string base = "x" + std::string(20, 'a');
-        const uint32_t base_crc = crc32c(base);
-        struct row
-        {
-            uint32_t crc;
-            uint64_t choices;
-        };
-        std::vector<row> pivots(32, row { 0, 0 });
-        std::vector<uint64_t> free_choices;
-        for (int k = 0; k < 60; ++k) {
-            std::string flipped(base.size(), '\0');
-            flipped[size_t(1 + k / 3)] = char(2 << (k % 3));
-            // CRC is linear for one length: the flip's own CRC is what it changes.
-            row r { crc32c(flipped), uint64_t(1) << k };
-            for (int b = 31; b >= 0 && r.crc; --b) {
-                if (!(r.crc >> b & 1u))
-                    continue;
-                if (!pivots[size_t(b)].choices) {
-                    pivots[size_t(b)] = r;
-                    r.crc = 0;
-                    r.choices = 0;
-                    break;
-                }
-                r.crc ^= pivots[size_t(b)].crc;
-                r.choices ^= pivots[size_t(b)].choices;
-            }
-            if (r.choices)
-                free_choices.push_back(r.choices);
-        }
-        std::vector<std::string> out;
-        std::set<std::string> seen;
-        std::mt19937_64 random(1);
-        while (out.size() < 10000) {
-            uint64_t choices = 0;
-            for (const uint64_t c : free_choices)
-                if (random() & 1u)
-                    choices ^= c;
-            std::string name = base;
-            for (int k = 0; k < 60; ++k)
-                if (choices >> k & 1u)
-                    name[size_t(1 + k / 3)] ^= char(2 << (k % 3));
-            if (crc32c(name) == base_crc && seen.insert(name).second)
-                out.push_back(name);
-        }
-        return out;
+        std::vector<size_t> positions;
+        for (size_t i = 1; i <= 20; ++i)
+            positions.push_back(i);
+        return crc32c_family("x" + std::string(20, 'a'), positions, 1, 10000);
     }();
     return names;
 }
@@ -235,58 +179,6 @@ bool make_neutral(const shape_part& shaped, shape_part& part)
         return true;
     }
     return false;
-}
-
-bool has_header(const std::string& head, const char* name, const char* value)
-{
-    size_t at = 0;
-    while ((at = head.find("\r\n", at)) != std::string::npos) {
-        at += 2;
-        const size_t colon = head.find(':', at);
-        const size_t end = head.find("\r\n", at);
-        if (colon == std::string::npos || colon > end)
-            continue;
-        if (strncasecmp(head.c_str() + at, name, colon - at) != 0
-            || std::strlen(name) != colon - at)
-            continue;
-        std::string text = head.substr(colon + 1, end - colon - 1);
-        const size_t first = text.find_first_not_of(" \t");
-        text = first == std::string::npos ? std::string() : text.substr(first);
-        return !value || strncasecmp(text.c_str(), value, std::strlen(value)) == 0;
-    }
-    return false;
-}
-
-// One answer framed by Content-Length (or a head alone when it has none); its status, -1 when
-// none came. `closing` tells that the server closes the connection after it.
-int read_answer(int fd, bool& closing)
-{
-    std::string in;
-    char buf[16384];
-    size_t need = std::string::npos;
-    int status = -1;
-    while (need == std::string::npos || in.size() < need) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return -1;
-        in.append(buf, size_t(n));
-        const size_t end = in.find("\r\n\r\n");
-        if (need == std::string::npos && end != std::string::npos) {
-            const std::string head = in.substr(0, end + 2);
-            if (head.compare(0, 5, "HTTP/") != 0 || head.size() < 12)
-                return -1;
-            status = std::atoi(head.c_str() + 9);
-            size_t length = 0;
-            const size_t at = head.find("\r\ncontent-length:");
-            const size_t at_upper = head.find("\r\nContent-Length:");
-            for (const size_t a : { at, at_upper })
-                if (a != std::string::npos)
-                    length = size_t(std::strtoul(head.c_str() + a + 17, nullptr, 10));
-            closing = has_header(head, "connection", "close");
-            need = end + 4 + length;
-        }
-    }
-    return status;
 }
 
 } // namespace

@@ -147,9 +147,6 @@ instructions() { # shape: instructions of the gateway per request, counted only 
   awk -v n="$n" '/^totals:/ {s += $2} END {printf "%.0f", s / n}' "$out.$((dumps + 1))"
 }
 
-least() { printf '%s\n' "$@" | sort -g | head -1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-
 declare -A cpu cpu_ref ir ir_ref lines
 measure_route() { # route
   set_route "$1"

@@ -85,7 +85,6 @@ b_gw=$(rps "http://127.0.0.1:$gw_port/new_auth/x")
 b_ref=$(rps "http://127.0.0.1:$ref_port/new_auth/x")
 b_pooled=$(rps "http://127.0.0.1:$ref_port/pooled/new_auth/x")
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 printf '%-44s %12s %12s %7s\n' "road ($conns connections, ${duration}s)" "gorvex r/s" "nginx r/s" "ratio"
 printf '%-44s %12s %12s %7s\n' "(a) handler not found, valid token" "$a_gw" "$a_ref" "$(ratio "$a_gw" "$a_ref")"
 printf '%-44s %12s %12s %7s\n' "(b) forward to a local target" "$b_gw" "$b_ref" "$(ratio "$b_gw" "$b_ref")"

@@ -15,6 +15,8 @@ echo "== cost per request (allocations, CPU time)"
 BENCH_BUILD_DIR=$build bash bench/road_cost.sh
 echo "== cost of a request head's shape"
 BENCH_BUILD_DIR=$build bash bench/head_cost.sh
+echo "== cost of a request's content"
+BENCH_BUILD_DIR=$build bash bench/input_cost.sh
 echo "== AMQP round trips"
 BENCH_BUILD_DIR=$build bash bench/amqp_roundtrip.sh
 echo "== ownership of a long modem list (Redis store)"
