@@ -2,6 +2,7 @@
 
 #include "handlers/driver/tornel_numbers.h"
 #include "handlers/driver/tornel_tables.h"
+#include "router/list_items.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -41,16 +42,35 @@ std::optional<QString> short_key_of(const QString& key)
 }
 
 // Every journal tornel_journal_of() gives an event: no other code can select one.
-const QSet<keyed_text>& journal_texts()
+struct journal_codes
 {
-    static const QSet<keyed_text> texts = [] {
-        QSet<keyed_text> all;
-        for (const QString& journal : tornel_event_journals())
-            all.insert(journal);
-        all.insert(tornel_journal_of(-1)); // the unknown type
-        return all;
-    }();
-    return texts;
+    QStringList texts;
+    quint64 lengths = 0; // bit n: some code is n characters long (n < 64)
+
+    journal_codes()
+    {
+        texts = tornel_event_journals();
+        texts.append(tornel_journal_of(-1)); // the unknown type
+        for (const QString& text : texts)
+            lengths |= quint64(1) << std::min(text.size(), 63);
+    }
+    // The code `item` names, or null. Most items of a long profile are passed over by their
+    // length alone.
+    QString find(QStringView item) const
+    {
+        if (!(lengths >> std::min<qsizetype>(item.size(), 63) & 1))
+            return QString();
+        for (const QString& text : texts)
+            if (item == text)
+                return text;
+        return QString();
+    }
+};
+
+const journal_codes& journal_texts()
+{
+    static const journal_codes codes;
+    return codes;
 }
 
 // The driver fields an event keeps, under their answer keys; null for the others.
@@ -95,9 +115,11 @@ events_request tornel_events_request(
         // A profile of no journal's code keeps no event, so an empty item counts too; but only
         // the few codes an event can have are kept, however many the caller lists.
         context.journals.emplace();
-        for (const QString& code : profile->split(QLatin1Char(',')))
-            if (journal_texts().contains(code))
+        for_each_comma_item(*profile, [&context](QStringView item) {
+            const QString code = journal_texts().find(item);
+            if (!code.isNull())
                 context.journals->insert(code);
+        });
     }
 
     const int start = context.window_start;
