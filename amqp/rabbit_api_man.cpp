@@ -88,7 +88,7 @@ rabbit_api_config rabbit_api_man::config()
     return config_;
 }
 
-void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey,
+void rabbit_api_man::send_cmd(QString type, command_data data, QString routingKey,
     std::function<bool(QJsonDocument)> resultHandler, std::function<void(QString)> errorHandler,
     int sharded)
 {
@@ -190,7 +190,7 @@ void rabbit_api_man::on_deadline()
     arm_deadline_timer();
 }
 
-void rabbit_api_man::send_cmd_forward(QString type, QJsonObject data, QString routeKey)
+void rabbit_api_man::send_cmd_forward(QString type, command_data data, QString routeKey)
 {
     publisher_.publish_string(
         command_message(new_command_id(), data, type, sender(), 0), routeKey.toLatin1());
