@@ -117,6 +117,8 @@ void request_processing::deliver(const HandlerResult& result)
 {
     if (request_gone() || !response_)
         return;
+    // The handler has read the body; what it keeps of it is in the result.
+    request_->dropCollectedData();
     sync_async_visitor visitor;
     visitor.response = response_;
     visitor.api_man = &api_man_;

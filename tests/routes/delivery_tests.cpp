@@ -5,7 +5,7 @@
 
 namespace {
 
-using delivery_set = handler_set<ReadyHandler, RabbitHandler, GetOnlyHandler>;
+using delivery_set = handler_set<ReadyHandler, RabbitHandler, GetOnlyHandler, KeptTextHandler>;
 
 QByteArray gunzip(const QByteArray& data)
 {
@@ -136,6 +136,24 @@ TEST_F(rabbit_fixture, answers_at_the_reply_that_completes_the_command)
     EXPECT_EQ(r.header("content-type"), "application/json");
     EXPECT_EQ(r.body, R"({"last":{"r":2},"replies":2})");
     EXPECT_EQ(newest().status, EXECUTED);
+}
+
+// A command may wait half an hour for its reply: meanwhile only what its answer needs is
+// held, not the request's body nor the command's data.
+TEST_F(rabbit_fixture, a_command_in_flight_holds_neither_body_nor_data)
+{
+    loop_client client(port());
+    client.send_request("POST", "/t/kept", {}, QByteArray(1000, 'b'));
+    ASSERT_TRUE(wait_until([this] { return !api.commands.empty(); }));
+    EXPECT_EQ(api.commands.back().data, QJsonObject({ { "n", 1 }, { "text", "ready" } }));
+    EXPECT_TRUE(KeptTextHandler::body().isDetached());
+    EXPECT_TRUE(KeptTextHandler::text().isDetached());
+
+    EXPECT_TRUE(api.commands.back().on_reply(QJsonDocument(QJsonObject { { "r", 1 } })));
+    raw_response r;
+    ASSERT_TRUE(client.read(r));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, R"({"r":1})");
 }
 
 TEST_F(rabbit_fixture, default_routing_key_and_an_error_answer)
