@@ -2,6 +2,7 @@
 
 #include "amqp/delivery_tag.h"
 #include "amqp/rabbit_queue.h"
+#include "app/heap_trim.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -547,6 +548,8 @@ void rabbit_client::finish_content()
     incoming_content content = std::move(incoming_);
     incoming_ = incoming_content {};
     content.delivery.delivery_tag = delivery_tag::encode(generation_, content.channel_tag);
+    // Handled on this pass: what it made is freed by the time the loop next waits.
+    heap_trim::after_work(qint64(content.body_size));
     auto it = consumers_.find(content.consumer_tag);
     if (it != consumers_.end() && it->second)
         it->second->deliver(content.delivery);
