@@ -1,7 +1,8 @@
 #pragma once
 
+#include "amqp/command_data.h"
+
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QString>
 #include <functional>
 
@@ -18,9 +19,9 @@ public:
     // true; errorHandler gets "rabbit command execution timeout" when none completes it. A
     // resultHandler that throws fails the command at once: errorHandler gets the exception's
     // text and the reply is rejected.
-    virtual void send_cmd(QString type, QJsonObject data, QString routingKey,
+    virtual void send_cmd(QString type, command_data data, QString routingKey,
         result_handler resultHandler, error_handler errorHandler, int sharded = 0)
         = 0;
     // Publishes a command and waits for nothing.
-    virtual void send_cmd_forward(QString type, QJsonObject data, QString routeKey) = 0;
+    virtual void send_cmd_forward(QString type, command_data data, QString routeKey) = 0;
 };

@@ -1,55 +1,15 @@
 #include "amqp/command_message.h"
 
-#include <QJsonDocument>
+#include "amqp/json_text.h"
+
+#include <algorithm>
 
 namespace {
 
-// Text that JSON writes between quotes as it is: printable ASCII without quote or backslash.
-bool plain(const QString& text)
-{
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        if (u < 0x20 || u > 0x7E || u == '"' || u == '\\')
-            return false;
-    }
-    return true;
-}
-
-QByteArray through_qt(const QUuid& id, const QJsonObject& data, const QString& type,
-    const QString& sender, int sharded)
-{
-    QJsonObject message;
-    if (sharded != 0)
-        message.insert("sharded", sharded);
-    message.insert("msg_type", type);
-    message.insert("sender", sender);
-    message.insert("cmd_id", id.toString());
-    message.insert("data", data);
-    return QJsonDocument(message).toJson(QJsonDocument::Compact);
-}
-
-// Plain text (see plain()) as its Latin-1 bytes, a stack chunk at a time rather than a call
-// per character.
-void append_plain(QByteArray& out, const QString& text)
-{
-    char chunk[64];
-    int used = 0;
-    for (const QChar c : text) {
-        chunk[used++] = char(c.unicode());
-        if (used == int(sizeof chunk)) {
-            out.append(chunk, used);
-            used = 0;
-        }
-    }
-    out.append(chunk, used);
-}
-
 // The id as QUuid writes it, "{8-4-4-4-12}" in lower-case hex, without a text of its own.
-void append_id(QByteArray& out, const QUuid& id)
+char* write_id(char* at, const QUuid& id)
 {
     static const char digits[] = "0123456789abcdef";
-    char text[38];
-    char* at = text;
     const auto hex = [&at](quint64 value, int count) {
         for (int shift = 4 * (count - 1); shift >= 0; shift -= 4)
             *at++ = digits[(value >> shift) & 0xf];
@@ -68,29 +28,32 @@ void append_id(QByteArray& out, const QUuid& id)
         node = (node << 8) | id.data4[i];
     hex(node, 12);
     *at++ = '}';
-    out.append(text, int(sizeof text));
+    return at;
 }
 
 } // namespace
 
-QByteArray command_message(const QUuid& id, const QJsonObject& data, const QString& type,
+QByteArray command_message(const QUuid& id, const command_data& data, const QString& type,
     const QString& sender, int sharded)
 {
-    if (sharded != 0 || !plain(type) || !plain(sender))
-        return through_qt(id, data, type, sender, sharded);
-    const QByteArray data_json = data.isEmpty()
-        ? QByteArrayLiteral("{}")
-        : QJsonDocument(data).toJson(QJsonDocument::Compact);
-    QByteArray out;
-    out.reserve(96 + data_json.size() + type.size() + sender.size());
-    out += "{\"cmd_id\":\"";
-    append_id(out, id);
-    out += "\",\"data\":";
-    out += data_json;
-    out += ",\"msg_type\":\"";
-    append_plain(out, type);
-    out += "\",\"sender\":\"";
-    append_plain(out, sender);
-    out += "\"}";
+    // The keys in Qt's order: cmd_id, data, msg_type, sender, sharded.
+    static const char cmd_id_key[] = "{\"cmd_id\":\"";
+    static const char data_key[] = "\",\"data\":";
+    char head[sizeof cmd_id_key + 38 + sizeof data_key];
+    char* at = std::copy(cmd_id_key, cmd_id_key + sizeof cmd_id_key - 1, head);
+    at = write_id(at, id);
+    at = std::copy(data_key, data_key + sizeof data_key - 1, at);
+    // Room for what follows the data when the texts are plain.
+    const int tail = 48 + type.size() + sender.size();
+    QByteArray out = data.compact_after(std::string_view(head, size_t(at - head)), tail);
+    out += ",\"msg_type\":";
+    append_qt_json_string(out, type);
+    out += ",\"sender\":";
+    append_qt_json_string(out, sender);
+    if (sharded != 0) {
+        out += ",\"sharded\":";
+        out += QByteArray::number(sharded);
+    }
+    out += '}';
     return out;
 }

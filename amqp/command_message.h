@@ -1,13 +1,14 @@
 #pragma once
 
+#include "amqp/command_data.h"
+
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 #include <QUuid>
 
 // The body of a command: {"cmd_id", "data", "msg_type", "sender"} and "sharded" when it is not
-// 0, byte for byte what QJsonDocument::toJson(QJsonDocument::Compact) writes for that object.
-// The usual command (plain names, sharded 0) is written directly, which spares building the
-// object; anything else goes through QJsonDocument.
-QByteArray command_message(const QUuid& id, const QJsonObject& data, const QString& type,
+// 0, byte for byte what QJsonDocument::toJson(QJsonDocument::Compact) writes for that object
+// (with the data's ready members parsed in). Written piece by piece: the message is the one
+// copy of the data's text.
+QByteArray command_message(const QUuid& id, const command_data& data, const QString& type,
     const QString& sender, int sharded);

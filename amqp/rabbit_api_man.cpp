@@ -88,7 +88,7 @@ rabbit_api_config rabbit_api_man::config()
     return config_;
 }
 
-void rabbit_api_man::send_cmd(QString type, QJsonObject data, QString routingKey,
+void rabbit_api_man::send_cmd(QString type, command_data data, QString routingKey,
     std::function<bool(QJsonDocument)> resultHandler, std::function<void(QString)> errorHandler,
     int sharded)
 {
@@ -135,7 +135,7 @@ void rabbit_api_man::publish_queued()
 {
     QPointer<rabbit_api_man> self(this);
     while (!outbox_.empty()) {
-        const outgoing next = std::move(outbox_.front());
+        outgoing next = std::move(outbox_.front());
         outbox_.pop_front();
         // A publish may wait for the broker in a nested event loop; the commands after it are
         // then published from there, each with a wait of its own running alongside, not one
@@ -143,7 +143,8 @@ void rabbit_api_man::publish_queued()
         // in this pass without one more pass of the loop before they leave.
         if (!outbox_.empty() && publisher_.would_wait())
             post_publish();
-        publisher_.publish_string(next.body, next.routing_key);
+        // Moved on: the output buffer keeps the message itself until its bytes have left.
+        publisher_.publish_string(std::move(next.body), std::move(next.routing_key));
         if (!self)
             return;
     }
@@ -190,7 +191,7 @@ void rabbit_api_man::on_deadline()
     arm_deadline_timer();
 }
 
-void rabbit_api_man::send_cmd_forward(QString type, QJsonObject data, QString routeKey)
+void rabbit_api_man::send_cmd_forward(QString type, command_data data, QString routeKey)
 {
     publisher_.publish_string(
         command_message(new_command_id(), data, type, sender(), 0), routeKey.toLatin1());

@@ -41,11 +41,11 @@ public:
 
 public slots:
     void listen(QJsonObject json, uint64_t message_tag);
-    void send_cmd(QString type, QJsonObject data, QString routingKey,
+    void send_cmd(QString type, command_data data, QString routingKey,
         std::function<bool(QJsonDocument)> resultHandler, std::function<void(QString)> errorHandler,
         int sharded = 0) override;
     rabbit_api_config config();
-    void send_cmd_forward(QString type, QJsonObject data, QString routeKey) override;
+    void send_cmd_forward(QString type, command_data data, QString routeKey) override;
 
 protected:
     bool event(QEvent* event) override;

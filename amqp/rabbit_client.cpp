@@ -2,6 +2,7 @@
 
 #include "amqp/delivery_tag.h"
 #include "amqp/rabbit_queue.h"
+#include "app/heap_trim.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -308,8 +309,8 @@ bool rabbit_client::reject(uint64_t tag, bool requeue)
     return end_write(status, "reject");
 }
 
-bool rabbit_client::publish(const QString& exchange, const QByteArray& routing_key,
-    const QByteArray& body, const QString& content_type)
+bool rabbit_client::publish(const QString& exchange, const QByteArray& routing_key, QByteArray body,
+    const QString& content_type)
 {
     if (buffered_ && session_ && output_.pending() + size_t(body.size()) > max_unsent_bytes) {
         if (log_.accepts(LOG_DEBUG))
@@ -324,8 +325,8 @@ bool rabbit_client::publish(const QString& exchange, const QByteArray& routing_k
     const QByteArray type = content_type.toUtf8();
     int status;
     if (buffered_) {
-        status = output_.add_publish(rabbit_connector::channel, ex, routing_key, type, body,
-            amqp_get_frame_max(session_->get()));
+        status = output_.add_publish(rabbit_connector::channel, ex, routing_key, type,
+            std::move(body), amqp_get_frame_max(session_->get()));
     } else {
         amqp_basic_properties_t properties {};
         properties._flags = AMQP_BASIC_CONTENT_TYPE_FLAG;
@@ -547,6 +548,8 @@ void rabbit_client::finish_content()
     incoming_content content = std::move(incoming_);
     incoming_ = incoming_content {};
     content.delivery.delivery_tag = delivery_tag::encode(generation_, content.channel_tag);
+    // Handled on this pass: what it made is freed by the time the loop next waits.
+    heap_trim::after_work(qint64(content.body_size));
     auto it = consumers_.find(content.consumer_tag);
     if (it != consumers_.end() && it->second)
         it->second->deliver(content.delivery);

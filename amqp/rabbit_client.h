@@ -37,8 +37,9 @@ public:
     // The queue object for a name; the same object across reconnections.
     rabbit_queue* create_queue(const QString& name);
     // Hands one message to the connection; false when it could not (it is lost then), the
-    // unsent bytes of the connection being at their cap included.
-    bool publish(const QString& exchange, const QByteArray& routing_key, const QByteArray& body,
+    // unsent bytes of the connection being at their cap included. A large body is kept, not
+    // copied, until it has left.
+    bool publish(const QString& exchange, const QByteArray& routing_key, QByteArray body,
         const QString& content_type);
 
     // Test seam: production keeps 30,000 ms.

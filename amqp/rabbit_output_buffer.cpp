@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 namespace {
 
@@ -16,6 +17,10 @@ constexpr size_t footer_size = 1;
 constexpr size_t argument_room = 1024;
 // A socket's unsent bytes are moved to the front once this many have left.
 constexpr size_t compact_after = 1 << 20;
+// Room kept for the next pass once everything has left; a burst's room beyond it goes back.
+constexpr size_t kept_capacity = 1 << 20;
+// Pieces handed to the socket in one call.
+constexpr int max_parts = 64;
 
 void put16(uint8_t* at, uint16_t v)
 {
@@ -136,8 +141,7 @@ int rabbit_output_buffer::add_heartbeat()
 }
 
 int rabbit_output_buffer::add_publish(amqp_channel_t channel, const QByteArray& exchange,
-    const QByteArray& routing_key, const QByteArray& content_type, const QByteArray& body,
-    int frame_max)
+    const QByteArray& routing_key, const QByteArray& content_type, QByteArray body, int frame_max)
 {
     // On a failure the frames of this message already added are taken back.
     const size_t start = bytes_.size();
@@ -166,30 +170,81 @@ int rabbit_output_buffer::add_publish(amqp_channel_t channel, const QByteArray& 
     if (status != AMQP_STATUS_OK)
         return undo(status);
 
+    // Nothing fails from here on: the frames of the body are only bytes.
     const size_t fragment_max = size_t(frame_max) - (header_size + footer_size);
     for (size_t offset = 0; offset < size_t(body.size());) {
-        frame = amqp_frame_t {};
-        frame.frame_type = AMQP_FRAME_BODY;
-        frame.channel = channel;
-        frame.payload.body_fragment.bytes = const_cast<char*>(body.constData()) + offset;
-        frame.payload.body_fragment.len = std::min(fragment_max, size_t(body.size()) - offset);
-        offset += frame.payload.body_fragment.len;
-        status = append(frame, 0);
-        if (status != AMQP_STATUS_OK)
-            return undo(status);
+        const size_t size = std::min(fragment_max, size_t(body.size()) - offset);
+        if (size < splice_min) {
+            frame = amqp_frame_t {};
+            frame.frame_type = AMQP_FRAME_BODY;
+            frame.channel = channel;
+            frame.payload.body_fragment.bytes = const_cast<char*>(body.constData()) + offset;
+            frame.payload.body_fragment.len = size;
+            append(frame, 0);
+        } else {
+            const size_t at = bytes_.size();
+            bytes_.resize(at + header_size);
+            bytes_[at] = AMQP_FRAME_BODY;
+            put16(&bytes_[at + 1], channel);
+            put32(&bytes_[at + 3], uint32_t(size));
+            splices_.push_back(splice { bytes_.size(), body, offset, size });
+            spliced_ += size;
+            bytes_.push_back(AMQP_FRAME_END);
+        }
+        offset += size;
     }
     return AMQP_STATUS_OK;
+}
+
+void rabbit_output_buffer::advance(size_t n)
+{
+    while (n > 0) {
+        const size_t upto = splices_.empty() ? bytes_.size() : splices_.front().at;
+        if (sent_ < upto) {
+            const size_t taken = std::min(n, upto - sent_);
+            sent_ += taken;
+            n -= taken;
+            continue;
+        }
+        splice& next = splices_.front();
+        const size_t taken = std::min(n, next.size);
+        next.offset += taken;
+        next.size -= taken;
+        spliced_ -= taken;
+        n -= taken;
+        if (next.size == 0)
+            splices_.pop_front(); // the last piece of a message lets go of its array
+    }
 }
 
 rabbit_output_buffer::send_result rabbit_output_buffer::send_to(int fd, bool* moved)
 {
     bool any = false;
     send_result result = send_result::all_sent;
-    while (sent_ < bytes_.size()) {
-        const ssize_t n
-            = ::send(fd, bytes_.data() + sent_, bytes_.size() - sent_, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (!empty()) {
+        iovec parts[max_parts];
+        int count = 0;
+        size_t from = sent_;
+        bool whole = true; // every splice is among the parts
+        for (const splice& next : splices_) {
+            if (count + 2 > max_parts) {
+                whole = false;
+                break;
+            }
+            if (next.at > from)
+                parts[count++] = iovec { bytes_.data() + from, next.at - from };
+            parts[count++]
+                = iovec { const_cast<char*>(next.owner.constData()) + next.offset, next.size };
+            from = next.at;
+        }
+        if (whole && from < bytes_.size() && count < max_parts)
+            parts[count++] = iovec { bytes_.data() + from, bytes_.size() - from };
+        msghdr message {};
+        message.msg_iov = parts;
+        message.msg_iovlen = size_t(count);
+        const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0) {
-            sent_ += size_t(n);
+            advance(size_t(n));
             any = any || n > 0;
             continue;
         }
@@ -201,10 +256,12 @@ rabbit_output_buffer::send_result rabbit_output_buffer::send_to(int fd, bool* mo
     }
     if (moved)
         *moved = any;
-    if (sent_ == bytes_.size())
+    if (empty())
         clear();
     else if (sent_ >= compact_after && sent_ * 2 >= bytes_.size()) {
         bytes_.erase(bytes_.begin(), bytes_.begin() + std::ptrdiff_t(sent_));
+        for (splice& next : splices_)
+            next.at -= sent_;
         sent_ = 0;
     }
     return result;
@@ -212,6 +269,11 @@ rabbit_output_buffer::send_result rabbit_output_buffer::send_to(int fd, bool* mo
 
 void rabbit_output_buffer::clear()
 {
-    bytes_.clear(); // keeps its capacity for the next pass
+    if (bytes_.capacity() > kept_capacity)
+        std::vector<uint8_t>().swap(bytes_);
+    else
+        bytes_.clear(); // keeps its capacity for the next pass
     sent_ = 0;
+    splices_.clear();
+    spliced_ = 0;
 }

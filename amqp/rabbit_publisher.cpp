@@ -84,5 +84,5 @@ void rabbit_publisher_impl::publish_string(
         log_line(log_, LOG_DEBUG) << "Publishing :" << QString::fromUtf8(string)
                                   << " To route : " << QString::fromUtf8(key)
                                   << ", MIME type : " << mimeType;
-    client_.publish(exchange_, key, string, mimeType);
+    client_.publish(exchange_, key, std::move(string), mimeType);
 }

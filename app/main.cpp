@@ -3,6 +3,7 @@
 #include "amqp/rabbit_client.h"
 #include "app/application.h"
 #include "app/epoll_event_dispatcher.h"
+#include "app/heap_trim.h"
 #include "app/stop_signals.h"
 #include "http/qhttp_tcp_stream.h"
 #include "router/forward_delivery.h"
@@ -46,6 +47,8 @@ int main(int argc, char** argv)
     qhttp::tcp_stream::set_closing_hook(&epoll_event_dispatcher::forget_closing);
     auto app = std::make_unique<Application>(argc, argv);
     {
+        heap_trim trim(&heap_trim::trim_malloc);
+        heap_trim::install(&trim);
         stop_signals stop;
         app->exec();
     }

@@ -4,6 +4,8 @@
 #include "http/qhttp_tcp_stream.h"
 #include "http/qhttp_wire.h"
 
+#include "app/heap_trim.h"
+
 #include <QHostAddress>
 #include <climits>
 #include <cstring>
@@ -426,7 +428,7 @@ void QHttpConnection::write_answer(QHttpResponse* response, const QByteArray& bo
     socket_->write(
         wire::answer_bytes(response->status_, response->headers_, body, response->head_, note));
     last_activity_ = clock_.elapsed();
-    detach_request();
+    detach_request(body.size());
     if (close) {
         close_after_answer();
         return;
@@ -467,7 +469,7 @@ void QHttpConnection::answer_error(int status, const QByteArray& json)
     close_after_answer();
 }
 
-void QHttpConnection::detach_request()
+void QHttpConnection::detach_request(qint64 answer_bytes)
 {
     if (QHttpResponse* response = response_.data())
         response->connection_.clear();
@@ -476,6 +478,7 @@ void QHttpConnection::detach_request()
     request_.clear();
     if (!request)
         return;
+    heap_trim::after_work(body_bytes_ + answer_bytes);
     if (user_depth_ > 0) {
         release_ = request;
         return;

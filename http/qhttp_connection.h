@@ -59,7 +59,8 @@ private:
     void dispatch_end();
     void fail(http_errno error);
     void answer_error(int status, const QByteArray& json);
-    void detach_request();
+    // Lets go of the request being served; answer_bytes: the size of its answer's body.
+    void detach_request(qint64 answer_bytes = 0);
     void close_after_answer();
     void teardown();
     void on_idle_timer();

@@ -92,6 +92,9 @@ public:
     // Collects the body; -1: no limit of the caller's own (the server's cap still applies).
     void collectData(int atMost = -1);
     const QByteArray& collectedData() const { return body_; }
+    // Lets go of the body once its reader has taken what it needs: a request that waits long
+    // for its answer would hold it all that time.
+    void dropCollectedData() { body_ = QByteArray(); }
     bool isComplete() const { return complete_; }
 
 signals:

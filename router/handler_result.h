@@ -1,5 +1,6 @@
 #pragma once
 
+#include "amqp/command_data.h"
 #include "http/qhttp_types.h"
 
 #include <QByteArray>
@@ -31,7 +32,7 @@ inline bool accept_reply(QJsonDocument&)
 struct AsyncRabbitResult
 {
     QString command;
-    QJsonObject data;
+    command_data data;
     QString routing_key;
     std::function<bool(QJsonDocument&)> _postProcess = accept_reply;
 };

@@ -1,6 +1,7 @@
 #include "router/request_processing.h"
 
 #include "amqp/command_client.h"
+#include "app/heap_trim.h"
 #include "app/logger.h"
 #include "http/qhttp_server.h"
 #include "router/error_answer.h"
@@ -117,6 +118,10 @@ void request_processing::deliver(const HandlerResult& result)
 {
     if (request_gone() || !response_)
         return;
+    // The handler has read the body; what it keeps of it is in the result. What it made of a
+    // large one is freed by now, though the answer may be long in coming.
+    heap_trim::after_work(request_->collectedData().size());
+    request_->dropCollectedData();
     sync_async_visitor visitor;
     visitor.response = response_;
     visitor.api_man = &api_man_;

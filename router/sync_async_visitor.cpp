@@ -65,6 +65,10 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
     const QString id = uuid;
     statistic_map* stats = statistics;
     logger* out = log;
+    // What the reply step needs, and not the data: a command may wait half an hour for its
+    // reply, and its data can be as large as the request's body.
+    const QString command = result.command;
+    const auto post_process = result._postProcess;
 
     auto on_error = [target, flag](QString text) {
         if (!can_write(target, flag))
@@ -72,25 +76,23 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
         target->setStatusCode(500);
         target->end(text.toUtf8());
     };
-    auto on_reply
-        = [result, target, flag, caller, id, stats, out, on_error](QJsonDocument reply) -> bool {
+    auto on_reply = [command, post_process, target, flag, caller, id, stats, out, on_error](
+                        QJsonDocument reply) -> bool {
         QJsonDocument document = reply;
         bool complete = false;
         // A post-processor that throws (an empty one included) fails its command: the caller is
         // answered now, and the exception goes on to the link, which rejects the reply and
         // drops the command and its timer.
         const auto failed = [&](const QString& failure) {
-            log_line(*out, LOG_ERROR)
-                << "reply of command " << result.command << " failed: " << failure;
+            log_line(*out, LOG_ERROR) << "reply of command " << command << " failed: " << failure;
             on_error(failure);
         };
         try {
-            complete = result._postProcess(document);
+            complete = post_process(document);
         } catch (const RedisClient::Connection::Exception& e) {
             // The access store failed under a reply step: answered as the same failure is on
             // the request road, 400 "Redis exception: ...".
-            log_line(*out, LOG_ERROR)
-                << "reply of command " << result.command << " failed: " << e.what();
+            log_line(*out, LOG_ERROR) << "reply of command " << command << " failed: " << e.what();
             if (can_write(target, flag))
                 answer_failure(target, *out, std::current_exception());
             throw;

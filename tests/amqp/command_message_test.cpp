@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QSet>
 #include <gtest/gtest.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -64,6 +66,61 @@ TEST(CommandMessage, ReadsAsQJsonDocumentWritesIt)
             through_json_document(random, {}, "version", "gw", 0))
             << random.toString().toStdString();
     }
+}
+
+// The ready members of a command's data go out where Qt puts them once parsed in: merged
+// with the object's members in key order, UTF-16 units compared, replacing a member of the
+// same key.
+TEST(CommandMessage, ReadyMembersReadAsIfParsedIn)
+{
+    const QUuid id("{0f8fad5b-d9cb-469f-a165-70867728950e}");
+    const QString smiley = QString::fromUtf8("\xf0\x9f\x98\x80"); // a surrogate pair
+    const QString private_use(QChar(0xE000)); // after the pair in UTF-16, before it in UTF-8
+    struct row
+    {
+        const char* behaviour;
+        QJsonObject object;
+        std::vector<std::pair<QString, QByteArray>> ready;
+    };
+    const row rows[] = {
+        { "ready only", {}, { { "setting", R"({"1":{"a":1},"2":[true,null]})" } } },
+        { "ready before the object's members", { { "m", 1 }, { "z", "x" } }, { { "a", "[1,2]" } } },
+        { "ready between", { { "a", 1 }, { "z", 2 } }, { { "m", R"({"x":"y"})" } } },
+        { "ready after", { { "a", 1 }, { "b", 2 } }, { { "zz", R"("text")" } } },
+        { "ready replaces a member", { { "a", 1 }, { "m", QJsonObject { { "old", true } } } },
+            { { "m", "[true,null]" } } },
+        { "several, interleaved", { { "b", 1 }, { "d", 2 }, { "f", 3 } },
+            { { "a", "0" }, { "c", "{}" }, { "e", "[]" }, { "g", "-1.5" } } },
+        { "every member replaced", { { "a", 1 }, { "b", 2 } }, { { "a", "3" }, { "b", "4" } } },
+        { "a prefix of another key", { { "ab", 1 } }, { { "a", "2" }, { "abc", "3" } } },
+        { "keys beyond ASCII", { { QString::fromUtf8("\xc3\xa4"), 1 }, { "z", 2 } },
+            { { QString::fromUtf8("\xc3\xa9"), "1" }, { "y", "\"caf\xc3\xa9\"" } } },
+        { "keys in UTF-16 order", { { private_use, 1 } }, { { smiley, "2" }, { "~", "3" } } },
+        { "keys that need escapes", { { "a\"b", 1 } }, { { "a\\b", "2" }, { "a\nb", "3" } } },
+    };
+    for (const row& r : rows) {
+        command_data data(r.object);
+        QJsonObject parsed_in = r.object;
+        for (const auto& member : r.ready) {
+            data.insert_ready(member.first, member.second);
+            parsed_in.insert(
+                member.first, QJsonDocument::fromJson("[" + member.second + "]").array().at(0));
+        }
+        EXPECT_EQ(command_message(id, data, "settings", "gw.replies", 0),
+            through_json_document(id, parsed_in, "settings", "gw.replies", 0))
+            << r.behaviour;
+        EXPECT_EQ(data.parsed(), parsed_in) << r.behaviour;
+    }
+}
+
+// A ready text is the caller's: it goes out as given, never read and written again.
+TEST(CommandMessage, ReadyTextGoesOutAsGiven)
+{
+    command_data data(QJsonObject { { "b", 1 } });
+    data.insert_ready("a", "[1.0, 2]");
+    EXPECT_EQ(command_message(QUuid(), data, "t", "s", 0),
+        QByteArray(R"({"cmd_id":"{00000000-0000-0000-0000-000000000000}",)"
+                   R"("data":{"a":[1.0, 2],"b":1},"msg_type":"t","sender":"s"})"));
 }
 
 TEST(CommandId, FreshRandomVersionFourIds)

@@ -140,6 +140,25 @@ step heartbeat()
     };
 }
 
+// Socket buffers so small that a write leaves most of a large pass behind.
+void narrow(const wire& w)
+{
+    int small = 4096;
+    ::setsockopt(amqp_get_sockfd(w.state()), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ::setsockopt(w.peer(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+}
+
+// Sends what `out` holds while the peer reads it; what the peer reads from now on.
+QByteArray read_while_sending(rabbit_output_buffer& out, const wire& w)
+{
+    QByteArray got = w.read_all();
+    for (int rounds = 0; rounds < 100000 && !out.empty(); ++rounds) {
+        out.send_to(amqp_get_sockfd(w.state()));
+        got += w.read_all();
+    }
+    return got + w.read_all();
+}
+
 bool send_all(rabbit_output_buffer& out, amqp_connection_state_t state)
 {
     return out.send_to(amqp_get_sockfd(state)) == rabbit_output_buffer::send_result::all_sent;
@@ -175,6 +194,14 @@ TEST(RabbitOutputBuffer, WritesTheBytesTheLibraryWrites)
         { "a set-up method between publishes", 131072,
             { publish("ex", "k", "text/plain", command), declare("gw.queue"), ack(4, false) } },
         { "a heartbeat", 131072, { heartbeat(), ack(5, false) } },
+        { "a body sent from its own array", 16384,
+            { publish("ex", "k", "text/plain", QByteArray(40000, 'z')) } },
+        { "its last piece too short to be kept apart", 16384,
+            { publish("ex", "k", "text/plain", QByteArray(2 * (16384 - 8) + 100, 'w')) } },
+        { "bodies kept apart between other frames", 131072,
+            { ack(1, false), publish("ex", "k", "text/plain", QByteArray(20000, 'a')),
+                ack(2, false), publish("ex", "k", "text/plain", command),
+                publish("ex", "k", "text/plain", QByteArray(5000, 'b')), reject(3, false) } },
     };
     for (const row& r : rows) {
         wire expected(r.frame_max);
@@ -228,13 +255,13 @@ TEST(RabbitOutputBuffer, WhatAFullSocketDoesNotTakeLeavesLaterInOrder)
     wire w(131072);
     ASSERT_TRUE(w.state());
     const int fd = amqp_get_sockfd(w.state());
-    int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    ::setsockopt(w.peer(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    narrow(w);
     rabbit_output_buffer out;
     rabbit_output_buffer whole;
-    for (int i = 0; i < 32; ++i) {
-        const QByteArray body(64 * 1024, char('a' + i % 26));
+    // Over a megabyte of small messages among large ones: the bytes that have left are
+    // dropped from the front while large bodies still wait behind them.
+    for (int i = 0; i < 440; ++i) {
+        const QByteArray body(i % 11 == 10 ? 64 * 1024 : 3000, char('a' + i % 26));
         ASSERT_EQ(out.add_publish(1, "ex", "k", "text/plain", body, 131072), AMQP_STATUS_OK);
         ASSERT_EQ(whole.add_publish(1, "ex", "k", "text/plain", body, 131072), AMQP_STATUS_OK);
     }
@@ -250,12 +277,7 @@ TEST(RabbitOutputBuffer, WhatAFullSocketDoesNotTakeLeavesLaterInOrder)
     EXPECT_FALSE(moved);
 
     // The peer reads: the rest leaves, and the bytes are those of one write of everything.
-    QByteArray got = w.read_all();
-    for (int rounds = 0; rounds < 100000 && !out.empty(); ++rounds) {
-        out.send_to(fd);
-        got += w.read_all();
-    }
-    got += w.read_all();
+    const QByteArray got = read_while_sending(out, w);
     EXPECT_TRUE(out.empty());
     wire reference(131072);
     QByteArray want;
@@ -265,6 +287,27 @@ TEST(RabbitOutputBuffer, WhatAFullSocketDoesNotTakeLeavesLaterInOrder)
     want += reference.read_all();
     EXPECT_EQ(size_t(got.size()), total);
     EXPECT_TRUE(got == want);
+}
+
+// A large body goes out from the message's own array, which the buffer lets go of once the
+// last of it has left.
+TEST(RabbitOutputBuffer, KeepsALargeBodyUntilItHasLeft)
+{
+    wire w(131072);
+    ASSERT_TRUE(w.state());
+    narrow(w);
+    rabbit_output_buffer out;
+    const QByteArray body(300000, 'q');
+    ASSERT_EQ(out.add_publish(1, "ex", "k", "text/plain", body, 131072), AMQP_STATUS_OK);
+    EXPECT_FALSE(body.isDetached()); // held, not copied
+
+    EXPECT_EQ(
+        out.send_to(amqp_get_sockfd(w.state())), rabbit_output_buffer::send_result::socket_full);
+    EXPECT_FALSE(body.isDetached());
+    const QByteArray got = read_while_sending(out, w);
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(body.isDetached());
+    EXPECT_GT(got.indexOf(body.left(131072 - 8)), 0);
 }
 
 } // namespace

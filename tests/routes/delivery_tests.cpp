@@ -1,11 +1,13 @@
 #include "road_fixture.h"
 #include "test_handlers.h"
 
+#include "app/heap_trim.h"
+
 #include <zlib.h>
 
 namespace {
 
-using delivery_set = handler_set<ReadyHandler, RabbitHandler, GetOnlyHandler>;
+using delivery_set = handler_set<ReadyHandler, RabbitHandler, GetOnlyHandler, KeptTextHandler>;
 
 QByteArray gunzip(const QByteArray& data)
 {
@@ -136,6 +138,42 @@ TEST_F(rabbit_fixture, answers_at_the_reply_that_completes_the_command)
     EXPECT_EQ(r.header("content-type"), "application/json");
     EXPECT_EQ(r.body, R"({"last":{"r":2},"replies":2})");
     EXPECT_EQ(newest().status, EXECUTED);
+}
+
+// A command may wait half an hour for its reply: meanwhile only what its answer needs is
+// held, not the request's body nor the command's data.
+TEST_F(rabbit_fixture, a_command_in_flight_holds_neither_body_nor_data)
+{
+    loop_client client(port());
+    client.send_request("POST", "/t/kept", {}, QByteArray(1000, 'b'));
+    ASSERT_TRUE(wait_until([this] { return !api.commands.empty(); }));
+    EXPECT_EQ(api.commands.back().data, QJsonObject({ { "n", 1 }, { "text", "ready" } }));
+    EXPECT_TRUE(KeptTextHandler::body().isDetached());
+    EXPECT_TRUE(KeptTextHandler::text().isDetached());
+
+    EXPECT_TRUE(api.commands.back().on_reply(QJsonDocument(QJsonObject { { "r", 1 } })));
+    raw_response r;
+    ASSERT_TRUE(client.read(r));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, R"({"r":1})");
+}
+
+// What a large request made goes back to the system once its handler has run, and what its
+// answer made once it is answered.
+TEST_F(rabbit_fixture, a_large_request_is_trimmed_after_once_handled_and_once_answered)
+{
+    int trims = 0;
+    heap_trim trimmer([&trims] { ++trims; }, heap_trim::timing { 0, 60 * 1000 });
+    heap_trim::install(&trimmer);
+    loop_client client(port());
+    client.send_request("POST", "/t/kept", {}, QByteArray(int(heap_trim::large_work_bytes), 'b'));
+    ASSERT_TRUE(wait_until([this] { return !api.commands.empty(); }));
+    EXPECT_TRUE(wait_until([&trims] { return trims == 1; })) << "handled";
+
+    EXPECT_TRUE(api.commands.back().on_reply(QJsonDocument(QJsonObject { { "r", 1 } })));
+    raw_response r;
+    ASSERT_TRUE(client.read(r));
+    EXPECT_TRUE(wait_until([&trims] { return trims == 2; })) << "answered";
 }
 
 TEST_F(rabbit_fixture, default_routing_key_and_an_error_answer)

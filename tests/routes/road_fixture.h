@@ -71,14 +71,15 @@ public:
         QString routing_key;
     };
 
-    void send_cmd(QString type, QJsonObject data, QString routingKey, result_handler on_reply,
+    // The data is kept as its reader sees it, not as given: what the road holds is its own.
+    void send_cmd(QString type, command_data data, QString routingKey, result_handler on_reply,
         error_handler on_error, int) override
     {
-        commands.push_back({ type, data, routingKey, on_reply, on_error });
+        commands.push_back({ type, data.parsed(), routingKey, on_reply, on_error });
     }
-    void send_cmd_forward(QString type, QJsonObject data, QString routeKey) override
+    void send_cmd_forward(QString type, command_data data, QString routeKey) override
     {
-        forwards.push_back({ type, data, routeKey });
+        forwards.push_back({ type, data.parsed(), routeKey });
         if (on_publish)
             on_publish();
         if (publish_wait_ms > 0) {

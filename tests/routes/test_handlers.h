@@ -130,6 +130,36 @@ private:
     int replies_ = 0;
 };
 
+// An AMQP command whose data carries a ready text; the text and the request's body are kept
+// here too, so that a test can tell whether anything else still holds them.
+class KeptTextHandler
+{
+public:
+    static constexpr const char* handler_path = "/t/kept";
+    static constexpr bool need_token = false;
+    explicit KeptTextHandler(const request_container&) { }
+    HandlerResult post(const api_params& params)
+    {
+        body() = params.body();
+        AsyncRabbitResult result;
+        result.command = "kept";
+        result.data = QJsonObject { { "n", 1 } };
+        result.data.insert_ready("text", text());
+        result.routing_key = "cmd.test";
+        return result;
+    }
+    static QByteArray& body()
+    {
+        static QByteArray seen;
+        return seen;
+    }
+    static const QByteArray& text()
+    {
+        static const QByteArray ready = QByteArray("\"ready\"");
+        return ready;
+    }
+};
+
 // Fails the way the query says.
 class ThrowHandler
 {

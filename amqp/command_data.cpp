@@ -1,0 +1,68 @@
+#include "amqp/command_data.h"
+
+#include "amqp/json_text.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+void command_data::insert_ready(const QString& key, QByteArray json)
+{
+    ready_.insert_or_assign(key, std::move(json));
+}
+
+QByteArray command_data::compact_after(std::string_view prefix, int room_after) const
+{
+    QByteArray out;
+    if (ready_.empty() && !object_.isEmpty()) {
+        // The object's own text takes the prefix in front, in place: a large object is not
+        // held twice while its command is made.
+        out = QJsonDocument(object_).toJson(QJsonDocument::Compact);
+        out.reserve(out.size() + int(prefix.size()) + room_after);
+        out.prepend(prefix.data(), int(prefix.size())); // in place, unlike prepend(QByteArray)
+        return out;
+    }
+    qsizetype room = qsizetype(prefix.size()) + 2 + room_after + 16 * object_.size();
+    for (const auto& member : ready_)
+        room += member.first.size() + 4 + member.second.size();
+    out.reserve(int(room));
+    out.append(prefix.data(), int(prefix.size()));
+    out += '{';
+    bool first = true;
+    const auto write_key = [&out, &first](const QString& key) {
+        if (!first)
+            out += ',';
+        first = false;
+        append_qt_json_string(out, key);
+        out += ':';
+    };
+    // Both lists are in key order: one pass merges them.
+    auto ready = ready_.begin();
+    for (auto member = object_.begin(); member != object_.end(); ++member) {
+        const QString key = member.key();
+        for (; ready != ready_.end() && ready->first < key; ++ready) {
+            write_key(ready->first);
+            out += ready->second;
+        }
+        if (ready != ready_.end() && ready->first == key)
+            continue; // replaced: written by the ready member on the next round or below
+        write_key(key);
+        append_qt_json_value(out, member.value());
+    }
+    for (; ready != ready_.end(); ++ready) {
+        write_key(ready->first);
+        out += ready->second;
+    }
+    out += '}';
+    return out;
+}
+
+QJsonObject command_data::parsed() const
+{
+    QJsonObject object = object_;
+    for (const auto& member : ready_) {
+        const QJsonDocument value
+            = QJsonDocument::fromJson(QByteArray("[") + member.second + QByteArray("]"));
+        object.insert(member.first, value.array().at(0));
+    }
+    return object;
+}
