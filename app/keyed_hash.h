@@ -25,33 +25,23 @@ inline uint keyed_hash(const QByteArray& bytes) noexcept
     return keyed_hash(bytes.constData(), std::size_t(bytes.size()));
 }
 
-// A text as the key of a Qt table, hashed as above.
-class keyed_text : public QString
+// A text or bytes as the key of a Qt table, hashed as above.
+template <class T>
+class keyed : public T
 {
 public:
-    keyed_text() = default;
-    keyed_text(const QString& text)
-        : QString(text)
+    keyed() = default;
+    keyed(const T& value)
+        : T(value)
     { }
 };
 
 // The table's own seed adds nothing to the secret.
-inline uint qHash(const keyed_text& key, uint = 0) noexcept
+template <class T>
+inline uint qHash(const keyed<T>& key, uint = 0) noexcept
 {
-    return keyed_hash(key);
+    return keyed_hash(static_cast<const T&>(key));
 }
 
-// Bytes as the key of a Qt table, hashed as above.
-class keyed_bytes : public QByteArray
-{
-public:
-    keyed_bytes() = default;
-    keyed_bytes(const QByteArray& bytes)
-        : QByteArray(bytes)
-    { }
-};
-
-inline uint qHash(const keyed_bytes& key, uint = 0) noexcept
-{
-    return keyed_hash(key);
-}
+using keyed_text = keyed<QString>;
+using keyed_bytes = keyed<QByteArray>;
