@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QStringView>
+#include <cstring>
 
 // How QJsonDocument's writer escapes a string, unit by unit, for whatever hands it the UTF-16
 // units: `"`, `\` and controls escaped (\b \f \n \r \t, else \u00xx), valid UTF-16 as UTF-8, a
@@ -21,8 +22,8 @@ inline bool is_low_surrogate(uint unit)
     return unit - 0xdc00u < 0x400u;
 }
 
-// Bytes bound for `out`, gathered on the stack so that a string costs a few appends rather than
-// one per byte.
+// Bytes bound for `out`, gathered on the stack so that a string, or a document written byte by
+// byte, costs a few appends rather than one per byte.
 class staged_bytes
 {
 public:
@@ -41,14 +42,23 @@ public:
     }
     void put(const char* bytes, int count)
     {
+        if (count <= int(sizeof chunk_) - used_) {
+            std::memcpy(chunk_ + used_, bytes, size_t(count));
+            used_ += count;
+            return;
+        }
         flush();
         out_.append(bytes, count);
     }
     void flush()
     {
+        if (used_ == 0)
+            return;
         out_.append(chunk_, used_);
         used_ = 0;
     }
+    // The bytes put so far, those still staged included.
+    int size() const { return out_.size() + used_; }
 
 private:
     QByteArray& out_;

@@ -15,6 +15,20 @@ void append_qt_json_string(QByteArray& out, QStringView text)
     staged.put('"');
 }
 
+void append_qt_json_string(QByteArray& out, std::string_view utf8)
+{
+    for (const char c : utf8) {
+        if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') {
+            append_qt_json_string(out, QString::fromUtf8(utf8.data(), int(utf8.size())));
+            return;
+        }
+    }
+    out.reserve(out.size() + int(utf8.size()) + 2);
+    out.append('"');
+    out.append(utf8.data(), int(utf8.size()));
+    out.append('"');
+}
+
 void append_qt_json_value(QByteArray& out, const QJsonValue& value)
 {
     if (value.isObject()) {
