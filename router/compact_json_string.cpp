@@ -172,12 +172,11 @@ const char* json_string_end(const char* quote, bool& escaped)
     return at;
 }
 
-const char* append_source_string(QByteArray& out, const char* quote)
+const char* put_source_string(staged_bytes& staged, const char* quote)
 {
     bool escaped;
     const char* close = json_string_end(quote, escaped);
     const char* begin = quote + 1;
-    staged_bytes staged(out);
     staged.put('"');
     if (escaped) {
         json_string_units units(begin, close);

@@ -102,6 +102,6 @@ QString json_string_text(const char* begin, const char* end, json_string_form fo
 // whether it holds an escape.
 const char* json_string_end(const char* quote, bool& escaped);
 
-// Appends a well-formed string of the text, quotes included, as Qt's compact writer writes the
+// Puts a well-formed string of the text, quotes included, as Qt's compact writer writes the
 // QString it holds for it. `quote` is its opening quote; returns past its closing quote.
-const char* append_source_string(QByteArray& out, const char* quote);
+const char* put_source_string(staged_bytes& out, const char* quote);
