@@ -2,6 +2,7 @@
 
 #include <QChar>
 #include <QStringView>
+#include <cstring>
 
 // Hands `take` each item of `text` split at every `separator`, in order, as a view into `text`:
 // empty items included, and "" is one empty item (as QString::split keeps them). No item is
@@ -28,18 +29,65 @@ void for_each_comma_item(QStringView text, Take&& take)
     for_each_item(text, QLatin1Char(','), take);
 }
 
-// The same, telling `take(item, repeat)` whether the item equals the one before it: a run of one
-// id, as long as a caller likes, then costs one look-up.
-template <class Take>
-void for_each_comma_item_with_repeats(QStringView text, Take&& take)
+// Past the commas that follow one another from `at` on: eight bytes compared at a time, since a
+// run of empty items is a caller's cheapest long list.
+inline const char16_t* skip_commas(const char16_t* at, const char16_t* end)
 {
-    QStringView previous;
-    bool first = true;
-    for_each_comma_item(text, [&](QStringView item) {
-        take(item, !first && item == previous);
-        previous = item;
-        first = false;
-    });
+    constexpr quint64 four_commas = 0x002c002c002c002cull;
+    while (end - at >= 4) {
+        quint64 units;
+        std::memcpy(&units, at, sizeof units);
+        if (units != four_commas)
+            break;
+        at += 4;
+    }
+    while (at != end && *at == u',')
+        ++at;
+    return at;
+}
+
+// The same a run at a time: `take(item, count)` gets each item once for the `count` equal items
+// that come one after another from it on. A run of one id, as long as a caller likes, then costs
+// one look-up and one write, and the scan of it a few compares per item, no call.
+template <class Take>
+void for_each_comma_run(QStringView text, Take&& take)
+{
+    const char16_t* at = text.utf16();
+    const char16_t* const end = at + text.size();
+    for (;;) {
+        const char16_t* stop = at;
+        while (stop != end && *stop != u',')
+            ++stop;
+        const qsizetype size = stop - at;
+        qsizetype count = 1;
+        if (size == 0 && stop != end) {
+            // Each comma of the run ends an empty item, the last one too when the text ends there.
+            const char16_t* const past = skip_commas(stop, end);
+            count = past - stop + (past == end ? 1 : 0);
+            take(QStringView(at, 0), count);
+            if (past == end)
+                return;
+            at = past;
+            continue;
+        }
+        // Another equal item: the same units, then "," or the end.
+        while (stop != end) {
+            const char16_t* next = stop + 1;
+            if (end - next < size || (end - next > size && next[size] != u','))
+                break;
+            qsizetype same = 0;
+            while (same < size && next[same] == at[same])
+                ++same;
+            if (same < size)
+                break;
+            ++count;
+            stop = next + size;
+        }
+        take(QStringView(at, size), count);
+        if (stop == end)
+            return;
+        at = stop + 1;
+    }
 }
 
 // QString::toInt(ok, 10) of an item. QStringView's own toInt makes a QString of it first, so

@@ -34,7 +34,7 @@ public:
 
 protected:
     AsyncRabbitResult command(
-        const QString& name, const api_params& params, QJsonObject data = QJsonObject()) const
+        const QString& name, const api_params& params, command_data data = command_data()) const
     {
         return AsyncRabbitResult { name, std::move(data), params.route_key(service_route_key_),
             accept_reply };

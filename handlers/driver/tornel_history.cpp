@@ -77,7 +77,7 @@ QJsonObject metering_of(const QJsonObject& record, qint64 t, const history_conte
 } // namespace
 
 history_request tornel_history_request(
-    const tornel_params& params, const QJsonArray& modem_ids, qint64 now)
+    const tornel_params& params, QByteArray modem_ids, qint64 now)
 {
     history_request request;
     const std::optional<QString> index_only = params.value(QStringLiteral("index_only"));
@@ -86,8 +86,8 @@ history_request tornel_history_request(
                                                  : QStringLiteral("get_roll_extract");
     request.context.request_time = now;
 
-    QJsonObject& data = request.data;
-    data.insert(QLatin1String("modem_id"), modem_ids);
+    command_data& data = request.data;
+    data.insert_ready(QStringLiteral("modem_id"), std::move(modem_ids));
     data.insert(QLatin1String("tag"), wanted_tables(params.value(QStringLiteral("profile"))));
     if (const std::optional<QString> limit = params.value(QStringLiteral("limit"))) {
         request.context.limit = request_number(*limit);

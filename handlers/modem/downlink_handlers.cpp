@@ -4,9 +4,9 @@
 #include "handlers/modem/dl_queue_paging.h"
 #include "handlers/modem/query_data.h"
 #include "router/http_exception.h"
-#include "router/json_helpers.h"
 #include "router/json_object_builder.h"
 
+#include <QJsonArray>
 #include <cmath>
 #include <limits>
 
@@ -52,30 +52,30 @@ QStringList queue_change_modems(const QJsonObject& body)
 
 HandlerResult DownlinkHandler::get(const ApiParams& params)
 {
+    command_data data;
     // Messages by database id: no modem is named, nothing else is read.
     if (const std::optional<QString> db_id = params.value(QStringLiteral("db_id"))) {
-        return command(QStringLiteral("status_dl_msg"),
-            QJsonObject { { "db_id", split_to_json_array(*db_id) } }, params);
+        insert_text_list(data, QStringLiteral("db_id"), db_id);
+        return command(QStringLiteral("status_dl_msg"), std::move(data), params);
     }
-    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     insert_int(data, params, QStringLiteral("from"));
     insert_int(data, params, QStringLiteral("to"));
     insert_int(data, params, QStringLiteral("limit"));
     if (params.text(QStringLiteral("not_acked")) == QLatin1String("true"))
         data.insert(QStringLiteral("not_acked"), true);
-    return command(QStringLiteral("get_dl_msg"), data, params);
+    return command(QStringLiteral("get_dl_msg"), std::move(data), params);
 }
 
 HandlerResult DownlinkHandler::post(const ApiParams& params)
 {
-    const QJsonArray modems = ownership().checked_list(params.value(modem_id_key));
-    QJsonObject data;
+    command_data data;
+    data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     for (const char* key : { "timeout", "dl_phy", "frequency", "station_id", "f_system", "f_ack" })
         insert_int(data, params, QLatin1String(key));
-    data.insert(modem_id_key, modems);
     data.insert(QStringLiteral("data"), required_json_body(params.body_object));
-    add_api_keys(data, ownership().api_keys());
-    return command(QStringLiteral("send_dl_msg"), data, params);
+    data.insert(QStringLiteral("api_key"), QJsonArray::fromStringList(ownership().api_keys()));
+    return command(QStringLiteral("send_dl_msg"), std::move(data), params);
 }
 
 HandlerResult DownlinkQueueHandler::get(const ApiParams& params)

@@ -21,10 +21,7 @@ QStringList split_modem_list(const QString& text)
 distinct_list<QStringView> distinct_modems(QStringView text)
 {
     distinct_list<QStringView> modems;
-    for_each_comma_item_with_repeats(text, [&](QStringView modem, bool repeat) {
-        if (!repeat)
-            modems.add(modem);
-    });
+    for_each_comma_run(text, [&](QStringView modem, qsizetype) { modems.add(modem); });
     return modems;
 }
 
@@ -86,7 +83,7 @@ QStringList modem_ownership::checked_parts(const std::optional<QString>& text) c
     return split_modem_list(checked_text(text));
 }
 
-QJsonArray modem_ownership::checked_list(const std::optional<QString>& text) const
+QByteArray modem_ownership::checked_list(const std::optional<QString>& text) const
 {
-    return split_to_int_json_array(checked_text(text));
+    return split_to_int_json_text(checked_text(text));
 }

@@ -2,7 +2,7 @@
 
 #include "access/distinct_list.h"
 
-#include <QJsonArray>
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -44,8 +44,9 @@ public:
     QString checked_text(const std::optional<QString>& text) const;
     // The parts of that text.
     QStringList checked_parts(const std::optional<QString>& text) const;
-    // The same sent as "modem_id": the parts that read as decimal 32-bit integers.
-    QJsonArray checked_list(const std::optional<QString>& text) const;
+    // The same sent as "modem_id": the parts that read as decimal 32-bit integers, as the ready
+    // text of a JSON array.
+    QByteArray checked_list(const std::optional<QString>& text) const;
 
 private:
     // The refusal for the first of `ids` (distinct, none empty) that no key owns.

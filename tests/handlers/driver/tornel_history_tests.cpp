@@ -42,10 +42,9 @@ TEST(tornel_history_request, asks_the_driver_for_more_than_the_caller_wants)
             "get_roll", R"({"from":86400,"limit":2147483647,"tag":[],"to":2147483647})" },
     };
     for (const row& r : rows) {
-        const history_request request
-            = tornel_history_request(params_of(r.params), QJsonArray { 7 }, now);
+        const history_request request = tornel_history_request(params_of(r.params), "[7]", now);
         EXPECT_EQ(request.command, r.command) << r.behaviour;
-        QJsonObject data = request.data;
+        QJsonObject data = request.data.parsed();
         EXPECT_EQ(data.take("modem_id").toArray(), QJsonArray { 7 }) << r.behaviour;
         EXPECT_EQ(compact(data), r.data.toStdString()) << r.behaviour;
     }

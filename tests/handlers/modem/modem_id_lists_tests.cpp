@@ -138,6 +138,26 @@ TEST_F(modem_id_lists_test, each_distinct_id_is_asked_once_and_the_first_unknown
     }
 }
 
+// Database ids are written as JSON strings straight from the store's bytes: quotes, controls,
+// text beyond ASCII and a NUL (which ends an id) as Qt wrote them.
+TEST_F(modem_id_lists_test, command_status_writes_each_database_id_as_qt_did)
+{
+    store.db_ids = { { 7, "db-7" }, { 8, "d\"b" }, { 9, QString("a") + QChar(0) + "b" },
+        { 10, "b\\s" }, { 11, "\x01" }, { 12, QString::fromUtf8("\xc3\xa9\xf0\x9f\x98\x80") } };
+    api.commands.clear();
+    loop_client client(port());
+    client.send_request(
+        "GET", "/driver_tornel/api/cmd/status?cmd_id=8,7,8,8,9,10,10,11,12,7,8", user(), {});
+    ASSERT_TRUE(wait_until([&] { return !api.commands.empty(); }));
+    QJsonArray db_ids;
+    for (int index : { 8, 7, 8, 8, 9, 10, 10, 11, 12, 7, 8 })
+        db_ids.append(store.db_ids.value(index).section(QChar(0), 0, 0));
+    EXPECT_EQ(api.commands.front().data_text.toStdString(),
+        QJsonDocument(QJsonObject { { "db_id", db_ids } })
+            .toJson(QJsonDocument::Compact)
+            .toStdString());
+}
+
 // Inserted one by one in the caller's order, these ids used to cost n²; the answer is the
 // object that those inserts made.
 TEST_F(modem_id_lists_test, check_ids_answers_a_reversed_list_as_before)
