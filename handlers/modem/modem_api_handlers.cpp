@@ -2,6 +2,7 @@
 
 #include "access/access_helper.h"
 #include "handlers/modem/query_data.h"
+#include "router/compact_json.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
 #include "router/json_object_builder.h"
@@ -24,7 +25,7 @@ void require_hw_type_and_protocol(const api_params& params)
 
 } // namespace
 
-HandlerResult settings_handler::get(const ApiParams& params)
+HandlerResult settings_handler::get(const api_params& params)
 {
     command_data data;
     data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
@@ -32,12 +33,14 @@ HandlerResult settings_handler::get(const ApiParams& params)
     return command(words_.read_command, std::move(data), params);
 }
 
-HandlerResult settings_handler::post(const ApiParams& params)
+HandlerResult settings_handler::post(const api_params& params)
 {
-    // The body names its modems by its keys.
-    const QJsonObject body = params.body_object.value_or(QJsonObject());
-    ownership().check(body.keys());
-    return command(words_.write_command, QJsonObject { { words_.data_key, body } }, params);
+    // The body names its modems by its keys; an array or text that is not JSON writes {}.
+    const compact_json body(params.body());
+    ownership().check_keys(body);
+    command_data data;
+    data.insert_ready(words_.data_key, body.object_text());
+    return command(words_.write_command, std::move(data), params);
 }
 
 SettingHandler::SettingHandler(const request_container& container)
@@ -156,19 +159,20 @@ HandlerResult CheckIDs::get(const api_params& params)
     return result;
 }
 
-HandlerResult CustomHandler::custom_request(const char* type, const ApiParams& params)
+HandlerResult CustomHandler::custom_request(const char* type, const api_params& params)
 {
     const std::optional<QString> modems = params.value(modem_id_key);
     const std::optional<QString> instance = params.value(QStringLiteral("instance"));
     if (!modems && !instance)
         throw too_few_arguments();
-    // Without a modem list the request goes to the instance alone: "modem_id" is [].
+    // Without a modem list the request goes to the instance alone: "modem_id" is []. A body that
+    // is not a JSON object goes as {}.
     command_data data(QJsonObject {
         { "instance", instance.value_or(QString()) },
         { "type", QLatin1String(type) },
-        { "body", params.body_object.value_or(QJsonObject()) },
         { "query", params.leftover() },
     });
     data.insert_ready(modem_id_key, ownership().checked_list(modems.value_or(QString())));
+    data.insert_ready(QStringLiteral("body"), compact_json(params.body()).object_text());
     return command(QStringLiteral("custom_request"), std::move(data), params);
 }

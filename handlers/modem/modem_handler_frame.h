@@ -2,7 +2,6 @@
 
 #include "app/dependency_container.h"
 #include "handlers/modem/instance_replies.h"
-#include "handlers/modem/modem_api_params.h"
 #include "handlers/modem/modem_ownership.h"
 #include "router/handler_result.h"
 #include "routes/api_params.h"

@@ -1,6 +1,8 @@
 #include "handlers/modem/modem_ownership.h"
 
 #include "access/access_helper.h"
+#include "handlers/modem/named_ids.h"
+#include "router/compact_json.h"
 #include "router/http_context.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
@@ -59,14 +61,14 @@ void modem_ownership::ask(const std::vector<QStringView>& ids) const
             403);
 }
 
-void modem_ownership::check(const QStringList& ids) const
+void modem_ownership::check_keys(const compact_json& body) const
 {
     if (!restricted_)
         return;
-    distinct_list<QStringView> distinct;
-    for (const QString& id : ids)
-        distinct.add(id);
-    check(distinct);
+    named_ids keys;
+    for (int i = 0; i < body.size(); ++i)
+        keys.add(body.key(i));
+    check(keys.distinct());
 }
 
 QString modem_ownership::checked_text(const std::optional<QString>& text) const

@@ -9,6 +9,7 @@
 #include <optional>
 
 class access_helper;
+class compact_json;
 struct HttpContext;
 class http_exception;
 
@@ -36,8 +37,8 @@ public:
     // and the id the first of `ids` (distinct, in the order named) that none of its keys owns.
     // An empty id names no modem and is left out, so it never hides a later foreign id.
     void check(const distinct_list<QStringView>& ids) const;
-    // The same for a list in which an id may come again.
-    void check(const QStringList& ids) const;
+    // The same for the keys of a JSON body, in the order QJsonObject::keys gives them.
+    void check_keys(const compact_json& body) const;
 
     // A required modem-id text once its parts passed the check; 403 "Too few arguments" without
     // it.
