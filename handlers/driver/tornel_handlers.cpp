@@ -102,7 +102,7 @@ HandlerResult Tornel_ReadSettingsHandler::get(const ApiParams& params)
     command_data data;
     data.insert_ready(QStringLiteral("modem_id"), split_to_int_json_text(modems));
     if (code)
-        data.insert(QLatin1String("settings"), codes.settings);
+        data.insert_ready(QStringLiteral("settings"), std::move(codes.settings));
     return command(QStringLiteral("read_setting"), std::move(data), params,
         [self = self<Tornel_ReadSettingsHandler>(), requested = std::move(codes.codes)](
             QJsonDocument& reply) {
