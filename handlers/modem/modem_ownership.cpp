@@ -80,11 +80,6 @@ QString modem_ownership::checked_text(const std::optional<QString>& text) const
     return *text;
 }
 
-QStringList modem_ownership::checked_parts(const std::optional<QString>& text) const
-{
-    return split_modem_list(checked_text(text));
-}
-
 QByteArray modem_ownership::checked_list(const std::optional<QString>& text) const
 {
     return split_to_int_json_text(checked_text(text));

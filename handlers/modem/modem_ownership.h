@@ -43,10 +43,8 @@ public:
     // A required modem-id text once its parts passed the check; 403 "Too few arguments" without
     // it.
     QString checked_text(const std::optional<QString>& text) const;
-    // The parts of that text.
-    QStringList checked_parts(const std::optional<QString>& text) const;
-    // The same sent as "modem_id": the parts that read as decimal 32-bit integers, as the ready
-    // text of a JSON array.
+    // The parts of that text sent as "modem_id": those that read as decimal 32-bit integers, as
+    // the ready text of a JSON array.
     QByteArray checked_list(const std::optional<QString>& text) const;
 
 private:
