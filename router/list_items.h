@@ -29,26 +29,29 @@ void for_each_comma_item(QStringView text, Take&& take)
     for_each_item(text, QLatin1Char(','), take);
 }
 
-// Past the commas that follow one another from `at` on: eight bytes compared at a time, since a
-// run of empty items is a caller's cheapest long list.
-inline const char16_t* skip_commas(const char16_t* at, const char16_t* end)
+// The first unit from `at + period` on that differs from the one `period` units before it, or
+// `end`: where text that repeats itself with that period stops doing so. Compared eight bytes
+// at a time, since a run of one item is a caller's cheapest long list.
+inline const char16_t* end_of_repeats(const char16_t* at, const char16_t* end, qsizetype period)
 {
-    constexpr quint64 four_commas = 0x002c002c002c002cull;
-    while (end - at >= 4) {
-        quint64 units;
-        std::memcpy(&units, at, sizeof units);
-        if (units != four_commas)
+    const char16_t* next = at + period;
+    while (end - next >= 4) {
+        quint64 ahead;
+        quint64 behind;
+        std::memcpy(&ahead, next, sizeof ahead);
+        std::memcpy(&behind, next - period, sizeof behind);
+        if (ahead != behind)
             break;
-        at += 4;
+        next += 4;
     }
-    while (at != end && *at == u',')
-        ++at;
-    return at;
+    while (next < end && *next == next[-period])
+        ++next;
+    return next < end ? next : end;
 }
 
 // The same a run at a time: `take(item, count)` gets each item once for the `count` equal items
 // that come one after another from it on. A run of one id, as long as a caller likes, then costs
-// one look-up and one write, and the scan of it a few compares per item, no call.
+// one look-up and one write, and the scan of it a compare per eight bytes.
 template <class Take>
 void for_each_comma_run(QStringView text, Take&& take)
 {
@@ -60,28 +63,17 @@ void for_each_comma_run(QStringView text, Take&& take)
             ++stop;
         const qsizetype size = stop - at;
         qsizetype count = 1;
-        if (size == 0 && stop != end) {
-            // Each comma of the run ends an empty item, the last one too when the text ends there.
-            const char16_t* const past = skip_commas(stop, end);
-            count = past - stop + (past == end ? 1 : 0);
-            take(QStringView(at, 0), count);
-            if (past == end)
-                return;
-            at = past;
-            continue;
-        }
-        // Another equal item: the same units, then "," or the end.
-        while (stop != end) {
-            const char16_t* next = stop + 1;
-            if (end - next < size || (end - next > size && next[size] != u','))
-                break;
-            qsizetype same = 0;
-            while (same < size && next[same] == at[same])
-                ++same;
-            if (same < size)
-                break;
-            ++count;
-            stop = next + size;
+        if (stop != end) {
+            // Equal items, each with its comma, repeat the text with the period of one of them.
+            const qsizetype period = size + 1;
+            const char16_t* const repeats = end_of_repeats(at, end, period);
+            count = (repeats - at) / period;
+            stop = at + count * period - 1;
+            // A last equal item has no comma after it.
+            if (repeats == end && end - (stop + 1) == size) {
+                ++count;
+                stop = end;
+            }
         }
         take(QStringView(at, size), count);
         if (stop == end)
