@@ -567,12 +567,9 @@ json_number number_at(const char* at, const char* end)
 
 } // namespace
 
-compact_json compact_json::member_json(int i) const
+const char* json_value_end(const char* at)
 {
-    Q_ASSERT(value_kind(i) == kind::object || value_kind(i) == kind::array);
-    const char* const begin = value_source(i);
-    // The source is valid JSON: past its strings, the brackets alone tell where the value ends.
-    const char* at = begin;
+    // Past its strings, the brackets alone tell where a value ends.
     int depth = 0;
     do {
         if (*at == '"') {
@@ -580,13 +577,25 @@ compact_json compact_json::member_json(int i) const
             at = json_string_end(at, escaped) + 1;
             continue;
         }
-        if (*at == '[' || *at == '{')
+        if (*at == '[' || *at == '{') {
             ++depth;
-        else if (*at == ']' || *at == '}')
+        } else if (*at == ']' || *at == '}') {
             --depth;
+        } else if (depth == 0) {
+            while (*at != ',' && *at != ']' && *at != '}' && !is_space(*at))
+                ++at;
+            return at;
+        }
         ++at;
     } while (depth > 0);
-    return compact_json(QByteArray::fromRawData(begin, int(at - begin)));
+    return at;
+}
+
+compact_json compact_json::member_json(int i) const
+{
+    Q_ASSERT(value_kind(i) == kind::object || value_kind(i) == kind::array);
+    const char* const begin = value_source(i);
+    return compact_json(QByteArray::fromRawData(begin, int(json_value_end(begin) - begin)));
 }
 
 QJsonValue compact_json::scalar(int i) const

@@ -10,6 +10,11 @@
 #include <string_view>
 #include <vector>
 
+// Past the value of well-formed JSON text that starts at `at`: a string, an object or an array
+// (white space within passed over), or a scalar, which ends where a ",", "]", "}" or white space
+// follows it.
+const char* json_value_end(const char* at);
+
 // A JSON body read exactly as QJsonDocument::fromJson reads it (what it accepts and refuses,
 // with the same error and offset), and written exactly as toJson(QJsonDocument::Compact) writes
 // the document fromJson makes of it, without building that document: Qt's DOM costs up to some

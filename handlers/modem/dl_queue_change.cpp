@@ -2,37 +2,12 @@
 
 #include "router/compact_json.h"
 #include "router/compact_json_number.h"
-#include "router/compact_json_string.h"
 
 #include <cmath>
 #include <limits>
 #include <string_view>
 
 namespace {
-
-// Past the element of a compact array text that starts at `at`.
-const char* element_end(const char* at)
-{
-    int depth = 0;
-    do {
-        if (*at == '"') {
-            bool escaped;
-            at = json_string_end(at, escaped) + 1;
-            continue;
-        }
-        if (*at == '[' || *at == '{') {
-            ++depth;
-        } else if (*at == ']' || *at == '}') {
-            --depth;
-        } else if (depth == 0) {
-            while (*at != ',' && *at != ']')
-                ++at;
-            return at;
-        }
-        ++at;
-    } while (depth > 0);
-    return at;
-}
 
 // QJsonValue::toDouble(0.5) of an element, read back from its compact text, which holds the
 // shortest digits of the double Qt keeps.
@@ -62,7 +37,7 @@ bool listed_numbers(const compact_json& body, distinct_list<int>& numbers)
     if (*at == ']')
         return true;
     for (;;) {
-        const char* end = element_end(at);
+        const char* end = json_value_end(at);
         const double number = element_number(std::string_view(at, size_t(end - at)));
         const bool whole = std::floor(number) == number && number >= std::numeric_limits<int>::min()
             && number <= std::numeric_limits<int>::max();
