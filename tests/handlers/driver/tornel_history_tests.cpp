@@ -36,6 +36,10 @@ TEST(tornel_history_request, asks_the_driver_for_more_than_the_caller_wants)
                 { "limit", "x" }, { "fill", "x" }, { "index_only", "TRUE" } },
             "get_roll_extract",
             R"({"fill":"x","from":1,"limit":1000,"tag":["tornel.data_profile"],"to":86500})" },
+        { "a known profile named again is asked for again",
+            { { "profile", "1.0.99.1.0.255,1.0.99.1.0.255,x,1.0.99.1.0.255" } }, "get_roll_extract",
+            R"({"from":0,"tag":["tornel.data_profile","tornel.data_profile",)"
+            R"("tornel.data_profile"],"to":1700086400})" },
         { "sums near the 32-bit edge are cut to it, not wrapped",
             { { "timeto", "2147483600" }, { "limit", "2147483000" }, { "timefrom", "86400" },
                 { "profile", "" }, { "index_only", "true" } },
