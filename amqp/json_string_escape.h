@@ -104,7 +104,10 @@ void put_json_units(staged_bytes& out, Units& units)
     bool have = units.next(unit);
     while (have) {
         if (unit < 0x80) {
-            put_json_ascii(out, unit);
+            if (unit >= 0x20 && unit != '"' && unit != '\\')
+                out.put(char(unit));
+            else
+                put_json_ascii(out, unit);
         } else if (unit < 0x800) {
             out.put(char(0xc0 | (unit >> 6)));
             out.put(char(0x80 | (unit & 0x3f)));
