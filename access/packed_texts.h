@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <string_view>
 #include <vector>
 
 // UTF-8 texts kept end to end in one block: the answers of a store for a list as long as a
@@ -24,6 +25,11 @@ public:
         return QString::fromUtf8(bytes_.constData() + begin(i), length(i));
     }
     bool is_empty(int i) const { return length(i) == 0; }
+    // The bytes of that text, up to its first NUL.
+    std::string_view bytes(int i) const
+    {
+        return std::string_view(bytes_.constData() + begin(i), size_t(length(i)));
+    }
 
 private:
     int begin(int i) const { return i == 0 ? 0 : ends_[std::size_t(i) - 1]; }

@@ -33,8 +33,8 @@ char* write_id(char* at, const QUuid& id)
 
 } // namespace
 
-QByteArray command_message(const QUuid& id, const command_data& data, const QString& type,
-    const QString& sender, int sharded)
+QByteArray command_message(
+    const QUuid& id, command_data data, const QString& type, const QString& sender, int sharded)
 {
     // The keys in Qt's order: cmd_id, data, msg_type, sender, sharded.
     static const char cmd_id_key[] = "{\"cmd_id\":\"";
@@ -45,7 +45,7 @@ QByteArray command_message(const QUuid& id, const command_data& data, const QStr
     at = std::copy(data_key, data_key + sizeof data_key - 1, at);
     // Room for what follows the data when the texts are plain.
     const int tail = 48 + type.size() + sender.size();
-    QByteArray out = data.compact_after(std::string_view(head, size_t(at - head)), tail);
+    QByteArray out = std::move(data).compact_after(std::string_view(head, size_t(at - head)), tail);
     out += ",\"msg_type\":";
     append_qt_json_string(out, type);
     out += ",\"sender\":";

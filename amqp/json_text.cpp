@@ -1,58 +1,46 @@
 #include "amqp/json_text.h"
 
+#include "amqp/json_string_escape.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace {
-
-// Qt writes a lone value only as the element of an array: the array's text without its
-// brackets.
-void append_element(QByteArray& out, const QJsonValue& value)
+void append_qt_json_string(QByteArray& out, QStringView text)
 {
-    const QByteArray text = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
-    out.append(text.constData() + 1, text.size() - 2);
+    staged_bytes staged(out);
+    staged.put('"');
+    json_view_units units(text);
+    put_json_units(staged, units);
+    staged.put('"');
 }
 
-} // namespace
-
-bool is_plain_json_text(const QString& text)
+void append_qt_json_string(QByteArray& out, std::string_view utf8)
 {
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        if (u < 0x20 || u > 0x7E || u == '"' || u == '\\')
-            return false;
-    }
-    return true;
-}
-
-void append_qt_json_string(QByteArray& out, const QString& text)
-{
-    if (!is_plain_json_text(text)) {
-        append_element(out, text);
-        return;
-    }
-    // Its Latin-1 bytes, a stack chunk at a time rather than a call per character.
-    char chunk[64];
-    int used = 0;
-    chunk[used++] = '"';
-    for (const QChar c : text) {
-        chunk[used++] = char(c.unicode());
-        if (used == int(sizeof chunk)) {
-            out.append(chunk, used);
-            used = 0;
+    for (const char c : utf8) {
+        if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') {
+            append_qt_json_string(out, QString::fromUtf8(utf8.data(), int(utf8.size())));
+            return;
         }
     }
-    out.append(chunk, used);
-    out += '"';
+    out.reserve(out.size() + int(utf8.size()) + 2);
+    out.append('"');
+    out.append(utf8.data(), int(utf8.size()));
+    out.append('"');
 }
 
 void append_qt_json_value(QByteArray& out, const QJsonValue& value)
 {
-    if (value.isObject())
+    if (value.isObject()) {
         out += QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
-    else if (value.isArray())
+    } else if (value.isArray()) {
         out += QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact);
-    else
-        append_element(out, value);
+    } else if (value.isString()) {
+        append_qt_json_string(out, value.toString());
+    } else {
+        // Qt writes a lone value only as the element of an array: the array's text without its
+        // brackets.
+        const QByteArray text = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
+        out.append(text.constData() + 1, text.size() - 2);
+    }
 }

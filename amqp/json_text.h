@@ -2,14 +2,16 @@
 
 #include <QByteArray>
 #include <QJsonValue>
-#include <QString>
+#include <QStringView>
+#include <string_view>
 
 // Pieces of JSON text written byte for byte as QJsonDocument::toJson(QJsonDocument::Compact)
 // writes them inside a document, so that a document can be put together from its parts.
 
-// Text that JSON writes between quotes as it is: printable ASCII without quote or backslash.
-bool is_plain_json_text(const QString& text);
 // The text as a JSON string, quotes included.
-void append_qt_json_string(QByteArray& out, const QString& text);
+void append_qt_json_string(QByteArray& out, QStringView text);
+// The string QString::fromUtf8 reads from `utf8`, as a JSON string: printable ASCII goes as it
+// is, without a QString of it.
+void append_qt_json_string(QByteArray& out, std::string_view utf8);
 // Any value: an object, an array, a string, a number, true, false or null.
 void append_qt_json_value(QByteArray& out, const QJsonValue& value);

@@ -118,7 +118,7 @@ void rabbit_api_man::send_cmd(QString type, command_data data, QString routingKe
         deadlines_.drop([this](const command_deadlines::entry& e) { return !in_flight(e); });
 
     // Published on a later pass of the event loop, when the entry is surely in place.
-    outbox_.push_back({ command_message(id, data, type, sender(), sharded), key });
+    outbox_.push_back({ command_message(id, std::move(data), type, sender(), sharded), key });
     post_publish();
 }
 
@@ -194,7 +194,7 @@ void rabbit_api_man::on_deadline()
 void rabbit_api_man::send_cmd_forward(QString type, command_data data, QString routeKey)
 {
     publisher_.publish_string(
-        command_message(new_command_id(), data, type, sender(), 0), routeKey.toLatin1());
+        command_message(new_command_id(), std::move(data), type, sender(), 0), routeKey.toLatin1());
 }
 
 void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)

@@ -81,9 +81,8 @@ private:
                 run.enforce_token_rules(route->handler_path);
             const request_container handler_container
                 = make_request_container(*container, run.context());
-            const HandlerResult result
-                = handlers::invoke_handler(route->index, request, run.log(), handler_container);
-            run.deliver(result);
+            run.deliver(
+                handlers::invoke_handler(route->index, request, run.log(), handler_container));
         } catch (...) {
             run.fail(std::current_exception());
         }

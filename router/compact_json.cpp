@@ -212,30 +212,60 @@ bool reader::parse_member()
 
 bool reader::parse_array()
 {
-    if (++nesting_ > nesting_limit)
-        return fail(QJsonParseError::DeepNesting);
-    if (!eat_space())
-        return fail(QJsonParseError::UnterminatedArray);
-    if (*json_ == ']') {
-        next_token();
-    } else {
-        for (;;) {
+    // An array in an array is read in this same loop, its level a count rather than a call of
+    // its own: arrays nested deep cost a few compares a bracket. The steps, and so the errors
+    // and where they are found, are those of Qt's recursive parser.
+    enum class step { open, item, separator };
+    int levels = 0;
+    step next = step::open;
+    for (;;) {
+        switch (next) {
+        case step::open:
+            if (++nesting_ > nesting_limit)
+                return fail(QJsonParseError::DeepNesting);
+            ++levels;
             if (!eat_space())
                 return fail(QJsonParseError::UnterminatedArray);
+            if (*json_ != ']') {
+                next = step::item;
+                break;
+            }
+            next_token();
+            --nesting_;
+            if (--levels == 0)
+                return true;
+            next = step::separator;
+            break;
+        case step::item:
+            if (!eat_space())
+                return fail(QJsonParseError::UnterminatedArray);
+            if (*json_ == '[') {
+                ++json_;
+                next = step::open;
+                break;
+            }
             if (!parse_value())
                 return false;
+            next = step::separator;
+            break;
+        case step::separator: {
             const char token = next_token();
-            if (token == ']')
+            if (token == ']') {
+                --nesting_;
+                if (--levels == 0)
+                    return true;
                 break;
+            }
             if (token != ',') {
                 const bool more = eat_space();
                 return fail(more ? QJsonParseError::MissingValueSeparator
                                  : QJsonParseError::UnterminatedArray);
             }
+            next = step::item;
+            break;
+        }
         }
     }
-    --nesting_;
-    return true;
 }
 
 bool reader::parse_value()
@@ -294,7 +324,7 @@ bool reader::parse_string(bool key)
 class writer
 {
 public:
-    writer(const char* source, qsizetype length, const object_orders& orders, QByteArray& out)
+    writer(const char* source, qsizetype length, const object_orders& orders, staged_bytes& out)
         : source_(source)
         , end_(source + length)
         , orders_(orders)
@@ -309,38 +339,37 @@ public:
 
 private:
     const char* object(const char* at);
-    // The items of an array or the members of an object as they came, from its opening bracket.
-    template <typename Write>
-    const char* in_order(const char* open, char close, Write write);
+    // The members of an object as they came, from its opening brace.
+    const char* in_order(const char* open);
     const reordered_object* reordered(const char* open) const;
 
     const char* const source_;
     const char* const end_;
     const object_orders& orders_;
-    QByteArray& out_;
+    staged_bytes& out_;
 };
 
 const char* writer::value(const char* at)
 {
     switch (*at) {
     case 'n':
-        out_.append("null", 4);
+        out_.put("null", 4);
         return at + 4;
     case 't':
-        out_.append("true", 4);
+        out_.put("true", 4);
         return at + 4;
     case 'f':
-        out_.append("false", 5);
+        out_.put("false", 5);
         return at + 5;
     case '"':
-        return append_source_string(out_, at);
+        return put_source_string(out_, at);
     case '[':
         return array(at);
     case '{':
         return object(at);
     default: {
         const char* end = scan_json_number(at, end_);
-        append_json_number(out_, read_json_number(at, end));
+        put_json_number(out_, read_json_number(at, end));
         return end;
     }
     }
@@ -348,46 +377,73 @@ const char* writer::value(const char* at)
 
 const char* writer::key(const char* quote)
 {
-    const char* colon = skip_space(append_source_string(out_, quote));
-    out_.append(':');
+    const char* colon = skip_space(put_source_string(out_, quote));
+    out_.put(':');
     return skip_space(colon + 1);
 }
 
 const char* writer::array(const char* at)
 {
-    out_.append('[');
-    return in_order(at, ']', [this](const char* item) { return value(item); });
+    // Arrays in arrays in this one loop, as the reader reads them. Between the values of an
+    // array there are only its brackets and commas, written as they came, and white space.
+    int depth = 0;
+    for (;;) {
+        switch (*at) {
+        case '[':
+            out_.put('[');
+            ++depth;
+            ++at;
+            break;
+        case ']':
+            out_.put(']');
+            ++at;
+            if (--depth == 0)
+                return at;
+            break;
+        case ',':
+            out_.put(',');
+            ++at;
+            break;
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\r':
+            ++at;
+            break;
+        default:
+            at = value(at);
+        }
+    }
 }
 
 const char* writer::object(const char* at)
 {
-    out_.append('{');
+    out_.put('{');
     if (const reordered_object* order = reordered(at)) {
         for (quint32 i = 0; i < order->count; ++i) {
             if (i)
-                out_.append(',');
+                out_.put(',');
             value(key(source_ + orders_.keys[order->first + i].begin() - 1));
         }
-        out_.append('}');
+        out_.put('}');
         return source_ + order->close;
     }
-    return in_order(at, '}', [this](const char* member) { return value(key(member)); });
+    return in_order(at);
 }
 
-template <typename Write>
-const char* writer::in_order(const char* open, char close, Write write)
+const char* writer::in_order(const char* open)
 {
     const char* at = skip_space(open + 1);
-    if (*at != close) {
+    if (*at != '}') {
         for (;;) {
-            at = skip_space(write(at));
+            at = skip_space(value(key(at)));
             if (*at != ',')
                 break;
-            out_.append(',');
+            out_.put(',');
             at = skip_space(at + 1);
         }
     }
-    out_.append(close);
+    out_.put('}');
     return at + 1;
 }
 
@@ -402,7 +458,7 @@ const reordered_object* writer::reordered(const char* open) const
 
 } // namespace
 
-compact_json::compact_json(const QByteArray& body)
+compact_json::compact_json(const QByteArray& body, reading what)
     : source_(body)
 {
     object_orders orders;
@@ -418,23 +474,28 @@ compact_json::compact_json(const QByteArray& body)
         keys_ = std::move(first.top_keys);
         orders = std::move(first.orders);
     }
+    if (what == reading::members)
+        return;
 
     text_.reserve(source_.size());
-    writer second(source, source_.size(), orders, text_);
-    if (!object_) {
-        second.array(top);
-    } else {
-        values_.resize(keys_.size());
-        text_.append('{');
-        for (size_t i = 0; i < keys_.size(); ++i) {
-            if (i)
-                text_.append(',');
-            const char* value = second.key(source + keys_[i].begin() - 1);
-            values_[i].begin = quint32(text_.size());
-            second.value(value);
-            values_[i].end = quint32(text_.size());
+    {
+        staged_bytes out(text_);
+        writer second(source, source_.size(), orders, out);
+        if (!object_) {
+            second.array(top);
+        } else {
+            values_.resize(keys_.size());
+            out.put('{');
+            for (size_t i = 0; i < keys_.size(); ++i) {
+                if (i)
+                    out.put(',');
+                const char* value = second.key(source + keys_[i].begin() - 1);
+                values_[i].begin = quint32(out.size());
+                second.value(value);
+                values_[i].end = quint32(out.size());
+            }
+            out.put('}');
         }
-        text_.append('}');
     }
     if (text_.capacity() - text_.size() > text_.size() / 4 + 64)
         text_.squeeze();
@@ -455,7 +516,7 @@ std::string_view compact_json::value_text(int i) const
 
 compact_json::kind compact_json::value_kind(int i) const
 {
-    switch (text_.at(int(values_[size_t(i)].begin))) {
+    switch (*value_source(i)) {
     case '{':
         return kind::object;
     case '[':
@@ -505,6 +566,37 @@ json_number number_at(const char* at, const char* end)
 }
 
 } // namespace
+
+const char* json_value_end(const char* at)
+{
+    // Past its strings, the brackets alone tell where a value ends.
+    int depth = 0;
+    do {
+        if (*at == '"') {
+            bool escaped;
+            at = json_string_end(at, escaped) + 1;
+            continue;
+        }
+        if (*at == '[' || *at == '{') {
+            ++depth;
+        } else if (*at == ']' || *at == '}') {
+            --depth;
+        } else if (depth == 0) {
+            while (*at != ',' && *at != ']' && *at != '}' && !is_space(*at))
+                ++at;
+            return at;
+        }
+        ++at;
+    } while (depth > 0);
+    return at;
+}
+
+compact_json compact_json::member_json(int i) const
+{
+    Q_ASSERT(value_kind(i) == kind::object || value_kind(i) == kind::array);
+    const char* const begin = value_source(i);
+    return compact_json(QByteArray::fromRawData(begin, int(json_value_end(begin) - begin)));
+}
 
 QJsonValue compact_json::scalar(int i) const
 {

@@ -10,6 +10,11 @@
 #include <string_view>
 #include <vector>
 
+// Past the value of well-formed JSON text that starts at `at`: a string, an object or an array
+// (white space within passed over), or a scalar, which ends where a ",", "]", "}" or white space
+// follows it.
+const char* json_value_end(const char* at);
+
 // A JSON body read exactly as QJsonDocument::fromJson reads it (what it accepts and refuses,
 // with the same error and offset), and written exactly as toJson(QJsonDocument::Compact) writes
 // the document fromJson makes of it, without building that document: Qt's DOM costs up to some
@@ -24,9 +29,12 @@ class compact_json
 {
 public:
     enum class kind : quint8 { object, array, string, number, boolean, null };
+    // What is made of the body: its compact text too, or its top-level members alone, for a
+    // reader of keys and scalars (text(), object_text() and value_text() are then not at hand).
+    enum class reading : quint8 { whole, members };
 
     // Keeps `body` (shared, not copied): keys and scalars are read from it when asked for.
-    explicit compact_json(const QByteArray& body);
+    explicit compact_json(const QByteArray& body, reading what = reading::whole);
 
     bool valid() const { return error_.error == QJsonParseError::NoError; }
     // What fromJson would report, offset included.
@@ -36,6 +44,9 @@ public:
 
     // toJson(QJsonDocument::Compact) of what fromJson reads; null when the body is not valid.
     const QByteArray& text() const { return text_; }
+    // The same of QJsonDocument::object(): the text of an object, "{}" for an array or a body
+    // that is not valid.
+    QByteArray object_text() const { return is_object() ? text_ : QByteArray("{}"); }
 
     // The top-level members, in Qt's order; of a repeated key, the member Qt keeps.
     int size() const { return int(keys_.size()); }
@@ -49,6 +60,10 @@ public:
     QJsonValue scalar(int i) const;
     // QJsonValue::toVariant().toString() of the member: null for an array, an object and null.
     QString variant_text(int i) const;
+    // The member's value, an object or an array, read as a body of its own: the members of an
+    // object value open as the top level's are, found as QJsonObject::value finds them in
+    // QJsonValue::toObject(). It reads this body's bytes in place, so it must not outlive them.
+    compact_json member_json(int i) const;
 
 private:
     struct span

@@ -174,7 +174,7 @@ json_number read_json_number(const char* begin, const char* end)
     return number;
 }
 
-void append_json_number(QByteArray& out, const json_number& number)
+void put_json_number(staged_bytes& out, const json_number& number)
 {
     char text[48];
     if (number.kind == json_number::integer && number.whole > -(qint64(1) << 53)
@@ -185,11 +185,11 @@ void append_json_number(QByteArray& out, const json_number& number)
             text + sizeof text, negative ? quint64(-number.whole) : quint64(number.whole));
         if (negative)
             *--first = '-';
-        out.append(first, int(text + sizeof text - first));
+        out.put(first, int(text + sizeof text - first));
         return;
     }
     const double value = number.value();
     const double magnitude = std::fabs(value);
     const bool whole = magnitude < two_to_64 && double(quint64(magnitude)) == magnitude;
-    out.append(text, format_double(value, whole, text));
+    out.put(text, format_double(value, whole, text));
 }

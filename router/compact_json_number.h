@@ -1,5 +1,7 @@
 #pragma once
 
+#include "amqp/json_string_escape.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -26,8 +28,8 @@ const char* scan_json_number(const char* begin, const char* end);
 // The number whose text (as scan_json_number delimits it) is [begin, end).
 json_number read_json_number(const char* begin, const char* end);
 
-// Appends `number` (not illegal) as QJsonDocument::toJson writes it: the shortest digits that
+// Puts `number` (not illegal) as QJsonDocument::toJson writes it: the shortest digits that
 // read back to the same double, as a whole number without exponent when the value is integral
 // and below 2^64 in magnitude, in printf's %g manner (exponent of at least two digits)
 // otherwise.
-void append_json_number(QByteArray& out, const json_number& number);
+void put_json_number(staged_bytes& out, const json_number& number);

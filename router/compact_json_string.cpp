@@ -2,132 +2,6 @@
 
 namespace {
 
-// Bytes bound for `out`, gathered on the stack so that a string costs a few appends rather than
-// one per byte.
-class staged_bytes
-{
-public:
-    explicit staged_bytes(QByteArray& out)
-        : out_(out)
-    { }
-    ~staged_bytes() { flush(); }
-    staged_bytes(const staged_bytes&) = delete;
-    staged_bytes& operator=(const staged_bytes&) = delete;
-
-    void put(char c)
-    {
-        if (used_ == int(sizeof chunk_))
-            flush();
-        chunk_[used_++] = c;
-    }
-    void put(const char* bytes, int count)
-    {
-        flush();
-        out_.append(bytes, count);
-    }
-    void flush()
-    {
-        out_.append(chunk_, used_);
-        used_ = 0;
-    }
-
-private:
-    QByteArray& out_;
-    char chunk_[256];
-    int used_ = 0;
-};
-
-char hex_digit(uint value)
-{
-    return char(value < 10 ? '0' + value : 'a' + value - 10);
-}
-
-void put_unit_escape(staged_bytes& out, char16_t unit)
-{
-    out.put('\\');
-    out.put('u');
-    for (int shift = 12; shift >= 0; shift -= 4)
-        out.put(hex_digit((unit >> shift) & 0xf));
-}
-
-// A character below 0x80 as the writer has it: `"`, `\` and controls escaped.
-void put_ascii(staged_bytes& out, char16_t unit)
-{
-    if (unit >= 0x20 && unit != '"' && unit != '\\') {
-        out.put(char(unit));
-        return;
-    }
-    out.put('\\');
-    switch (unit) {
-    case '"':
-        out.put('"');
-        break;
-    case '\\':
-        out.put('\\');
-        break;
-    case 0x8:
-        out.put('b');
-        break;
-    case 0xc:
-        out.put('f');
-        break;
-    case 0xa:
-        out.put('n');
-        break;
-    case 0xd:
-        out.put('r');
-        break;
-    case 0x9:
-        out.put('t');
-        break;
-    default:
-        out.put('u');
-        out.put('0');
-        out.put('0');
-        out.put(hex_digit(unit >> 4));
-        out.put(hex_digit(unit & 0xf));
-    }
-}
-
-// The writer's escaping over a run of UTF-16 units: it looks one unit ahead to join a high
-// surrogate with the low one after it; a surrogate that cannot be joined is written as \u.
-template <typename Units>
-void put_escaped_units(staged_bytes& out, Units& units)
-{
-    char16_t unit;
-    bool have = units.next(unit);
-    while (have) {
-        if (unit < 0x80) {
-            put_ascii(out, unit);
-        } else if (unit < 0x800) {
-            out.put(char(0xc0 | (unit >> 6)));
-            out.put(char(0x80 | (unit & 0x3f)));
-        } else if (!is_surrogate(unit)) {
-            out.put(char(0xe0 | (unit >> 12)));
-            out.put(char(0x80 | ((unit >> 6) & 0x3f)));
-            out.put(char(0x80 | (unit & 0x3f)));
-        } else {
-            char16_t low;
-            const bool more = units.next(low);
-            if (more && is_high_surrogate(unit) && is_low_surrogate(low)) {
-                const uint code = (uint(unit) << 10) + low - ((0xd800u << 10) + 0xdc00u - 0x10000u);
-                out.put(char(0xf0 | (code >> 18)));
-                out.put(char(0x80 | ((code >> 12) & 0x3f)));
-                out.put(char(0x80 | ((code >> 6) & 0x3f)));
-                out.put(char(0x80 | (code & 0x3f)));
-            } else {
-                put_unit_escape(out, unit);
-                if (more) {
-                    unit = low;
-                    continue;
-                }
-                return;
-            }
-        }
-        have = units.next(unit);
-    }
-}
-
 // Bytes of an unescaped string: its UTF-8 is written back as it came (Qt decodes and encodes it
 // again, which gives the same bytes), controls escaped.
 void put_plain(staged_bytes& out, const char* at, const char* end)
@@ -139,7 +13,7 @@ void put_plain(staged_bytes& out, const char* at, const char* end)
         if (at > run)
             out.put(run, int(at - run));
         if (at < end)
-            put_ascii(out, char16_t(uchar(*at++)));
+            put_json_ascii(out, char16_t(uchar(*at++)));
     }
 }
 
@@ -298,28 +172,18 @@ const char* json_string_end(const char* quote, bool& escaped)
     return at;
 }
 
-const char* append_source_string(QByteArray& out, const char* quote)
+const char* put_source_string(staged_bytes& staged, const char* quote)
 {
     bool escaped;
     const char* close = json_string_end(quote, escaped);
     const char* begin = quote + 1;
-    staged_bytes staged(out);
     staged.put('"');
     if (escaped) {
         json_string_units units(begin, close);
-        put_escaped_units(staged, units);
+        put_json_units(staged, units);
     } else {
         put_plain(staged, starts_with_bom(begin, close) ? begin + 3 : begin, close);
     }
     staged.put('"');
     return close + 1;
-}
-
-void append_json_string(QByteArray& out, QStringView text)
-{
-    staged_bytes staged(out);
-    staged.put('"');
-    json_view_units units(text);
-    put_escaped_units(staged, units);
-    staged.put('"');
 }

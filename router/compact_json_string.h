@@ -1,5 +1,7 @@
 #pragma once
 
+#include "amqp/json_string_escape.h"
+
 #include <QByteArray>
 #include <QJsonParseError>
 #include <QString>
@@ -9,19 +11,6 @@
 // of the text; with one, as UTF-16. The form decides how Qt orders keys and how it makes the
 // QString back (from UTF-8, a leading byte order mark is dropped; from UTF-16, nothing is).
 enum class json_string_form : quint8 { utf8, utf16 };
-
-inline bool is_surrogate(uint unit)
-{
-    return unit - 0xd800u < 0x800u;
-}
-inline bool is_high_surrogate(uint unit)
-{
-    return unit - 0xd800u < 0x400u;
-}
-inline bool is_low_surrogate(uint unit)
-{
-    return unit - 0xdc00u < 0x400u;
-}
 
 // One character of UTF-8 at `at`, as Qt's decoder takes it: no overlong form, no surrogate,
 // nothing past U+10FFFF. Advances `at` only when it reads one.
@@ -106,28 +95,6 @@ private:
     char16_t low_ = 0; // the second unit of a pair already read, 0 when none
 };
 
-// The units of a QStringView, read the way json_string_units reads a string of the text.
-class json_view_units
-{
-public:
-    explicit json_view_units(QStringView text)
-        : at_(text.utf16())
-        , end_(text.utf16() + text.size())
-    { }
-
-    bool next(char16_t& unit)
-    {
-        if (at_ == end_)
-            return false;
-        unit = *at_++;
-        return true;
-    }
-
-private:
-    const char16_t* at_;
-    const char16_t* end_;
-};
-
 // The QString Qt gives for a well-formed string of the text (`begin`..`end` between the quotes).
 QString json_string_text(const char* begin, const char* end, json_string_form form);
 
@@ -135,11 +102,6 @@ QString json_string_text(const char* begin, const char* end, json_string_form fo
 // whether it holds an escape.
 const char* json_string_end(const char* quote, bool& escaped);
 
-// Appends a well-formed string of the text, quotes included, as Qt's compact writer writes the
+// Puts a well-formed string of the text, quotes included, as Qt's compact writer writes the
 // QString it holds for it. `quote` is its opening quote; returns past its closing quote.
-const char* append_source_string(QByteArray& out, const char* quote);
-
-// Appends `text` between quotes, escaped byte for byte as QJsonDocument's writer escapes a
-// string: `"`, `\` and controls escaped (\b \f \n \r \t, else \u00xx), valid UTF-16 as UTF-8, a
-// lone surrogate as \udxxx.
-void append_json_string(QByteArray& out, QStringView text);
+const char* put_source_string(staged_bytes& out, const char* quote);

@@ -1,5 +1,6 @@
 #include "router/json_helpers.h"
 
+#include "router/json_array_text.h"
 #include "router/json_object_builder.h"
 #include "router/list_items.h"
 
@@ -22,32 +23,24 @@ bool merge_json_object(QJsonDocument& reply, QJsonObject& merged, int expected, 
     return true;
 }
 
-namespace {
-
-// An entry that reads as a decimal 32-bit integer goes in as a number.
-void append_int(QJsonArray& numbers, QStringView entry)
+QByteArray split_to_int_json_text(QStringView text)
 {
-    bool ok = false;
-    const int value = item_to_int(entry, &ok);
-    if (ok)
-        numbers.append(value);
+    json_array_text numbers;
+    for_each_comma_run(text, [&](QStringView item, qsizetype count) {
+        bool ok = false;
+        const int value = item_to_int(item, &ok);
+        if (ok)
+            numbers.add_int(value, count);
+    });
+    return numbers.take();
 }
 
-} // namespace
-
-QJsonArray to_int_json_array(const QStringList& list)
+QByteArray split_to_json_text(QStringView text)
 {
-    QJsonArray numbers;
-    for (const QString& entry : list)
-        append_int(numbers, entry);
-    return numbers;
-}
-
-QJsonArray split_to_int_json_array(QStringView text)
-{
-    QJsonArray numbers;
-    for_each_comma_item(text, [&](QStringView item) { append_int(numbers, item); });
-    return numbers;
+    json_array_text texts;
+    for_each_comma_run(
+        text, [&](QStringView item, qsizetype count) { texts.add_string(item, count); });
+    return texts.take();
 }
 
 QJsonValue split_to_json_array(const QString& text)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,12 +17,16 @@ void add_api_keys(QJsonObject& params, const QStringList& api_keys);
 // reaches `expected`, `reply` becomes the merged object and true is returned.
 bool merge_json_object(QJsonDocument& reply, QJsonObject& merged, int expected, int& counter);
 
-// The entries that read as decimal 32-bit integers, as JSON numbers; others are skipped.
-QJsonArray to_int_json_array(const QStringList& list);
+// The lists a caller sends as query items, split at every ",", go into a command as the compact
+// text of a JSON array (a ready member), written a run of equal items at a time: no QJsonValue
+// and no string per item.
 
-// The same for the items of the text split at every "," (a command's "modem_id"), read one by
-// one: no item becomes a string of its own.
-QJsonArray split_to_int_json_array(QStringView text);
+// The items that read as decimal 32-bit integers, as JSON numbers; others are skipped (a
+// command's "modem_id").
+QByteArray split_to_int_json_text(QStringView text);
 
-// The text split at every ",", empty pieces kept, as an array of strings.
+// Every item, empty ones kept, as a JSON string.
+QByteArray split_to_json_text(QStringView text);
+
+// The same as a QJsonArray, for the telecom handlers, which build their data as an object.
 QJsonValue split_to_json_array(const QString& text);

@@ -114,7 +114,7 @@ void request_processing::enforce_token_rules(const QString& handler_path)
     ::enforce_token_rules(context_, *conf_, statistics_, request);
 }
 
-void request_processing::deliver(const HandlerResult& result)
+void request_processing::deliver(HandlerResult result)
 {
     if (request_gone() || !response_)
         return;
@@ -137,7 +137,8 @@ void request_processing::deliver(const HandlerResult& result)
         auto* link = dynamic_cast<QObject*>(&api_man_);
         visitor.forward_parent = link ? link : parent_;
     }
-    std::visit(visitor, result);
+    // Moved on: a command's data goes into its message without a copy of its own.
+    std::visit(visitor, std::move(result));
 }
 
 bool request_processing::can_answer() const

@@ -64,7 +64,7 @@ public:
     bool request_gone() const { return gone_->load() || !request_; }
 
     // Answers from the handler's result, unless the request has gone meanwhile.
-    void deliver(const HandlerResult& result);
+    void deliver(HandlerResult result);
     // Answers a failure of the guarded part, unless the request has gone or is answered.
     void fail(const std::exception_ptr& failure);
     void fail(const http_exception& failure);

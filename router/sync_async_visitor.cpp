@@ -57,7 +57,7 @@ void sync_async_visitor::send_sync_answer(const HttpSyncResult& result) const
     request_done(email, uuid, *statistics, *log);
 }
 
-void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
+void sync_async_visitor::operator()(AsyncRabbitResult&& result) const
 {
     const response_ptr target = response;
     const auto flag = request_gone;
@@ -107,8 +107,8 @@ void sync_async_visitor::operator()(const AsyncRabbitResult& result) const
             send_json_answer(target, document, caller, id, *stats, *out);
         return complete;
     };
-    api_man->send_cmd(result.command, result.data, result.routing_key, std::move(on_reply),
-        std::move(on_error), 0);
+    api_man->send_cmd(result.command, std::move(result.data), result.routing_key,
+        std::move(on_reply), std::move(on_error), 0);
 }
 
 void sync_async_visitor::operator()(const HttpForwardAsycResult& result) const

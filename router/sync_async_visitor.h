@@ -36,7 +36,7 @@ struct sync_async_visitor
     QObject* forward_parent = nullptr;
 
     void operator()(const HttpSyncResult& result) const { send_sync_answer(result); }
-    void operator()(const AsyncRabbitResult& result) const;
+    void operator()(AsyncRabbitResult&& result) const;
     void operator()(const HttpForwardAsycResult& result) const;
 
     void send_sync_answer(const HttpSyncResult& result) const;

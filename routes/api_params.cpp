@@ -3,9 +3,6 @@
 #include "http/qhttp_server.h"
 #include "router/request_helpers.h"
 
-#include <QJsonDocument>
-#include <QJsonParseError>
-
 api_params::api_params(const QStringList& keys, const qhttp::server::QHttpRequest& request)
     : body_(request.collectedData())
 {
@@ -29,13 +26,4 @@ std::optional<QString> api_params::value(const QString& key) const
 QString api_params::route_key(const QString& fallback) const
 {
     return value("route_key").value_or(fallback);
-}
-
-std::optional<QJsonObject> json_body_object(const QByteArray& body)
-{
-    QJsonParseError error {};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError)
-        return std::nullopt;
-    return document.object();
 }

@@ -38,7 +38,3 @@ private:
     QJsonObject leftover_;
     QByteArray body_;
 };
-
-// The body's object when it parses as JSON without error (an array gives an empty object);
-// none when it is empty or not JSON.
-std::optional<QJsonObject> json_body_object(const QByteArray& body);

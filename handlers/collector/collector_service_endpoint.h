@@ -13,8 +13,9 @@
 
 // The data of a write command: the body must be a JSON object with at least one member.
 // Anything else (empty, not JSON, an array, {}) is refused with `refusal_status` and the
-// message "Body is empty or not valid Json Object", before any command goes out.
-QJsonObject required_body_object(const QByteArray& body, quint32 refusal_status);
+// message "Body is empty or not valid Json Object", before any command goes out. The body goes
+// on as its compact text, never built into a QJsonObject.
+command_data required_body_object(const QByteArray& body, quint32 refusal_status);
 
 // The HTTP front end of one local service of the collector (IEC 104 gateway, SPODES converter,
 // QOBI sender). Each endpoint needs a token, turns the request into one command to the
@@ -34,7 +35,7 @@ public:
 
 protected:
     AsyncRabbitResult command(
-        const QString& name, const api_params& params, QJsonObject data = QJsonObject()) const
+        const QString& name, const api_params& params, command_data data = command_data()) const
     {
         return AsyncRabbitResult { name, std::move(data), params.route_key(service_route_key_),
             accept_reply };

@@ -4,10 +4,10 @@
 
 HandlerResult IEC104SettingsHandler::get(const api_params& params)
 {
-    QJsonObject data;
+    command_data data;
     insert_int(data, params, QStringLiteral("station_id"));
     insert_int(data, params, QStringLiteral("timestamp"));
-    return command(QStringLiteral("iec_data_read"), params, data);
+    return command(QStringLiteral("iec_data_read"), params, std::move(data));
 }
 
 HandlerResult IEC104SettingsHandler::post(const api_params& params)

@@ -2,7 +2,9 @@
 
 #include "access/access_helper.h"
 #include "access/distinct_list.h"
+#include "amqp/json_text.h"
 #include "router/http_exception.h"
+#include "router/json_array_text.h"
 #include "router/json_object_builder.h"
 #include "router/list_items.h"
 
@@ -27,19 +29,6 @@ int index_of_item(QStringView item)
     return ok ? index : 0;
 }
 
-// The positions of the items of a "cmd_id" text among its distinct indexes, one item after
-// another.
-template <class Take>
-void for_each_index_position(QStringView cmd_id, const distinct_list<int>& indexes, Take&& take)
-{
-    int position = -1;
-    for_each_comma_item_with_repeats(cmd_id, [&](QStringView item, bool repeat) {
-        if (!repeat)
-            position = indexes.position(index_of_item(item));
-        take(item, position);
-    });
-}
-
 } // namespace
 
 bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_helper& access)
@@ -60,27 +49,31 @@ bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_h
     return true;
 }
 
-QJsonArray db_ids_of_commands(const QString& cmd_id, access_helper& access)
+QByteArray db_ids_of_commands(const QString& cmd_id, access_helper& access)
 {
     distinct_list<int> indexes;
-    for_each_comma_item_with_repeats(cmd_id, [&](QStringView item, bool repeat) {
-        if (!repeat)
-            indexes.add(index_of_item(item));
+    std::vector<int> positions; // of each run of equal items, so that none is looked up twice
+    for_each_comma_run(cmd_id, [&](QStringView item, qsizetype) {
+        positions.push_back(indexes.add(index_of_item(item)));
     });
     const packed_texts db_ids = access.dl_db_ids_of(indexes.values());
-    QJsonArray json;
-    // Each database id becomes a text once for a run of items naming it.
+    json_array_text json;
+    // Each database id is written once for a run of items naming it.
+    auto position = positions.begin();
     int last = -1;
-    QJsonValue db_id;
-    for_each_index_position(cmd_id, indexes, [&](QStringView item, int position) {
-        if (db_ids.is_empty(position))
+    QByteArray db_id;
+    for_each_comma_run(cmd_id, [&](QStringView item, qsizetype count) {
+        const int index = *position++;
+        if (db_ids.is_empty(index))
             throw http_exception(QStringLiteral("Unknown cmd_id: ") + item.toString(), 403);
-        if (position != last)
-            db_id = db_ids.text(position);
-        last = position;
-        json.append(db_id);
+        if (index != last) {
+            db_id.clear();
+            append_qt_json_string(db_id, db_ids.bytes(index));
+        }
+        last = index;
+        json.add_text(db_id.constData(), db_id.size(), count);
     });
-    return json;
+    return json.take();
 }
 
 bool tornel_status_reply(QJsonDocument& reply, instance_replies& replies, access_helper& access)

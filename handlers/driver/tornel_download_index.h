@@ -19,9 +19,10 @@ class access_helper;
 bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_helper& access);
 
 // The database ids of the "cmd_id" items (split at ",", each read as a decimal index, other
-// text as 0), in order; 403 "Unknown cmd_id: " and the first item the store does not know. The
-// store is asked about each distinct index once, in the order they first come.
-QJsonArray db_ids_of_commands(const QString& cmd_id, access_helper& access);
+// text as 0), in order, as the ready text of a JSON array of strings; 403 "Unknown cmd_id: " and
+// the first item the store does not know. The store is asked about each distinct index once, in
+// the order they first come.
+QByteArray db_ids_of_commands(const QString& cmd_id, access_helper& access);
 
 // Reply step of "cmd/status": each reply key (a database id) turned back into its index, with
 // the driver's "dl_status": "EXECUTED" answers "DONE", "TIMEOUT" "FAILED", others as they are.

@@ -101,8 +101,7 @@ QJsonObject event_object(const QJsonObject& event, int type, qint64 t, const QSt
 
 } // namespace
 
-events_request tornel_events_request(
-    const tornel_params& params, const QJsonArray& modem_ids, qint64 now)
+events_request tornel_events_request(const tornel_params& params, QByteArray modem_ids, qint64 now)
 {
     events_request request;
     events_context& context = request.context;
@@ -123,10 +122,10 @@ events_request tornel_events_request(
     }
 
     const int start = context.window_start;
-    request.data = QJsonObject { { QStringLiteral("modem_id"), modem_ids },
-        { QStringLiteral("from"), start > day ? start - day : start },
+    request.data = QJsonObject { { QStringLiteral("from"), start > day ? start - day : start },
         { QStringLiteral("to"), clamp_to_int32(now + day) },
         { QStringLiteral("tag"), QJsonArray { QStringLiteral("tornel.event") } } };
+    request.data.insert_ready(QStringLiteral("modem_id"), std::move(modem_ids));
     return request;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "amqp/command_data.h"
 #include "app/keyed_hash.h"
 #include "handlers/driver/tornel_params.h"
 #include "handlers/driver/tornel_reply_steps.h"
@@ -26,14 +27,13 @@ struct events_context
 
 struct events_request
 {
-    QJsonObject data;
+    command_data data;
     events_context context;
 };
 
-// The "get_roll" command for a request that named modems (`modem_ids`, checked already), made
-// at `now`.
-events_request tornel_events_request(
-    const tornel_params& params, const QJsonArray& modem_ids, qint64 now);
+// The "get_roll" command for a request that named modems (`modem_ids`, checked already, the
+// ready text of their array), made at `now`.
+events_request tornel_events_request(const tornel_params& params, QByteArray modem_ids, qint64 now);
 
 // Converts one event of a journal record into an event object added to `events` when the
 // journal filter and the window take it. True when the modem's remaining events are to be left

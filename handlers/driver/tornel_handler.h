@@ -30,7 +30,7 @@ public:
 
 protected:
     using modem_handler_frame::command;
-    AsyncRabbitResult command(const QString& name, QJsonObject data, const ApiParams& params,
+    AsyncRabbitResult command(const QString& name, command_data data, const ApiParams& params,
         reply_processor post_process)
     {
         return command(name, std::move(data), route_key(params.value(QStringLiteral("route_key"))),

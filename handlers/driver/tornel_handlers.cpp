@@ -43,13 +43,15 @@ HandlerResult Tornel_SendCmdHandler::get(const ApiParams& params)
     const std::optional<QString> code = params.value(QStringLiteral("code"));
     if (!code)
         throw too_few_arguments();
-    const QJsonArray modems = ownership().checked_list(params.value(QStringLiteral("modem")));
+    QByteArray modems = ownership().checked_list(params.value(QStringLiteral("modem")));
     QJsonObject inner;
     if (const std::optional<QString> value = params.value(QStringLiteral("value")))
         inner.insert(QLatin1String("data"), command_value(*value));
     inner.insert(QLatin1String("cmd"), *code);
-    QJsonObject data { { QStringLiteral("modem_id"), modems }, { QStringLiteral("data"), inner } };
-    add_api_keys(data, ownership().api_keys());
+    QJsonObject object { { QStringLiteral("data"), inner } };
+    add_api_keys(object, ownership().api_keys());
+    command_data data(std::move(object));
+    data.insert_ready(QStringLiteral("modem_id"), std::move(modems));
     return command(QStringLiteral("send_dl_msg"), std::move(data), params,
         [self = self<Tornel_SendCmdHandler>()](QJsonDocument& reply) {
             return tornel_send_reply(reply, self->replies_, self->ownership().store());
@@ -61,8 +63,8 @@ HandlerResult Tornel_StatusCmdHandler::get(const ApiParams& params)
     const std::optional<QString> cmd_id = params.value(QStringLiteral("cmd_id"));
     if (!cmd_id)
         throw too_few_arguments();
-    QJsonObject data { { QStringLiteral("db_id"),
-        db_ids_of_commands(*cmd_id, ownership().store()) } };
+    command_data data;
+    data.insert_ready(QStringLiteral("db_id"), db_ids_of_commands(*cmd_id, ownership().store()));
     return command(QStringLiteral("status_dl_msg"), std::move(data), params,
         [self = self<Tornel_StatusCmdHandler>()](QJsonDocument& reply) {
             return tornel_status_reply(reply, self->replies_, self->ownership().store());
@@ -71,9 +73,10 @@ HandlerResult Tornel_StatusCmdHandler::get(const ApiParams& params)
 
 HandlerResult Tornel_ReadSettingsVersionListHandler::get(const ApiParams& params)
 {
-    QJsonObject data { { QStringLiteral("settings"), QJsonArray { QStringLiteral("version") } },
-        { QStringLiteral("modem_id"),
-            ownership().checked_list(params.value(QStringLiteral("modem"))) } };
+    command_data data(
+        QJsonObject { { QStringLiteral("settings"), QJsonArray { QStringLiteral("version") } } });
+    data.insert_ready(QStringLiteral("modem_id"),
+        ownership().checked_list(params.value(QStringLiteral("modem"))));
     groups_ = version_groups();
     return command(QStringLiteral("read_setting"), std::move(data), params,
         [self = self<Tornel_ReadSettingsVersionListHandler>()](QJsonDocument& reply) {
@@ -90,14 +93,16 @@ HandlerResult Tornel_ReadSettingsHandler::get(const ApiParams& params)
         codes = translate_setting_codes(*code);
     // The item "2" asks the driver for its own settings, whatever the codes.
     bool driver_itself = false;
-    for_each_comma_item(modems, [&](QStringView modem) { driver_itself |= modem == u"2"; });
+    for_each_comma_run(
+        modems, [&](QStringView modem, qsizetype) { driver_itself |= modem == u"2"; });
     if (driver_itself) {
         return command(QStringLiteral("custom_request"), driver_custom_request(QJsonObject()),
             params, tornel_device_settings_reply());
     }
-    QJsonObject data { { QStringLiteral("modem_id"), split_to_int_json_array(modems) } };
+    command_data data;
+    data.insert_ready(QStringLiteral("modem_id"), split_to_int_json_text(modems));
     if (code)
-        data.insert(QLatin1String("settings"), codes.settings);
+        data.insert_ready(QStringLiteral("settings"), std::move(codes.settings));
     return command(QStringLiteral("read_setting"), std::move(data), params,
         [self = self<Tornel_ReadSettingsHandler>(), requested = std::move(codes.codes)](
             QJsonDocument& reply) {
@@ -107,8 +112,8 @@ HandlerResult Tornel_ReadSettingsHandler::get(const ApiParams& params)
 
 HandlerResult Tornel_ReportHistoryHandler::get(const ApiParams& params)
 {
-    const QJsonArray modems = ownership().checked_list(params.value(QStringLiteral("modem")));
-    history_request request = tornel_history_request(params, modems, now_seconds());
+    QByteArray modems = ownership().checked_list(params.value(QStringLiteral("modem")));
+    history_request request = tornel_history_request(params, std::move(modems), now_seconds());
     answer_ = QJsonArray();
     return command(request.command, std::move(request.data), params,
         [self = self<Tornel_ReportHistoryHandler>(), context = request.context](
@@ -119,8 +124,8 @@ HandlerResult Tornel_ReportHistoryHandler::get(const ApiParams& params)
 
 HandlerResult Tornel_ReportEventsHandler::get(const ApiParams& params)
 {
-    const QJsonArray modems = ownership().checked_list(params.value(QStringLiteral("modem")));
-    events_request request = tornel_events_request(params, modems, now_seconds());
+    QByteArray modems = ownership().checked_list(params.value(QStringLiteral("modem")));
+    events_request request = tornel_events_request(params, std::move(modems), now_seconds());
     answer_ = QJsonArray();
     return command(QStringLiteral("get_roll"), std::move(request.data), params,
         [self = self<Tornel_ReportEventsHandler>(), context = std::move(request.context)](
@@ -132,8 +137,9 @@ HandlerResult Tornel_ReportEventsHandler::get(const ApiParams& params)
 HandlerResult Tornel_RAM_indexes::get(const ApiParams& params)
 {
     // "code" is accepted and not used.
-    QJsonObject data { { QStringLiteral("modem_id"),
-        ownership().checked_list(params.value(QStringLiteral("modem"))) } };
+    command_data data;
+    data.insert_ready(QStringLiteral("modem_id"),
+        ownership().checked_list(params.value(QStringLiteral("modem"))));
     return command(QStringLiteral("read_setting"), std::move(data), params,
         [self = self<Tornel_RAM_indexes>()](
             QJsonDocument& reply) { return tornel_modem_info_reply(reply, self->replies_); });

@@ -3,6 +3,8 @@
 #include "handlers/driver/obis_hex_key.h"
 #include "handlers/driver/tornel_numbers.h"
 #include "handlers/driver/tornel_tables.h"
+#include "router/json_array_text.h"
+#include "router/list_items.h"
 
 #include <QList>
 #include <algorithm>
@@ -13,22 +15,23 @@ const int no_end = 2147483647;
 const int day = 86400;
 const int default_cap = 1000;
 
-QJsonArray wanted_tables(const std::optional<QString>& profile)
+// The tables of the profile's codes, one for each known code however often it comes, as the
+// ready text of a JSON array; every table without a profile.
+QByteArray wanted_tables(const std::optional<QString>& profile)
 {
     const QMap<QString, QString>& tables = tornel_profile_tables();
+    json_array_text wanted;
     if (!profile) {
-        QJsonArray all;
         for (const QString& table : tables)
-            all.append(table);
-        return all;
+            wanted.add_string(table);
+        return wanted.take();
     }
-    QJsonArray some;
-    for (const QString& code : profile->split(QLatin1Char(','))) {
-        const auto it = tables.constFind(code);
+    for_each_comma_run(*profile, [&](QStringView code, qsizetype count) {
+        const auto it = tables.constFind(code.toString());
         if (it != tables.cend())
-            some.append(it.value());
-    }
-    return some;
+            wanted.add_string(it.value(), count);
+    });
+    return wanted.take();
 }
 
 // A record's local time: its UTC time plus the station's offset, made even.
@@ -77,7 +80,7 @@ QJsonObject metering_of(const QJsonObject& record, qint64 t, const history_conte
 } // namespace
 
 history_request tornel_history_request(
-    const tornel_params& params, const QJsonArray& modem_ids, qint64 now)
+    const tornel_params& params, QByteArray modem_ids, qint64 now)
 {
     history_request request;
     const std::optional<QString> index_only = params.value(QStringLiteral("index_only"));
@@ -86,9 +89,10 @@ history_request tornel_history_request(
                                                  : QStringLiteral("get_roll_extract");
     request.context.request_time = now;
 
-    QJsonObject& data = request.data;
-    data.insert(QLatin1String("modem_id"), modem_ids);
-    data.insert(QLatin1String("tag"), wanted_tables(params.value(QStringLiteral("profile"))));
+    command_data& data = request.data;
+    data.insert_ready(QStringLiteral("modem_id"), std::move(modem_ids));
+    data.insert_ready(
+        QStringLiteral("tag"), wanted_tables(params.value(QStringLiteral("profile"))));
     if (const std::optional<QString> limit = params.value(QStringLiteral("limit"))) {
         request.context.limit = request_number(*limit);
         data.insert(QLatin1String("limit"), clamp_to_int32(qint64(*request.context.limit) + 1000));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "amqp/command_data.h"
 #include "handlers/driver/tornel_params.h"
 #include "handlers/driver/tornel_reply_steps.h"
 
@@ -26,13 +27,14 @@ struct history_context
 struct history_request
 {
     QString command; // "get_roll" for index records only, else "get_roll_extract"
-    QJsonObject data;
+    command_data data;
     history_context context;
 };
 
-// The command for a request that named modems (`modem_ids`, checked already), made at `now`.
+// The command for a request that named modems (`modem_ids`, checked already, the ready text of
+// their array), made at `now`.
 history_request tornel_history_request(
-    const tornel_params& params, const QJsonArray& modem_ids, qint64 now);
+    const tornel_params& params, QByteArray modem_ids, qint64 now);
 
 // One modem's records of a reply as the modem object of the answer.
 QJsonObject history_modem_object(

@@ -27,17 +27,33 @@ QByteArray decode_valid_escapes(const QByteArray& text)
     return out;
 }
 
-// A POST body: percent-decoded, cut to Latin-1 (what lies outside becomes "?"), then a JSON
-// object whose values are taken as text, or else a form. The body is read without a document
-// of it, so its size alone, not its shape, says what it costs.
+bool is_ascii(const char* bytes, int size)
+{
+    uchar seen = 0;
+    for (int i = 0; i < size; ++i)
+        seen |= uchar(bytes[i]);
+    return seen < 0x80;
+}
+
+// A POST body: percent-decoded, read as UTF-8 up to a first NUL (as QString::fromUtf8 reads a
+// QByteArray), cut to Latin-1 (what lies outside becomes "?"), then a JSON object whose values
+// are taken as text, or else a form. ASCII, the usual body, is all of that as it is, so it is
+// neither widened nor narrowed again. The body is read without a document of it, so its size
+// alone, not its shape, says what it costs.
 std::map<QString, QString> body_params(
     const QByteArray& body, const std::function<bool(QStringView)>& keep)
 {
-    QString decoded = QString::fromUtf8(decode_valid_escapes(body));
-    const compact_json json(decoded.toLatin1());
+    QByteArray bytes = decode_valid_escapes(body);
+    bytes.truncate(int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+    const bool ascii = is_ascii(bytes.constData(), bytes.size());
+    QString text; // the body as text, when made
+    if (!ascii)
+        text = QString::fromUtf8(bytes);
+    const compact_json json(ascii ? bytes : text.toLatin1(), compact_json::reading::members);
     if (!json.valid())
-        return parse_query_map(decoded, keep);
-    decoded = QString();
+        return parse_query_map(ascii ? QString::fromLatin1(bytes) : text, keep);
+    bytes = QByteArray();
+    text = QString();
     std::map<QString, QString> entries;
     // Numbers come out as 5 rather than 5.0, null, arrays and objects as empty texts.
     for (int i = 0; i < json.size(); ++i) {

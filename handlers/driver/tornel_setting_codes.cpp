@@ -1,8 +1,12 @@
 #include "handlers/driver/tornel_setting_codes.h"
 
+#include "amqp/json_text.h"
+#include "router/json_array_text.h"
 #include "router/json_object_builder.h"
+#include "router/list_items.h"
 
 #include <QJsonObject>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -16,7 +20,7 @@ const QString relay_state = QStringLiteral("0_0_96_3_10_255_3");
 const QString relay_value = QStringLiteral("0_0_96_3_10_255_4");
 
 // The codes that have a setting name of their own.
-QString table_name_of(const QString& code)
+QString table_name_of(QStringView code)
 {
     if (code == dlms_code)
         return dlms_name;
@@ -56,21 +60,26 @@ QJsonValue present_or_null(const QJsonValue& value)
 setting_code_request translate_setting_codes(const QString& code)
 {
     setting_code_request request;
-    for (const QString& c : code.split(QLatin1Char(','))) {
-        if (c == dotted_13 || c.count(QLatin1Char('.')) == 5) {
-            request.settings.append(replaced(c, QLatin1Char('.'), QLatin1Char('_')));
+    json_array_text settings;
+    QByteArray relay_pair; // both names of the relay code, as one item's text
+    append_qt_json_string(relay_pair, relay_state);
+    relay_pair += ',';
+    append_qt_json_string(relay_pair, relay_value);
+    for_each_comma_run(code, [&](QStringView c, qsizetype count) {
+        if (c == dotted_13 || std::count(c.begin(), c.end(), QLatin1Char('.')) == 5) {
+            settings.add_string(replaced(c.toString(), QLatin1Char('.'), QLatin1Char('_')), count);
         } else if (c == relay_code) {
-            request.settings.append(relay_state);
-            request.settings.append(relay_value);
+            settings.add_text(relay_pair.constData(), relay_pair.size(), count);
             request.codes.insert(relay_code, relay_state);
             request.codes.insert(relay_code + QLatin1Char('_'), relay_value);
         } else if (const QString name = table_name_of(c); !name.isNull()) {
-            request.settings.append(name);
-            request.codes.insert(c, name);
+            settings.add_string(name, count);
+            request.codes.insert(c.toString(), name);
         } else {
-            request.settings.append(c);
+            settings.add_string(c, count);
         }
-    }
+    });
+    request.settings = settings.take();
     return request;
 }
 

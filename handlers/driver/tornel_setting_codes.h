@@ -2,6 +2,7 @@
 
 #include "handlers/driver/tornel_reply_steps.h"
 
+#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMap>
@@ -15,11 +16,12 @@ using requested_codes = QMap<QString, QString>;
 
 struct setting_code_request
 {
-    QJsonArray settings; // the names sent, in the order of the codes
+    QByteArray settings; // the names sent, in the order of the codes: a JSON array's text
     requested_codes codes;
 };
 
-// The "code" text (split at ",", empty items kept) translated into setting names.
+// The "code" text (split at ",", empty items kept) translated into setting names, each run of
+// one code once.
 setting_code_request translate_setting_codes(const QString& code);
 
 // One meter's settings of a "read_setting" reply, named back by the codes asked for.

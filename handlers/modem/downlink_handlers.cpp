@@ -1,84 +1,59 @@
 #include "handlers/modem/downlink_handlers.h"
 
 #include "access/access_helper.h"
+#include "handlers/modem/dl_queue_change.h"
 #include "handlers/modem/dl_queue_paging.h"
 #include "handlers/modem/query_data.h"
+#include "router/compact_json.h"
 #include "router/http_exception.h"
-#include "router/json_helpers.h"
 #include "router/json_object_builder.h"
 
-#include <cmath>
-#include <limits>
+#include <QJsonArray>
 
 namespace {
 
 const QString modem_id_key = QStringLiteral("modem_id");
 
 // The message content must be JSON; an array counts, as an empty object.
-QJsonObject required_json_body(const std::optional<QJsonObject>& body)
+void require_json(const compact_json& body)
 {
-    if (!body)
+    if (!body.valid())
         throw http_exception(QStringLiteral("Body is not JSON"), 403);
-    return *body;
-}
-
-// A queue change names its modems in {"all": {"modem_id": [...]}} or by its keys. Array
-// elements count as whole numbers; anything else names modem "0". Keys beside "all" are
-// checked after the array: the back-end may still read one of them as a modem. Each number is
-// written out once, however often it comes.
-QStringList queue_change_modems(const QJsonObject& body)
-{
-    const QStringList keys = body.keys();
-    const QJsonValue all = body.value(QStringLiteral("all"));
-    const QJsonValue listed = all.toObject().value(modem_id_key);
-    if (keys.isEmpty() || keys.first() != QLatin1String("all") || !all.isObject()
-        || !listed.isArray())
-        return keys;
-    distinct_list<int> numbers;
-    for (const QJsonValue& element : listed.toArray()) {
-        const double number = element.toDouble(0.5);
-        const bool whole = std::floor(number) == number && number >= std::numeric_limits<int>::min()
-            && number <= std::numeric_limits<int>::max();
-        numbers.add(whole ? int(number) : 0);
-    }
-    QStringList ids;
-    ids.reserve(numbers.size() + keys.size() - 1);
-    for (int number : numbers.values())
-        ids.append(QString::number(number));
-    return ids + keys.mid(1);
 }
 
 } // namespace
 
-HandlerResult DownlinkHandler::get(const ApiParams& params)
+HandlerResult DownlinkHandler::get(const api_params& params)
 {
+    command_data data;
     // Messages by database id: no modem is named, nothing else is read.
     if (const std::optional<QString> db_id = params.value(QStringLiteral("db_id"))) {
-        return command(QStringLiteral("status_dl_msg"),
-            QJsonObject { { "db_id", split_to_json_array(*db_id) } }, params);
+        insert_text_list(data, QStringLiteral("db_id"), db_id);
+        return command(QStringLiteral("status_dl_msg"), std::move(data), params);
     }
-    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     insert_int(data, params, QStringLiteral("from"));
     insert_int(data, params, QStringLiteral("to"));
     insert_int(data, params, QStringLiteral("limit"));
     if (params.text(QStringLiteral("not_acked")) == QLatin1String("true"))
         data.insert(QStringLiteral("not_acked"), true);
-    return command(QStringLiteral("get_dl_msg"), data, params);
+    return command(QStringLiteral("get_dl_msg"), std::move(data), params);
 }
 
-HandlerResult DownlinkHandler::post(const ApiParams& params)
+HandlerResult DownlinkHandler::post(const api_params& params)
 {
-    const QJsonArray modems = ownership().checked_list(params.value(modem_id_key));
-    QJsonObject data;
+    command_data data;
+    data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     for (const char* key : { "timeout", "dl_phy", "frequency", "station_id", "f_system", "f_ack" })
         insert_int(data, params, QLatin1String(key));
-    data.insert(modem_id_key, modems);
-    data.insert(QStringLiteral("data"), required_json_body(params.body_object));
-    add_api_keys(data, ownership().api_keys());
-    return command(QStringLiteral("send_dl_msg"), data, params);
+    const compact_json body(params.body());
+    require_json(body);
+    data.insert_ready(QStringLiteral("data"), body.object_text());
+    data.insert(QStringLiteral("api_key"), QJsonArray::fromStringList(ownership().api_keys()));
+    return command(QStringLiteral("send_dl_msg"), std::move(data), params);
 }
 
-HandlerResult DownlinkQueueHandler::get(const ApiParams& params)
+HandlerResult DownlinkQueueHandler::get(const api_params& params)
 {
     dl_queue_request sent;
     sent.mode = params.value(QStringLiteral("mode")).value_or(QStringLiteral("normal"));
@@ -133,10 +108,13 @@ HandlerResult DownlinkQueueHandler::get(const ApiParams& params)
         [self, sent](QJsonDocument& reply) { return dl_queue_reply(reply, self->replies_, sent); });
 }
 
-HandlerResult DownlinkQueueHandler::post(const ApiParams& params)
+HandlerResult DownlinkQueueHandler::post(const api_params& params)
 {
-    const QJsonObject body = required_json_body(params.body_object);
+    const compact_json body(params.body());
+    require_json(body);
     // A body without keys names no modem and passes.
-    ownership().check(queue_change_modems(body));
-    return command(QStringLiteral("dl_queue"), body, params);
+    if (restricted())
+        ownership().check(queue_change_modems(body).distinct());
+    return command(
+        QStringLiteral("dl_queue"), command_data::ready_object(body.object_text()), params);
 }

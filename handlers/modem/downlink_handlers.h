@@ -14,10 +14,9 @@ public:
     static constexpr std::array<const char*, 13> param_keys { "modem_id", "timeout", "db_id",
         "route_key", "from", "to", "not_acked", "limit", "f_ack", "f_system", "station_id",
         "frequency", "dl_phy" };
-    using ApiParams = modem_params<body_reading::when_json>;
     using modem_handler_frame::modem_handler_frame;
-    HandlerResult get(const ApiParams& params);
-    HandlerResult post(const ApiParams& params);
+    HandlerResult get(const api_params& params);
+    HandlerResult post(const api_params& params);
 };
 
 // The downlink queue: GET reads it (an administrator as the back-end keeps it, a restricted
@@ -29,8 +28,7 @@ public:
     static constexpr bool need_token = true;
     static constexpr std::array<const char*, 5> param_keys { "modem_id", "route_key", "offset",
         "limit", "mode" };
-    using ApiParams = modem_params<body_reading::when_json>;
     using modem_handler_frame::modem_handler_frame;
-    HandlerResult get(const ApiParams& params);
-    HandlerResult post(const ApiParams& params);
+    HandlerResult get(const api_params& params);
+    HandlerResult post(const api_params& params);
 };

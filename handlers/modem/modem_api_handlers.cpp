@@ -2,6 +2,7 @@
 
 #include "access/access_helper.h"
 #include "handlers/modem/query_data.h"
+#include "router/compact_json.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
 #include "router/json_object_builder.h"
@@ -24,19 +25,22 @@ void require_hw_type_and_protocol(const api_params& params)
 
 } // namespace
 
-HandlerResult settings_handler::get(const ApiParams& params)
+HandlerResult settings_handler::get(const api_params& params)
 {
-    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    command_data data;
+    data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     insert_text_list(data, words_.data_key, params.value(words_.list_key));
-    return command(words_.read_command, data, params);
+    return command(words_.read_command, std::move(data), params);
 }
 
-HandlerResult settings_handler::post(const ApiParams& params)
+HandlerResult settings_handler::post(const api_params& params)
 {
-    // The body names its modems by its keys.
-    const QJsonObject body = params.body_object.value_or(QJsonObject());
-    ownership().check(body.keys());
-    return command(words_.write_command, QJsonObject { { words_.data_key, body } }, params);
+    // The body names its modems by its keys; an array or text that is not JSON writes {}.
+    const compact_json body(params.body());
+    ownership().check_keys(body);
+    command_data data;
+    data.insert_ready(words_.data_key, body.object_text());
+    return command(words_.write_command, std::move(data), params);
 }
 
 SettingHandler::SettingHandler(const request_container& container)
@@ -49,7 +53,8 @@ CalibHandler::CalibHandler(const request_container& container)
 
 HandlerResult RollHandler::get(const api_params& params)
 {
-    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    command_data data;
+    data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     insert_text_list(data, params, QStringLiteral("tag"));
     insert_int(data, params, QStringLiteral("from"));
     insert_int(data, params, QStringLiteral("to"));
@@ -58,16 +63,18 @@ HandlerResult RollHandler::get(const api_params& params)
     if (params.text(QStringLiteral("time_detected")) == QLatin1String("true"))
         data.insert(QStringLiteral("time_detected"), true);
     const bool extract = params.has(QStringLiteral("extract"));
-    return command(
-        extract ? QStringLiteral("get_roll_extract") : QStringLiteral("get_roll"), data, params);
+    return command(extract ? QStringLiteral("get_roll_extract") : QStringLiteral("get_roll"),
+        std::move(data), params);
 }
 
 HandlerResult DeviceHandler::get(const api_params& params)
 {
-    requested_ = ownership().checked_parts(params.value(modem_id_key));
-    const QJsonObject data { { modem_id_key, to_int_json_array(requested_) } };
+    const QString modems = ownership().checked_text(params.value(modem_id_key));
+    requested_ = split_modem_list(modems);
+    command_data data;
+    data.insert_ready(modem_id_key, split_to_int_json_text(modems));
     auto self = this->self<DeviceHandler>();
-    return command(QStringLiteral("device"), data,
+    return command(QStringLiteral("device"), std::move(data),
         route_key(params.value(QStringLiteral("route_key"))), [self](QJsonDocument& reply) {
             return device_supported_reply(reply, self->replies_, self->requested_);
         });
@@ -76,7 +83,8 @@ HandlerResult DeviceHandler::get(const api_params& params)
 HandlerResult EAVHandler::get(const api_params& params)
 {
     // An unowned modem is reported before a bad type.
-    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    command_data data;
+    data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     const std::optional<QString> type = params.value(QStringLiteral("type"));
     static const QStringList types { "value", "event", "extract", "extract_event" };
     if (type && !types.contains(*type))
@@ -89,40 +97,41 @@ HandlerResult EAVHandler::get(const api_params& params)
     insert_int(data, params, QStringLiteral("limit"));
     insert_text(data, params, QStringLiteral("fill"));
     insert_bool(data, params, QStringLiteral("first_and_last"));
-    return command(
-        QStringLiteral("get_eav_") + type.value_or(QStringLiteral("extract")), data, params);
+    return command(QStringLiteral("get_eav_") + type.value_or(QStringLiteral("extract")),
+        std::move(data), params);
 }
 
 HandlerResult AppIDsHandler::get(const api_params& params)
 {
     require_hw_type_and_protocol(params);
-    QJsonObject data;
+    command_data data;
     insert_text(data, params, QStringLiteral("hw_type"));
     insert_text(data, params, QStringLiteral("protocol"));
-    return command(QStringLiteral("get_ids"), data, params);
+    return command(QStringLiteral("get_ids"), std::move(data), params);
 }
 
 HandlerResult MetadataHandler::get(const api_params& params)
 {
-    QJsonObject data;
+    command_data data;
     if (params.has(modem_id_key)) {
-        data.insert(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
+        data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     } else {
         require_hw_type_and_protocol(params);
         insert_text(data, params, QStringLiteral("hw_type"));
         insert_text(data, params, QStringLiteral("protocol"));
     }
     insert_text(data, params, QStringLiteral("app_id"));
-    return command(QStringLiteral("get_metadata"), data, params);
+    return command(QStringLiteral("get_metadata"), std::move(data), params);
 }
 
 HandlerResult ReparseHadler::get(const api_params& params)
 {
-    QJsonObject data { { modem_id_key, ownership().checked_list(params.value(modem_id_key)) } };
+    command_data data;
+    data.insert_ready(modem_id_key, ownership().checked_list(params.value(modem_id_key)));
     insert_int(data, params, QStringLiteral("from"));
     insert_int(data, params, QStringLiteral("to"));
     insert_bool(data, params, QStringLiteral("request"));
-    return command(QStringLiteral("reparse_modem"), data, params);
+    return command(QStringLiteral("reparse_modem"), std::move(data), params);
 }
 
 CheckIDs::CheckIDs(const request_container& container)
@@ -150,19 +159,20 @@ HandlerResult CheckIDs::get(const api_params& params)
     return result;
 }
 
-HandlerResult CustomHandler::custom_request(const char* type, const ApiParams& params)
+HandlerResult CustomHandler::custom_request(const char* type, const api_params& params)
 {
     const std::optional<QString> modems = params.value(modem_id_key);
     const std::optional<QString> instance = params.value(QStringLiteral("instance"));
     if (!modems && !instance)
         throw too_few_arguments();
-    // Without a modem list the request goes to the instance alone: "modem_id" is [].
-    const QJsonObject data {
-        { modem_id_key, ownership().checked_list(modems.value_or(QString())) },
+    // Without a modem list the request goes to the instance alone: "modem_id" is []. A body that
+    // is not a JSON object goes as {}.
+    command_data data(QJsonObject {
         { "instance", instance.value_or(QString()) },
         { "type", QLatin1String(type) },
-        { "body", params.body_object.value_or(QJsonObject()) },
         { "query", params.leftover() },
-    };
-    return command(QStringLiteral("custom_request"), data, params);
+    });
+    data.insert_ready(modem_id_key, ownership().checked_list(modems.value_or(QString())));
+    data.insert_ready(QStringLiteral("body"), compact_json(params.body()).object_text());
+    return command(QStringLiteral("custom_request"), std::move(data), params);
 }

@@ -22,13 +22,12 @@ struct settings_words
 class settings_handler : public modem_handler_frame
 {
 public:
-    using ApiParams = modem_params<body_reading::always>;
     settings_handler(const request_container& container, const settings_words& words)
         : modem_handler_frame(container)
         , words_(words)
     { }
-    HandlerResult get(const ApiParams& params);
-    HandlerResult post(const ApiParams& params);
+    HandlerResult get(const api_params& params);
+    HandlerResult post(const api_params& params);
 
 private:
     const settings_words& words_;
@@ -141,13 +140,12 @@ public:
     static constexpr const char* handler_path = "/api/custom";
     static constexpr bool need_token = true;
     static constexpr std::array<const char*, 3> param_keys { "route_key", "instance", "modem_id" };
-    using ApiParams = modem_params<body_reading::when_json>;
     using modem_handler_frame::modem_handler_frame;
-    HandlerResult get(const ApiParams& params) { return custom_request("get", params); }
-    HandlerResult post(const ApiParams& params) { return custom_request("post", params); }
+    HandlerResult get(const api_params& params) { return custom_request("get", params); }
+    HandlerResult post(const api_params& params) { return custom_request("post", params); }
 
 private:
-    HandlerResult custom_request(const char* type, const ApiParams& params);
+    HandlerResult custom_request(const char* type, const api_params& params);
 };
 
 class AppInfoHandler : public modem_handler_frame

@@ -6,8 +6,8 @@ modem_handler_frame::modem_handler_frame(const request_container& container)
     , remote_route_key_(container.conf.R_REMOTE_ROUTE_KEY)
 { }
 
-AsyncRabbitResult modem_handler_frame::command(
-    const QString& name, QJsonObject data, const QString& routing_key, reply_processor post_process)
+AsyncRabbitResult modem_handler_frame::command(const QString& name, command_data data,
+    const QString& routing_key, reply_processor post_process)
 {
     replies_.reset();
     return AsyncRabbitResult { name, std::move(data), routing_key, std::move(post_process) };

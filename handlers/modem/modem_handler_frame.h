@@ -2,7 +2,6 @@
 
 #include "app/dependency_container.h"
 #include "handlers/modem/instance_replies.h"
-#include "handlers/modem/modem_api_params.h"
 #include "handlers/modem/modem_ownership.h"
 #include "router/handler_result.h"
 #include "routes/api_params.h"
@@ -42,9 +41,9 @@ protected:
     }
 
     // The result of an operation; the reply state starts empty.
-    AsyncRabbitResult command(const QString& name, QJsonObject data, const QString& routing_key,
+    AsyncRabbitResult command(const QString& name, command_data data, const QString& routing_key,
         reply_processor post_process);
-    AsyncRabbitResult command(const QString& name, QJsonObject data, const api_params& params)
+    AsyncRabbitResult command(const QString& name, command_data data, const api_params& params)
     {
         return command(name, std::move(data), route_key(params.value(QStringLiteral("route_key"))),
             merge_replies());

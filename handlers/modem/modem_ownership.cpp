@@ -1,6 +1,8 @@
 #include "handlers/modem/modem_ownership.h"
 
 #include "access/access_helper.h"
+#include "handlers/modem/named_ids.h"
+#include "router/compact_json.h"
 #include "router/http_context.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
@@ -21,10 +23,7 @@ QStringList split_modem_list(const QString& text)
 distinct_list<QStringView> distinct_modems(QStringView text)
 {
     distinct_list<QStringView> modems;
-    for_each_comma_item_with_repeats(text, [&](QStringView modem, bool repeat) {
-        if (!repeat)
-            modems.add(modem);
-    });
+    for_each_comma_run(text, [&](QStringView modem, qsizetype) { modems.add(modem); });
     return modems;
 }
 
@@ -62,14 +61,14 @@ void modem_ownership::ask(const std::vector<QStringView>& ids) const
             403);
 }
 
-void modem_ownership::check(const QStringList& ids) const
+void modem_ownership::check_keys(const compact_json& body) const
 {
     if (!restricted_)
         return;
-    distinct_list<QStringView> distinct;
-    for (const QString& id : ids)
-        distinct.add(id);
-    check(distinct);
+    named_ids keys;
+    for (int i = 0; i < body.size(); ++i)
+        keys.add(body.key(i));
+    check(keys.distinct());
 }
 
 QString modem_ownership::checked_text(const std::optional<QString>& text) const
@@ -81,12 +80,7 @@ QString modem_ownership::checked_text(const std::optional<QString>& text) const
     return *text;
 }
 
-QStringList modem_ownership::checked_parts(const std::optional<QString>& text) const
+QByteArray modem_ownership::checked_list(const std::optional<QString>& text) const
 {
-    return split_modem_list(checked_text(text));
-}
-
-QJsonArray modem_ownership::checked_list(const std::optional<QString>& text) const
-{
-    return split_to_int_json_array(checked_text(text));
+    return split_to_int_json_text(checked_text(text));
 }

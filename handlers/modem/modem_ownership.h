@@ -2,13 +2,14 @@
 
 #include "access/distinct_list.h"
 
-#include <QJsonArray>
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 #include <optional>
 
 class access_helper;
+class compact_json;
 struct HttpContext;
 class http_exception;
 
@@ -36,16 +37,15 @@ public:
     // and the id the first of `ids` (distinct, in the order named) that none of its keys owns.
     // An empty id names no modem and is left out, so it never hides a later foreign id.
     void check(const distinct_list<QStringView>& ids) const;
-    // The same for a list in which an id may come again.
-    void check(const QStringList& ids) const;
+    // The same for the keys of a JSON body, in the order QJsonObject::keys gives them.
+    void check_keys(const compact_json& body) const;
 
     // A required modem-id text once its parts passed the check; 403 "Too few arguments" without
     // it.
     QString checked_text(const std::optional<QString>& text) const;
-    // The parts of that text.
-    QStringList checked_parts(const std::optional<QString>& text) const;
-    // The same sent as "modem_id": the parts that read as decimal 32-bit integers.
-    QJsonArray checked_list(const std::optional<QString>& text) const;
+    // The parts of that text sent as "modem_id": those that read as decimal 32-bit integers, as
+    // the ready text of a JSON array.
+    QByteArray checked_list(const std::optional<QString>& text) const;
 
 private:
     // The refusal for the first of `ids` (distinct, none empty) that no key owns.

@@ -123,6 +123,40 @@ TEST(CommandMessage, ReadyTextGoesOutAsGiven)
                    R"("data":{"a":[1.0, 2],"b":1},"msg_type":"t","sender":"s"})"));
 }
 
+// The whole data as one ready object: written where the object went, its text as given, the
+// same whether the data is kept or handed on.
+TEST(CommandMessage, ReadyObjectIsTheWholeData)
+{
+    const QUuid id("{0f8fad5b-d9cb-469f-a165-70867728950e}");
+    const QByteArray texts[]
+        = { "{}", R"({"a":[1,{"b":null}],"z":"x"})", "{\"\xc3\xa9\":\"\\u0001\"}" };
+    for (const QByteArray& text : texts) {
+        const command_data data = command_data::ready_object(text);
+        const QJsonObject object = QJsonDocument::fromJson(text).object();
+        const QByteArray expected = through_json_document(id, object, "set", "gw", 3);
+        EXPECT_EQ(command_message(id, data, "set", "gw", 3), expected) << text.constData();
+        EXPECT_EQ(command_message(id, command_data::ready_object(text), "set", "gw", 3), expected)
+            << text.constData();
+        EXPECT_EQ(data.parsed(), object) << text.constData();
+    }
+    EXPECT_EQ(command_message(QUuid(), command_data::ready_object("{\"b\":1.0}"), "t", "s", 0),
+        QByteArray(R"({"cmd_id":"{00000000-0000-0000-0000-000000000000}",)"
+                   R"("data":{"b":1.0},"msg_type":"t","sender":"s"})"));
+}
+
+// A data that is handed on gives its one ready text to the message; one that is kept keeps it.
+TEST(CommandMessage, AKeptReadyTextIsLeftAsItWas)
+{
+    command_data data;
+    data.insert_ready("list", "[1,2]");
+    const QByteArray message = command_message(QUuid(), data, "t", "s", 0);
+    EXPECT_EQ(message,
+        QByteArray(R"({"cmd_id":"{00000000-0000-0000-0000-000000000000}",)"
+                   R"("data":{"list":[1,2]},"msg_type":"t","sender":"s"})"));
+    EXPECT_EQ(data.ready().at("list"), "[1,2]");
+    EXPECT_EQ(command_message(QUuid(), std::move(data), "t", "s", 0), message);
+}
+
 TEST(CommandId, FreshRandomVersionFourIds)
 {
     QSet<QUuid> seen;

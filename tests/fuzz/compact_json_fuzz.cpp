@@ -1,5 +1,5 @@
 // Bytes as a request body: compact_json must agree with QJsonDocument on all it answers (see
-// against_qt), and append_json_string with Qt's writer on the same bytes taken as UTF-16,
+// against_qt), and append_qt_json_string with Qt's writer on the same bytes taken as UTF-16,
 // whatever surrogates they make. Any difference aborts.
 #include "fuzz_app.h"
 #include "tests/support/compact_json_against_qt.h"

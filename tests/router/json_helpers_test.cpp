@@ -2,6 +2,9 @@
 
 #include "qt_print.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -73,14 +76,7 @@ TEST(MergeJsonObject, LimitOfZeroOrLessCompletesAtOnce)
     }
 }
 
-TEST(ToIntJsonArray, KeepsDecimal32BitEntries)
-{
-    EXPECT_EQ(compact(to_int_json_array({ "1", "x", "3", "", "-7", "2147483648", "0x10", " 5" })),
-        "[1,3,-7,5]");
-    EXPECT_EQ(compact(to_int_json_array({})), "[]");
-}
-
-TEST(SplitToIntJsonArray, KeepsTheItemsThatReadAsDecimal32BitIntegers)
+TEST(SplitToIntJsonText, KeepsTheItemsThatReadAsDecimal32BitIntegers)
 {
     struct Case
     {
@@ -96,7 +92,73 @@ TEST(SplitToIntJsonArray, KeepsTheItemsThatReadAsDecimal32BitIntegers)
         { "", "[]" },
     };
     for (const Case& c : cases)
-        EXPECT_EQ(compact(split_to_int_json_array(QString(c.text))), QString(c.expected)) << c.text;
+        EXPECT_EQ(split_to_int_json_text(QString(c.text)), QByteArray(c.expected)) << c.text;
+}
+
+// What the lists were before they were written as text: a QJsonArray of the items.
+QByteArray through_json_array(const QString& text, bool numbers)
+{
+    QJsonArray items;
+    for (const QString& item : text.split(',')) {
+        bool ok = false;
+        const int number = item.toInt(&ok, 10);
+        if (!numbers)
+            items.append(item);
+        else if (ok)
+            items.append(number);
+    }
+    return QJsonDocument(items).toJson(QJsonDocument::Compact);
+}
+
+// Runs of equal items are written once and copied: every run boundary, and items that are
+// nearly equal, must still come out as the array of the items did.
+TEST(ListJsonText, WritesWhatTheArrayOfTheItemsWrote)
+{
+    const QString lone_high(QChar(0xd800));
+    const QString texts[] = {
+        "",
+        ",",
+        ",,,,,",
+        "1,1,1",
+        "1,,1,,",
+        ",1,1",
+        "1,11,1,11,111,1",
+        "11,1,1,11",
+        "5, 5,5 ,5",
+        "a,a,b,a,a",
+        "ab,a,ab,abc,ab",
+        QString::fromUtf8("\"q\",\"q\",\\,\x01,\xc3\xa9,\xc3\xa9,\xf0\x9f\x98\x80"),
+        lone_high + "," + lone_high + ",x" + lone_high,
+        QString(",7").repeated(70000),
+        QString("7,").repeated(70001) + "8," + QString("x,").repeated(3) + "7",
+        QString(",").repeated(100003),
+    };
+    for (const QString& text : texts) {
+        const std::string shown = text.left(40).toStdString();
+        EXPECT_EQ(split_to_int_json_text(text), through_json_array(text, true)) << shown;
+        EXPECT_EQ(split_to_json_text(text), through_json_array(text, false)) << shown;
+    }
+}
+
+// Every text of up to seven characters of ",", "1" and "2": each way runs of items can start,
+// end and follow one another.
+TEST(ListJsonText, EveryShortListAsTheArrayOfItsItems)
+{
+    const QString alphabet = ",12";
+    for (int length = 0; length <= 7; ++length) {
+        int count = 1;
+        for (int i = 0; i < length; ++i)
+            count *= alphabet.size();
+        for (int n = 0; n < count; ++n) {
+            QString text;
+            for (int i = 0, rest = n; i < length; ++i, rest /= alphabet.size())
+                text += alphabet[rest % alphabet.size()];
+            ASSERT_EQ(split_to_int_json_text(text), through_json_array(text, true))
+                << text.toStdString();
+            ASSERT_EQ(split_to_json_text(text), through_json_array(text, false))
+                << text.toStdString();
+        }
+    }
 }
 
 TEST(SplitToJsonArray, KeepsEveryPieceAsItIs)

@@ -63,6 +63,7 @@ public:
         QString routing_key;
         result_handler on_reply;
         error_handler on_error;
+        QByteArray data_text; // the data as its message carries it
     };
     struct published
     {
@@ -75,7 +76,8 @@ public:
     void send_cmd(QString type, command_data data, QString routingKey, result_handler on_reply,
         error_handler on_error, int) override
     {
-        commands.push_back({ type, data.parsed(), routingKey, on_reply, on_error });
+        commands.push_back({ type, data.parsed(), routingKey, on_reply, on_error,
+            data.compact_after(std::string_view(), 0) });
     }
     void send_cmd_forward(QString type, command_data data, QString routeKey) override
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "amqp/json_text.h"
 #include "router/compact_json.h"
 
 #include <QJsonArray>
@@ -60,7 +61,7 @@ inline std::string described(const QJsonValue& value)
 inline std::string string_escape(const QString& text)
 {
     QByteArray mine;
-    append_json_string(mine, text);
+    append_qt_json_string(mine, text);
     const QByteArray qt = compact(QJsonValue(text));
     return mine == qt ? std::string() : differ("escaping", shown(mine), shown(qt));
 }

@@ -211,6 +211,34 @@ TEST_F(collector_service_test, requests_become_one_command_to_the_service)
     }
 }
 
+// A body is sent on without a document of it: the command carries what QJsonDocument's object
+// of it wrote, byte for byte, and a body it gave no members is refused as before.
+TEST_F(collector_service_test, a_body_goes_out_as_its_qt_object_went)
+{
+    const QByteArray bodies[] = {
+        R"({"b":[[1,[2.50]],{"z":1,"y":{}}],"a":-0,"b":"last"})",
+        "{\"\xc3\xa9\":\"\\u00e9\\ud83d\",\"\\u00e9\":1e2,\"t\":\"\\/\x01\"}",
+        "\xef\xbb\xbf {\n\"a\" : [ true , null ] }\r\n",
+        R"({"a":1}x)",
+        R"([{"a":1}])",
+        "{}",
+        "",
+    };
+    for (const QByteArray& body : bodies) {
+        const QJsonObject object = QJsonDocument::fromJson(body).object();
+        api.commands.clear();
+        const raw_response answer = request("POST", "/spodes_to_tornel/tasks", {}, body, 100);
+        if (object.isEmpty()) {
+            EXPECT_EQ(answer.status, 400) << body.toStdString();
+            EXPECT_TRUE(api.commands.empty()) << body.toStdString();
+            continue;
+        }
+        ASSERT_EQ(api.commands.size(), 1u) << body.toStdString();
+        EXPECT_EQ(api.commands.front().data_text.toStdString(),
+            QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString());
+    }
+}
+
 TEST_F(collector_service_test, the_first_reply_answers_whatever_its_shape)
 {
     const QJsonDocument replies[]

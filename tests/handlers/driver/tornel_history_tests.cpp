@@ -36,16 +36,19 @@ TEST(tornel_history_request, asks_the_driver_for_more_than_the_caller_wants)
                 { "limit", "x" }, { "fill", "x" }, { "index_only", "TRUE" } },
             "get_roll_extract",
             R"({"fill":"x","from":1,"limit":1000,"tag":["tornel.data_profile"],"to":86500})" },
+        { "a known profile named again is asked for again",
+            { { "profile", "1.0.99.1.0.255,1.0.99.1.0.255,x,1.0.99.1.0.255" } }, "get_roll_extract",
+            R"({"from":0,"tag":["tornel.data_profile","tornel.data_profile",)"
+            R"("tornel.data_profile"],"to":1700086400})" },
         { "sums near the 32-bit edge are cut to it, not wrapped",
             { { "timeto", "2147483600" }, { "limit", "2147483000" }, { "timefrom", "86400" },
                 { "profile", "" }, { "index_only", "true" } },
             "get_roll", R"({"from":86400,"limit":2147483647,"tag":[],"to":2147483647})" },
     };
     for (const row& r : rows) {
-        const history_request request
-            = tornel_history_request(params_of(r.params), QJsonArray { 7 }, now);
+        const history_request request = tornel_history_request(params_of(r.params), "[7]", now);
         EXPECT_EQ(request.command, r.command) << r.behaviour;
-        QJsonObject data = request.data;
+        QJsonObject data = request.data.parsed();
         EXPECT_EQ(data.take("modem_id").toArray(), QJsonArray { 7 }) << r.behaviour;
         EXPECT_EQ(compact(data), r.data.toStdString()) << r.behaviour;
     }

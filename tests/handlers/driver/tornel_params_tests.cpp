@@ -38,6 +38,10 @@ TEST(make_tornel_params, get_reads_the_query_and_post_reads_the_body)
         { "valid escapes of a form are decoded once, others kept", qhttp::EHTTP_POST, "",
             "v=%2541%4g%41 off&w=%4", { { "v", "%41%4gA off" }, { "w", "%4" } } },
         { "a top-level array gives nothing", qhttp::EHTTP_POST, "", "[1,2]", {} },
+        { "a NUL ends a JSON body, as reading it as UTF-8 did", qhttp::EHTTP_POST, "",
+            R"({"modem":"5"}%00{)", { { "modem", "5" } } },
+        { "a NUL ends a form too", qhttp::EHTTP_POST, "", QByteArray("modem=5\0&code=1", 16),
+            { { "modem", "5" } } },
         { "other methods read nothing", qhttp::EHTTP_PUT, "modem=1", "modem=2", {} },
     };
     for (const row& r : rows) {

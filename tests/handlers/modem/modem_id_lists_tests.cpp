@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <algorithm>
+#include <cmath>
 
 // Lists of modem ids and download indexes named by a restricted caller, through the in-process
 // road: what the store is asked, what is refused, and what is sent or answered.
@@ -136,6 +137,109 @@ TEST_F(modem_id_lists_test, each_distinct_id_is_asked_once_and_the_first_unknown
         }
         EXPECT_EQ(store.asked.join(','), r.asked) << r.behaviour;
     }
+}
+
+// How the old reading named the modems of a queue change and of a settings body: by the keys
+// and values of QJsonDocument's object, each id asked once, an empty one never.
+QStringList named_by_qt(const QByteArray& body, bool queue)
+{
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    QStringList ids = object.keys();
+    const QJsonValue all = object.value("all");
+    const QJsonValue listed = all.toObject().value("modem_id");
+    if (queue && !ids.isEmpty() && ids.first() == "all" && all.isObject() && listed.isArray()) {
+        QStringList numbers;
+        for (const QJsonValue& element : listed.toArray()) {
+            const double number = element.toDouble(0.5);
+            const bool whole
+                = std::floor(number) == number && number >= -2147483648.0 && number <= 2147483647.0;
+            numbers << QString::number(whole ? int(number) : 0);
+        }
+        ids = numbers + ids.mid(1);
+    }
+    QStringList asked;
+    for (const QString& id : ids) {
+        if (!id.isEmpty() && !asked.contains(id))
+            asked << id;
+    }
+    return asked;
+}
+
+// The bodies are read without a document of them; what they name must not change for it.
+TEST_F(modem_id_lists_test, a_queue_change_and_a_settings_body_name_what_their_qt_objects_named)
+{
+    const QByteArray bodies[] = {
+        R"({"all":{"modem_id":[6,5,6,5.5,"x",1e300,-0.0,2147483648,-2147483648,[1],{"a":1},true,)"
+        R"(null,5e0,0.5e1,60e-1]},"zz":{},"b":{}})",
+        R"({"all":{"modem_id":[6,5,"6",[6]]},"0":1})",
+        R"({"all":{"modem_id":[9]},"all":{"modem_id":[6]}})",
+        R"({"all":{"modem_id":[9],"modem_id":[6,5]}})",
+        R"({"all":{"x":{"modem_id":[9]},"modem_id":[6,1e1]}})",
+        "{\"\\u0061ll\":{\"modem_id\":[6]}}",
+        "{\"\xef\xbb\xbf"
+        "all\":{\"modem_id\":[6]}}",
+        "{\"all\":{\"\xef\xbb\xbfmodem_id\":[9],\"modem_id\":[6]}}",
+        "{\"all\":{\"\xef\xbb\xbfmodem_id\":[9]}}",
+        R"({"all":[1]})",
+        R"({"all":{"modem_id":{"0":1}}})",
+        R"({"all":{"modem_id":[]},"x":1})",
+        R"({"":{},"all":{"modem_id":[6]}})",
+        " { \"all\" : { \"modem_id\" : [ 6 , 5 , 1.0 ] } , \"02\" : 1 } ",
+        R"({"6":{},"5":{"k":1},"5":[],"x":1})",
+        "{\"\xc3\xa9\":1,\"\\u00e9\":2,\"An\":3,\"\\ud83d\":4}",
+        R"([{"all":{"modem_id":[9]}}])",
+    };
+    for (const QByteArray& body : bodies) {
+        for (const bool queue : { true, false }) {
+            const std::string where = (queue ? "dl_queue " : "setting ") + body.toStdString();
+            const QStringList named = named_by_qt(body, queue);
+            QString foreign;
+            for (const QString& id : named) {
+                if (!store.owned.contains(id)) {
+                    foreign = id;
+                    break;
+                }
+            }
+            store.asked.clear();
+            api.commands.clear();
+            loop_client client(port());
+            client.send_request("POST", queue ? "/api/dl_queue" : "/api/setting", user(), body);
+            ASSERT_TRUE(wait_until([&] {
+                return !api.commands.empty() || client.socket()->bytesAvailable() > 0;
+            })) << where;
+            // The store is asked about the whole list at once.
+            EXPECT_EQ(store.asked, named) << where;
+            if (foreign.isNull()) {
+                EXPECT_EQ(api.commands.size(), 1u) << where;
+                continue;
+            }
+            raw_response answer;
+            ASSERT_TRUE(client.read(answer)) << where;
+            EXPECT_EQ(QString(answer.body),
+                "{\"What\":\"Unavailable modem for provided token. Modem ID " + foreign + "\"}")
+                << where;
+        }
+    }
+}
+
+// Database ids are written as JSON strings straight from the store's bytes: quotes, controls,
+// text beyond ASCII and a NUL (which ends an id) as Qt wrote them.
+TEST_F(modem_id_lists_test, command_status_writes_each_database_id_as_qt_did)
+{
+    store.db_ids = { { 7, "db-7" }, { 8, "d\"b" }, { 9, QString("a") + QChar(0) + "b" },
+        { 10, "b\\s" }, { 11, "\x01" }, { 12, QString::fromUtf8("\xc3\xa9\xf0\x9f\x98\x80") } };
+    api.commands.clear();
+    loop_client client(port());
+    client.send_request(
+        "GET", "/driver_tornel/api/cmd/status?cmd_id=8,7,8,8,9,10,10,11,12,7,8", user(), {});
+    ASSERT_TRUE(wait_until([&] { return !api.commands.empty(); }));
+    QJsonArray db_ids;
+    for (int index : { 8, 7, 8, 8, 9, 10, 10, 11, 12, 7, 8 })
+        db_ids.append(store.db_ids.value(index).section(QChar(0), 0, 0));
+    EXPECT_EQ(api.commands.front().data_text.toStdString(),
+        QJsonDocument(QJsonObject { { "db_id", db_ids } })
+            .toJson(QJsonDocument::Compact)
+            .toStdString());
 }
 
 // Inserted one by one in the caller's order, these ids used to cost n²; the answer is the

@@ -1,0 +1,63 @@
+#include "handlers/modem/dl_queue_change.h"
+
+#include "router/compact_json.h"
+#include "router/compact_json_number.h"
+
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+namespace {
+
+// QJsonValue::toDouble(0.5) of an element, read back from its compact text, which holds the
+// shortest digits of the double Qt keeps.
+double element_number(std::string_view element)
+{
+    const char first = element.front();
+    if (first != '-' && (first < '0' || first > '9'))
+        return 0.5;
+    return read_json_number(element.data(), element.data() + element.size()).value();
+}
+
+// The distinct numbers of the "all"."modem_id" array as Qt would find it, or false when the
+// body does not name its modems so.
+bool listed_numbers(const compact_json& body, distinct_list<int>& numbers)
+{
+    if (body.size() == 0 || body.key(0) != QLatin1String("all"))
+        return false;
+    const int all = body.index_of(u"all");
+    if (all < 0 || body.value_kind(all) != compact_json::kind::object)
+        return false;
+    const compact_json members = body.member_json(all);
+    const int listed = members.index_of(u"modem_id");
+    if (listed < 0 || members.value_kind(listed) != compact_json::kind::array)
+        return false;
+    const std::string_view array = members.value_text(listed);
+    const char* at = array.data() + 1;
+    if (*at == ']')
+        return true;
+    for (;;) {
+        const char* end = json_value_end(at);
+        const double number = element_number(std::string_view(at, size_t(end - at)));
+        const bool whole = std::floor(number) == number && number >= std::numeric_limits<int>::min()
+            && number <= std::numeric_limits<int>::max();
+        numbers.add(whole ? int(number) : 0);
+        if (*end == ']')
+            return true;
+        at = end + 1;
+    }
+}
+
+} // namespace
+
+named_ids queue_change_modems(const compact_json& body)
+{
+    distinct_list<int> numbers;
+    const bool listed = listed_numbers(body, numbers);
+    named_ids ids;
+    for (int number : numbers.values())
+        ids.add(QString::number(number));
+    for (int i = listed ? 1 : 0; i < body.size(); ++i)
+        ids.add(body.key(i));
+    return ids;
+}

@@ -1,0 +1,82 @@
+#include "router/json_array_text.h"
+
+#include "amqp/json_text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+int write_json_int(char* out, int value)
+{
+    char digits[12];
+    char* at = digits + sizeof digits;
+    // Through an unsigned magnitude, which also holds the least int.
+    quint32 magnitude = value < 0 ? 0u - quint32(value) : quint32(value);
+    do {
+        *--at = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0)
+        *--at = '-';
+    const int size = int(digits + sizeof digits - at);
+    std::memcpy(out, at, size_t(size));
+    return size;
+}
+
+void json_array_text::add_text(const char* item, int size, qsizetype count)
+{
+    if (count <= 0)
+        return;
+    if (!empty_)
+        text_.append(',');
+    empty_ = false;
+    text_.append(item, size);
+    if (--count == 0)
+        return;
+    // ",item" once, then what is written of the run copied onto its end until it is complete:
+    // a run costs a few copies, however long it is.
+    const qsizetype unit = qsizetype(size) + 1;
+    const qsizetype total = unit * count;
+    const qsizetype from = text_.size();
+    if (from + total > std::numeric_limits<int>::max() - 1)
+        throw std::bad_alloc(); // beyond what a QByteArray holds, as an append past it would
+    text_.resize(int(from + total));
+    char* run = text_.data() + from;
+    run[0] = ',';
+    std::memcpy(run + 1, item, size_t(size));
+    for (qsizetype done = unit; done < total;) {
+        const qsizetype copied = std::min(done, total - done);
+        std::memcpy(run + done, run, size_t(copied));
+        done += copied;
+    }
+}
+
+void json_array_text::add_int(int value, qsizetype count)
+{
+    char digits[12];
+    add_text(digits, write_json_int(digits, value), count);
+}
+
+void json_array_text::add_string(QStringView text, qsizetype count)
+{
+    if (count <= 0)
+        return;
+    if (count == 1) {
+        if (!empty_)
+            text_.append(',');
+        empty_ = false;
+        append_qt_json_string(text_, text);
+        return;
+    }
+    QByteArray item;
+    append_qt_json_string(item, text);
+    add_text(item.constData(), item.size(), count);
+}
+
+QByteArray json_array_text::take()
+{
+    text_.append(']');
+    empty_ = true;
+    return std::move(text_);
+}
