@@ -453,6 +453,13 @@ std::string_view compact_json::value_text(int i) const
     return std::string_view(text_.constData() + value.begin, value.end - value.begin);
 }
 
+std::string_view compact_json::member_text(int i) const
+{
+    // A member starts just past the "{" or the "," before it.
+    const quint32 begin = i == 0 ? 1 : values_[size_t(i) - 1].end + 1;
+    return std::string_view(text_.constData() + begin, values_[size_t(i)].end - begin);
+}
+
 compact_json::kind compact_json::value_kind(int i) const
 {
     switch (text_.at(int(values_[size_t(i)].begin))) {
