@@ -5,6 +5,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+command_data command_data::ready_text(QByteArray json)
+{
+    command_data data;
+    data.whole_ = std::move(json);
+    return data;
+}
+
 void command_data::insert_ready(const QString& key, QByteArray json)
 {
     ready_.insert_or_assign(key, std::move(json));
@@ -13,6 +20,12 @@ void command_data::insert_ready(const QString& key, QByteArray json)
 QByteArray command_data::compact_after(std::string_view prefix, int room_after) const
 {
     QByteArray out;
+    if (!whole_.isNull()) {
+        out.reserve(int(prefix.size()) + whole_.size() + room_after);
+        out.append(prefix.data(), int(prefix.size()));
+        out += whole_;
+        return out;
+    }
     if (ready_.empty() && !object_.isEmpty()) {
         // The object's own text takes the prefix in front, in place: a large object is not
         // held twice while its command is made.
@@ -58,6 +71,8 @@ QByteArray command_data::compact_after(std::string_view prefix, int room_after) 
 
 QJsonObject command_data::parsed() const
 {
+    if (!whole_.isNull())
+        return QJsonDocument::fromJson(whole_).object();
     QJsonObject object = object_;
     for (const auto& member : ready_) {
         const QJsonDocument value

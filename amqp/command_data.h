@@ -20,6 +20,10 @@ public:
         : object_(std::move(object))
     { }
 
+    // The whole data given as its compact text, written already: it goes out as given, the
+    // object and ready members aside. For a caller that has the text of an object it never built.
+    static command_data ready_text(QByteArray json);
+
     void insert_ready(const QString& key, QByteArray json);
 
     const QJsonObject& object() const { return object_; }
@@ -36,4 +40,5 @@ public:
 private:
     QJsonObject object_;
     std::map<QString, QByteArray> ready_;
+    QByteArray whole_; // null unless the data came as one text
 };
