@@ -43,7 +43,9 @@ struct object_orders
 // The first pass: QJsonPrivate::Parser step by step, so that it accepts and refuses what Qt
 // does, with the same error at the same offset. It keeps no values, only the keys of each open
 // object; when the object closes they are sorted as Qt sorts them, and kept only when that
-// changes their order.
+// changes their order. It also notes whether the text is already what the writer would write
+// (no white space, each string and number as the writer has it, each object in Qt's order), as
+// a body sent by a program often is: then it is its own compact text.
 class reader
 {
 public:
@@ -59,6 +61,8 @@ public:
     bool object = false;
     std::vector<json_key> top_keys;
     object_orders orders;
+    bool compact = true; // the text is its own compact form
+    std::vector<quint32> top_value_ends; // of the top-level members, in the order they came
 
 private:
     bool fail(QJsonParseError::ParseError error)
@@ -69,8 +73,12 @@ private:
     }
     bool eat_space()
     {
-        while (json_ < end_ && is_space(*json_))
-            ++json_;
+        if (json_ < end_ && is_space(*json_)) {
+            compact = false;
+            do
+                ++json_;
+            while (json_ < end_ && is_space(*json_));
+        }
         return json_ < end_;
     }
     char next_token()
@@ -123,8 +131,10 @@ private:
 QJsonParseError reader::read()
 {
     static const char bom[] = "\xef\xbb\xbf";
-    if (end_ - json_ > 3 && std::equal(bom, bom + 3, json_))
+    if (end_ - json_ > 3 && std::equal(bom, bom + 3, json_)) {
         json_ += 3;
+        compact = false;
+    }
     const char token = next_token();
     bool read = false;
     if (token == '[' || token == '{') {
@@ -159,6 +169,8 @@ bool reader::parse_object(bool top_level)
     while (token == '"') {
         if (!parse_member())
             return false;
+        if (top_level)
+            top_value_ends.push_back(quint32(json_ - head_));
         token = next_token();
         if (token != ',')
             break;
@@ -184,12 +196,13 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
         pending_.pop_back();
     }
     json_key* const last = pending_.data() + mark + 1 + count;
+    bool same = size_t(last - kept) == count;
+    for (const json_key* key = kept; same && key + 1 < last; ++key)
+        same = key->begin() < key[1].begin();
+    compact = compact && same;
     if (top_level) {
         top_keys.assign(kept, last);
     } else if (count > 1) {
-        bool same = size_t(last - kept) == count;
-        for (const json_key* key = kept; same && key + 1 < last; ++key)
-            same = key->begin() < key[1].begin();
         if (!same) {
             orders.objects.push_back({ quint32(open), quint32(json_ - head_),
                 quint32(orders.keys.size()), quint32(last - kept) });
@@ -270,8 +283,16 @@ bool reader::parse_number()
     json_ = scan_json_number(json_, end_);
     if (json_ >= end_)
         return fail(QJsonParseError::TerminationByNumber);
-    if (read_json_number(begin, json_).kind == json_number::illegal)
+    const json_number number = read_json_number(begin, json_);
+    if (number.kind == json_number::illegal)
         return fail(QJsonParseError::IllegalNumber);
+    // The writer gives a whole number exact in a double its own digits, but "-0" as "0".
+    constexpr qint64 exact = qint64(1) << 53;
+    bool digits = number.kind == json_number::integer && number.whole > -exact
+        && number.whole < exact && !(number.whole == 0 && *begin == '-');
+    for (const char* at = *begin == '-' ? begin + 1 : begin; digits && at < json_; ++at)
+        digits = *at >= '0' && *at <= '9';
+    compact = compact && digits;
     return true;
 }
 
@@ -285,6 +306,15 @@ bool reader::parse_string(bool key)
     }
     if (key)
         pending_.push_back(json_key(quint32(json_ - head_), quint32(read.stop - 1), read.form));
+    // The writer escapes controls and drops a leading byte order mark; an escape it writes its
+    // own way.
+    if (compact) {
+        const auto* begin = reinterpret_cast<const uchar*>(json_);
+        const auto* end = begin + read.stop - 1;
+        compact = read.form == json_string_form::utf8
+            && !(end - begin >= 3 && begin[0] == 0xef && begin[1] == 0xbb && begin[2] == 0xbf)
+            && std::all_of(begin, end, [](uchar c) { return c >= 0x20; });
+    }
     json_ += read.stop;
     return true;
 }
@@ -417,6 +447,14 @@ compact_json::compact_json(const QByteArray& body)
         top = first.top;
         keys_ = std::move(first.top_keys);
         orders = std::move(first.orders);
+        if (first.compact) {
+            // Written already: the text is the body itself, each member where it came.
+            text_ = source_;
+            values_.resize(keys_.size());
+            for (size_t i = 0; i < keys_.size(); ++i)
+                values_[i] = { keys_[i].begin() + keys_[i].size() + 2, first.top_value_ends[i] };
+            return;
+        }
     }
 
     text_.reserve(source_.size());
