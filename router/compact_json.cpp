@@ -45,7 +45,8 @@ struct object_orders
 // object; when the object closes they are sorted as Qt sorts them, and kept only when that
 // changes their order. It also notes whether the text is already what the writer would write
 // (no white space, each string and number as the writer has it, each object in Qt's order), as
-// a body sent by a program often is: then it is its own compact text.
+// a body sent by a program often is: then it is its own compact text, or, when only the
+// top-level members are out of Qt's order, their texts are.
 class reader
 {
 public:
@@ -61,8 +62,11 @@ public:
     bool object = false;
     std::vector<json_key> top_keys;
     object_orders orders;
-    bool compact = true; // the text is its own compact form
-    std::vector<quint32> top_value_ends; // of the top-level members, in the order they came
+    bool compact = true; // the text is its own compact form, but for the top-level order
+    bool top_in_order = true;
+    // The top-level members in the order they came: where each key starts and each value ends.
+    std::vector<quint32> top_key_begins;
+    std::vector<quint32> top_value_ends;
 
 private:
     bool fail(QJsonParseError::ParseError error)
@@ -169,8 +173,10 @@ bool reader::parse_object(bool top_level)
     while (token == '"') {
         if (!parse_member())
             return false;
-        if (top_level)
+        if (top_level) {
+            top_key_begins.push_back(pending_.back().begin());
             top_value_ends.push_back(quint32(json_ - head_));
+        }
         token = next_token();
         if (token != ',')
             break;
@@ -199,7 +205,10 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
     bool same = size_t(last - kept) == count;
     for (const json_key* key = kept; same && key + 1 < last; ++key)
         same = key->begin() < key[1].begin();
-    compact = compact && same;
+    if (top_level)
+        top_in_order = same;
+    else
+        compact = compact && same;
     if (top_level) {
         top_keys.assign(kept, last);
     } else if (count > 1) {
@@ -448,11 +457,31 @@ compact_json::compact_json(const QByteArray& body)
         keys_ = std::move(first.top_keys);
         orders = std::move(first.orders);
         if (first.compact) {
-            // Written already: the text is the body itself, each member where it came.
-            text_ = source_;
+            // Written already: the text is the body itself, or its members put in Qt's order.
             values_.resize(keys_.size());
-            for (size_t i = 0; i < keys_.size(); ++i)
-                values_[i] = { keys_[i].begin() + keys_[i].size() + 2, first.top_value_ends[i] };
+            if (first.top_in_order) {
+                text_ = source_;
+                for (size_t i = 0; i < keys_.size(); ++i)
+                    values_[i]
+                        = { keys_[i].begin() + keys_[i].size() + 2, first.top_value_ends[i] };
+                return;
+            }
+            text_.reserve(source_.size());
+            text_.append('{');
+            for (size_t i = 0; i < keys_.size(); ++i) {
+                if (i)
+                    text_.append(',');
+                const quint32 key = keys_[i].begin();
+                const auto came = std::lower_bound(
+                    first.top_key_begins.begin(), first.top_key_begins.end(), key);
+                const quint32 end
+                    = first.top_value_ends[size_t(came - first.top_key_begins.begin())];
+                const quint32 value = key + keys_[i].size() + 2;
+                values_[i].begin = quint32(text_.size()) + (value - key + 1);
+                text_.append(source + key - 1, int(end - key + 1));
+                values_[i].end = quint32(text_.size());
+            }
+            text_.append('}');
             return;
         }
     }
@@ -515,6 +544,11 @@ compact_json::kind compact_json::value_kind(int i) const
     default:
         return kind::number;
     }
+}
+
+int compact_json::compare_key(int i, QStringView key) const
+{
+    return compare_json_key(source_.constData(), keys_[size_t(i)], key);
 }
 
 int compact_json::index_of(QStringView key) const

@@ -48,6 +48,9 @@ public:
     kind value_kind(int i) const;
     // The member QJsonObject::value(key) finds, -1 when it finds none.
     int index_of(QStringView key) const;
+    // How QJsonObject's search compares the member's key with `key`: as the parser keeps the key
+    // (a leading byte order mark, which the QString of key() drops, included).
+    int compare_key(int i, QStringView key) const;
     // QJsonObject::value for a scalar member; Undefined for an array or object.
     QJsonValue scalar(int i) const;
     // QJsonValue::toVariant().toString() of the member: null for an array, an object and null.

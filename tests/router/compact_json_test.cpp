@@ -195,6 +195,8 @@ TEST(CompactJson, AWrittenBodyIsItsOwnText)
         { "top_level_keys_out_of_order", "{\"b\":1,\"a\":2}", false },
         { "nested_keys_out_of_order", "[{\"b\":1,\"a\":2}]", false },
         { "repeated_key", "{\"a\":1,\"a\":2}", false },
+        { "top_level_members_put_in_order", "{\"b\":[1,{\"x\":[]}],\"a\":\"s\",\"b\":2,\"10\":{}}",
+            false },
         { "nested_repeated_key", "[{\"a\":1,\"a\":2}]", false },
     };
     for (const row& r : rows) {
