@@ -30,14 +30,19 @@ QString json_overlay::key_of(qint32 entry) const
     return entry >= 0 ? body_->key(entry) : own_[std::size_t(~entry)].key;
 }
 
-// Qt's search compares the keys the parser made by code point and the others by UTF-16 unit;
-// this one compares all by unit. The two agree for every key without a unit from U+D800 up,
-// whatever the object holds: the keys a handler looks up and those insert_all places one by one.
 std::size_t json_overlay::search(const QString& key, bool& found) const
 {
+    // Qt's own comparison of each key with the one looked for, over the same order: the search
+    // ends where Qt's ends, even where that order is not the keys' own.
+    const auto compare = [this](qint32 entry, const QString& k) {
+        if (entry >= 0 && parsed_keys_)
+            return body_->compare_key(entry, k);
+        const QString held = key_of(entry);
+        return held < k ? -1 : held == k ? 0 : 1;
+    };
     const auto at = std::lower_bound(order_.begin(), order_.end(), key,
-        [this](qint32 entry, const QString& k) { return key_of(entry) < k; });
-    found = at != order_.end() && key_of(*at) == key;
+        [&compare](qint32 entry, const QString& k) { return compare(entry, k) < 0; });
+    found = at != order_.end() && compare(*at, key) == 0;
     return std::size_t(at - order_.begin());
 }
 
@@ -212,6 +217,7 @@ void json_overlay::merge_sorted(const QJsonObject& from)
         }
     }
     order_ = std::move(merged);
+    parsed_keys_ = false;
 }
 
 void json_overlay::insert_all(const QJsonObject& from)

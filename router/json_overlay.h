@@ -67,6 +67,9 @@ private:
     void merge_sorted(const QJsonObject& from);
 
     std::optional<compact_json> body_;
+    // Until the object is made anew, the body's members keep the keys the parser made, which
+    // Qt's search compares otherwise than their QStrings.
+    bool parsed_keys_ = true;
     // The members in order: a member of the body by its index, own_[i] as ~i.
     std::vector<qint32> order_;
     std::vector<own_member> own_;
