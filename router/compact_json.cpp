@@ -244,8 +244,19 @@ bool reader::parse_array()
         for (;;) {
             if (!eat_space())
                 return fail(QJsonParseError::UnterminatedArray);
-            if (!parse_value())
+            // An array in an array, and a close right after an item, taken on the spot: arrays
+            // nested deep are all brackets.
+            if (*json_ == '[') {
+                ++json_;
+                if (!parse_array())
+                    return false;
+            } else if (!parse_value()) {
                 return false;
+            }
+            if (json_ < end_ && *json_ == ']') {
+                ++json_;
+                break;
+            }
             const char token = next_token();
             if (token == ']')
                 break;
@@ -292,16 +303,21 @@ bool reader::parse_number()
     json_ = scan_json_number(json_, end_);
     if (json_ >= end_)
         return fail(QJsonParseError::TerminationByNumber);
-    const json_number number = read_json_number(begin, json_);
-    if (number.kind == json_number::illegal)
+    // Up to 15 digits alone (a leading zero stands alone, as the scan stops after it): a whole
+    // number exact in a double, which the writer writes as it came, but "-0" as "0". The
+    // commonest number, read without the general reading.
+    const char* digits = *begin == '-' ? begin + 1 : begin;
+    if (json_ > digits && json_ - digits <= 15
+        && std::all_of(digits, json_, [](char c) { return c >= '0' && c <= '9'; })) {
+        if (digits > begin && *digits == '0')
+            compact = false;
+        return true;
+    }
+    if (read_json_number(begin, json_).kind == json_number::illegal)
         return fail(QJsonParseError::IllegalNumber);
-    // The writer gives a whole number exact in a double its own digits, but "-0" as "0".
-    constexpr qint64 exact = qint64(1) << 53;
-    bool digits = number.kind == json_number::integer && number.whole > -exact
-        && number.whole < exact && !(number.whole == 0 && *begin == '-');
-    for (const char* at = *begin == '-' ? begin + 1 : begin; digits && at < json_; ++at)
-        digits = *at >= '0' && *at <= '9';
-    compact = compact && digits;
+    // Any other text is taken for one the writer writes otherwise: a fraction or an exponent
+    // it may write as it came is written again all the same.
+    compact = false;
     return true;
 }
 
