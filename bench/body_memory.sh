@@ -12,6 +12,10 @@
 #   4 the same JSON on POST /driver_tornel/api/setting
 #   5 POST /driver_tornel/api/setting, form "modem=1,1,1,..."; modem 1 owned by the caller
 #   6 POST /api/setting, {"1":"xxx..."}: one long string value, for comparison
+#   7 POST /telecom/api/stats with the JSON of row 3 (a command to the telecom back-end)
+#   8 POST /telecom/api/bs, JSON [[[...]]],[[[...]]],...]: arrays nested 1,000 deep in all
+#   9 POST /telecom/api/stats, {"n":[0,0,0,...]}: many tiny numbers
+#  10 POST /telecom/api/stats, {"a0":0,"a1":0,...}: many tiny members
 # at bodies of 8 and 64 MiB (BENCH_SIZES_MIB; a few bytes less where the items do not fill them
 # exactly). For each it prints:
 #   peak  VmHWM once the request is answered (reset with clear_refs just before it is sent)
@@ -21,8 +25,8 @@
 #   CPU   the gateway's utime+stime from sending the request to its answer, in ms, and as a
 #         ratio to that of an ordinary body of the same size on the same route, measured the
 #         same way on a gateway of its own: "cmd_id=<one id>&pad=xxx...", {"1":"xxx..."} (the
-#         body of row 6), {"modem":"1","pad":"xxx..."} and "modem=1&pad=xxx..." (whose "pad"
-#         no handler reads).
+#         body of row 6, also that of the telecom rows but 8), {"modem":"1","pad":"xxx..."},
+#         "modem=1&pad=xxx..." (whose "pad" no handler reads) and ["xxx..."] (row 8).
 # Goals: every peak ratio at most 8, kept at most 64 MB, CPU ratio at most 2.
 # A command's bytes are counted by tests/fake_backend, bound to the routing key on the broker
 # and never answering; commands end at a time-out of BENCH_COMMAND_TIMEOUT_MS (1,000). A command
@@ -36,7 +40,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=${BENCH_SIZES_MIB:-8 64}
-rows=${BENCH_ROWS:-1 2 3 4 5 6}
+rows=${BENCH_ROWS:-1 2 3 4 5 6 7 8 9 10}
 command_timeout_ms=${BENCH_COMMAND_TIMEOUT_MS:-1000}
 min_available_mb=${BENCH_MIN_AVAILABLE_MB:-3072}
 
@@ -59,8 +63,8 @@ largest=$((largest << 20))
 echo '{}' > "$work/script.json"
 mkfifo "$work/backend.out"
 "$build/tests/fake_backend" --url "$broker" --vhost /api --exchange nelqa.api \
-  --queue "fb.memory.$$" --bind "$route_key" --script "$work/script.json" \
-  --record "$work/commands" > "$work/backend.out" & pids+=($!)
+  --queue "fb.memory.$$" --bind "$route_key" --bind cmd.in.serversoft \
+  --script "$work/script.json" --record "$work/commands" > "$work/backend.out" & pids+=($!)
 { grep -m1 -q READY && touch "$work/backend.ready"; cat > /dev/null; } < "$work/backend.out" &
 pids+=($!)
 for _ in $(seq 150); do [ -f "$work/backend.ready" ] && break; sleep 0.1; done
@@ -95,24 +99,29 @@ for ini in memory-store redis-store; do
   touch -d '-10 seconds' "$work/$ini-debug.ini"
 done
 bearer="Authorization: Bearer $(token \
-  '{"b":{"user":""},"appsandbox":{"setting":""},"driver_tornel":{"setting":"","cmd_status":""}}')"
+  '{"b":{"user":""},"appsandbox":{"setting":""},"driver_tornel":{"setting":"","cmd_status":""},'\
+'"telecom":{"stats":"","bs":""}}')"
 
 labels=("" "cmd/status, empty items" "cmd/status, known ids" "setting, nested arrays"
-  "driver setting, nested arrays" "driver setting, modem=1,1,..." "setting, one long string")
+  "driver setting, nested arrays" "driver setting, modem=1,1,..." "setting, one long string"
+  "telecom stats, nested arrays" "telecom bs, nested arrays" "telecom stats, tiny numbers"
+  "telecom stats, tiny members")
 declare -A path store ordinary
 path=([1]=/driver_tornel/api/cmd/status [2]=/driver_tornel/api/cmd/status [3]=/api/setting
-  [4]=/driver_tornel/api/setting [5]=/driver_tornel/api/setting [6]=/api/setting)
+  [4]=/driver_tornel/api/setting [5]=/driver_tornel/api/setting [6]=/api/setting
+  [7]=/telecom/api/stats [8]=/telecom/api/bs [9]=/telecom/api/stats [10]=/telecom/api/stats)
 store=([1]=memory-store [2]=redis-store [3]=redis-store [4]=redis-store [5]=redis-store
-  [6]=redis-store)
+  [6]=redis-store [7]=memory-store [8]=memory-store [9]=memory-store [10]=memory-store)
 # The ordinary body of each row's route: a small valid request and one long value.
 ordinary=([1]="cmd_id=1&pad=" [2]="cmd_id=$first_id&pad=" [3]=setting [4]=driver-json
-  [5]="modem=1&pad=" [6]=setting)
+  [5]="modem=1&pad=" [6]=setting [7]=setting [8]=array [9]=setting [10]=setting)
 
 xs() { head -c "$1" /dev/zero | tr '\0' x; }
 ordinary_body() { # row bytes
   case ${ordinary[$1]} in
     setting) printf '{"1":"'; xs $(($2 - 8)); printf '"}' ;;
     driver-json) printf '{"modem":"1","pad":"'; xs $(($2 - 22)); printf '"}' ;;
+    array) printf '["'; xs $(($2 - 4)); printf '"]' ;;
     *) printf '%s' "${ordinary[$1]}"; xs $(($2 - ${#ordinary[$1]})) ;;
   esac
 }
@@ -120,7 +129,7 @@ row_body() { # row bytes
   case $1 in
     1) printf 'cmd_id='; head -c $(($2 - 7)) /dev/zero | tr '\0' , ;;
     2) printf 'cmd_id='; seq -s , "$first_id" $((first_id + ($2 - 7 + 1) / 9 - 1)) | tr -d '\n' ;;
-    3 | 4) awk -v bytes="$2" 'BEGIN {
+    3 | 4 | 7) awk -v bytes="$2" 'BEGIN {
          for (i = 0; i < 1000; ++i) { opens = opens "["; closes = closes "]" }
          printf "{"; size = 2
          for (id = 1; ; ++id) {
@@ -131,6 +140,25 @@ row_body() { # row bytes
          printf "}" }' ;;
     5) printf 'modem=1'; head -c $((($2 - 7) / 2)) /dev/zero | tr '\0' 1 | sed 's/1/,1/g' ;;
     6) ordinary_body 6 "$2" ;;
+    8) awk -v bytes="$2" 'BEGIN {
+         for (i = 0; i < 999; ++i) { opens = opens "["; closes = closes "]" }
+         printf "["; size = 2
+         for (n = 0; ; ++n) {
+           entry = (n ? "," : "") opens closes
+           if (size + length(entry) > bytes) break
+           printf "%s", entry; size += length(entry)
+         }
+         printf "]" }' ;;
+    9) printf '{"n":['; head -c $((($2 - 9) / 2)) /dev/zero | tr '\0' 0 | sed 's/0/0,/g'
+       printf '0]}' ;;
+    10) awk -v bytes="$2" 'BEGIN {
+          printf "{"; size = 2
+          for (n = 0; ; ++n) {
+            entry = (n ? "," : "") "\"a" n "\":0"
+            if (size + length(entry) > bytes) break
+            printf "%s", entry; size += length(entry)
+          }
+          printf "}" }' ;;
   esac
 }
 

@@ -43,7 +43,10 @@ struct object_orders
 // The first pass: QJsonPrivate::Parser step by step, so that it accepts and refuses what Qt
 // does, with the same error at the same offset. It keeps no values, only the keys of each open
 // object; when the object closes they are sorted as Qt sorts them, and kept only when that
-// changes their order.
+// changes their order. It also notes whether the text is already what the writer would write
+// (no white space, each string and number as the writer has it, each object in Qt's order), as
+// a body sent by a program often is: then it is its own compact text, or, when only the
+// top-level members are out of Qt's order, their texts are.
 class reader
 {
 public:
@@ -59,6 +62,11 @@ public:
     bool object = false;
     std::vector<json_key> top_keys;
     object_orders orders;
+    bool compact = true; // the text is its own compact form, but for the top-level order
+    bool top_in_order = true;
+    // The top-level members in the order they came: where each key starts and each value ends.
+    std::vector<quint32> top_key_begins;
+    std::vector<quint32> top_value_ends;
 
 private:
     bool fail(QJsonParseError::ParseError error)
@@ -69,8 +77,12 @@ private:
     }
     bool eat_space()
     {
-        while (json_ < end_ && is_space(*json_))
-            ++json_;
+        if (json_ < end_ && is_space(*json_)) {
+            compact = false;
+            do
+                ++json_;
+            while (json_ < end_ && is_space(*json_));
+        }
         return json_ < end_;
     }
     char next_token()
@@ -123,8 +135,10 @@ private:
 QJsonParseError reader::read()
 {
     static const char bom[] = "\xef\xbb\xbf";
-    if (end_ - json_ > 3 && std::equal(bom, bom + 3, json_))
+    if (end_ - json_ > 3 && std::equal(bom, bom + 3, json_)) {
         json_ += 3;
+        compact = false;
+    }
     const char token = next_token();
     bool read = false;
     if (token == '[' || token == '{') {
@@ -159,6 +173,10 @@ bool reader::parse_object(bool top_level)
     while (token == '"') {
         if (!parse_member())
             return false;
+        if (top_level) {
+            top_key_begins.push_back(pending_.back().begin());
+            top_value_ends.push_back(quint32(json_ - head_));
+        }
         token = next_token();
         if (token != ',')
             break;
@@ -184,12 +202,16 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
         pending_.pop_back();
     }
     json_key* const last = pending_.data() + mark + 1 + count;
+    bool same = size_t(last - kept) == count;
+    for (const json_key* key = kept; same && key + 1 < last; ++key)
+        same = key->begin() < key[1].begin();
+    if (top_level)
+        top_in_order = same;
+    else
+        compact = compact && same;
     if (top_level) {
         top_keys.assign(kept, last);
     } else if (count > 1) {
-        bool same = size_t(last - kept) == count;
-        for (const json_key* key = kept; same && key + 1 < last; ++key)
-            same = key->begin() < key[1].begin();
         if (!same) {
             orders.objects.push_back({ quint32(open), quint32(json_ - head_),
                 quint32(orders.keys.size()), quint32(last - kept) });
@@ -300,8 +322,21 @@ bool reader::parse_number()
     json_ = scan_json_number(json_, end_);
     if (json_ >= end_)
         return fail(QJsonParseError::TerminationByNumber);
+    // Up to 15 digits alone (a leading zero stands alone, as the scan stops after it): a whole
+    // number exact in a double, which the writer writes as it came, but "-0" as "0". The
+    // commonest number, read without the general reading.
+    const char* digits = *begin == '-' ? begin + 1 : begin;
+    if (json_ > digits && json_ - digits <= 15
+        && std::all_of(digits, json_, [](char c) { return c >= '0' && c <= '9'; })) {
+        if (digits > begin && *digits == '0')
+            compact = false;
+        return true;
+    }
     if (read_json_number(begin, json_).kind == json_number::illegal)
         return fail(QJsonParseError::IllegalNumber);
+    // Any other text is taken for one the writer writes otherwise: a fraction or an exponent
+    // it may write as it came is written again all the same.
+    compact = false;
     return true;
 }
 
@@ -315,6 +350,15 @@ bool reader::parse_string(bool key)
     }
     if (key)
         pending_.push_back(json_key(quint32(json_ - head_), quint32(read.stop - 1), read.form));
+    // The writer escapes controls and drops a leading byte order mark; an escape it writes its
+    // own way.
+    if (compact) {
+        const auto* begin = reinterpret_cast<const uchar*>(json_);
+        const auto* end = begin + read.stop - 1;
+        compact = read.form == json_string_form::utf8
+            && !(end - begin >= 3 && begin[0] == 0xef && begin[1] == 0xbb && begin[2] == 0xbf)
+            && std::all_of(begin, end, [](uchar c) { return c >= 0x20; });
+    }
     json_ += read.stop;
     return true;
 }
@@ -473,6 +517,34 @@ compact_json::compact_json(const QByteArray& body, reading what)
         top = first.top;
         keys_ = std::move(first.top_keys);
         orders = std::move(first.orders);
+        if (first.compact) {
+            // Written already: the text is the body itself, or its members put in Qt's order.
+            values_.resize(keys_.size());
+            if (first.top_in_order) {
+                text_ = source_;
+                for (size_t i = 0; i < keys_.size(); ++i)
+                    values_[i]
+                        = { keys_[i].begin() + keys_[i].size() + 2, first.top_value_ends[i] };
+                return;
+            }
+            text_.reserve(source_.size());
+            text_.append('{');
+            for (size_t i = 0; i < keys_.size(); ++i) {
+                if (i)
+                    text_.append(',');
+                const quint32 key = keys_[i].begin();
+                const auto came = std::lower_bound(
+                    first.top_key_begins.begin(), first.top_key_begins.end(), key);
+                const quint32 end
+                    = first.top_value_ends[size_t(came - first.top_key_begins.begin())];
+                const quint32 value = key + keys_[i].size() + 2;
+                values_[i].begin = quint32(text_.size()) + (value - key + 1);
+                text_.append(source + key - 1, int(end - key + 1));
+                values_[i].end = quint32(text_.size());
+            }
+            text_.append('}');
+            return;
+        }
     }
     if (what == reading::members)
         return;
@@ -514,6 +586,13 @@ std::string_view compact_json::value_text(int i) const
     return std::string_view(text_.constData() + value.begin, value.end - value.begin);
 }
 
+std::string_view compact_json::member_text(int i) const
+{
+    // A member starts just past the "{" or the "," before it.
+    const quint32 begin = i == 0 ? 1 : values_[size_t(i) - 1].end + 1;
+    return std::string_view(text_.constData() + begin, values_[size_t(i)].end - begin);
+}
+
 compact_json::kind compact_json::value_kind(int i) const
 {
     switch (*value_source(i)) {
@@ -531,6 +610,11 @@ compact_json::kind compact_json::value_kind(int i) const
     default:
         return kind::number;
     }
+}
+
+int compact_json::compare_key(int i, QStringView key) const
+{
+    return compare_json_key(source_.constData(), keys_[size_t(i)], key);
 }
 
 int compact_json::index_of(QStringView key) const

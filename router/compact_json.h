@@ -53,9 +53,15 @@ public:
     QString key(int i) const;
     // The compact text of the member's value: a view into text().
     std::string_view value_text(int i) const;
+    // The compact text of the whole member, key, colon and value: a view into text(). Members
+    // next to each other are next to each other there, a comma between them.
+    std::string_view member_text(int i) const;
     kind value_kind(int i) const;
     // The member QJsonObject::value(key) finds, -1 when it finds none.
     int index_of(QStringView key) const;
+    // How QJsonObject's search compares the member's key with `key`: as the parser keeps the key
+    // (a leading byte order mark, which the QString of key() drops, included).
+    int compare_key(int i, QStringView key) const;
     // QJsonObject::value for a scalar member; Undefined for an array or object.
     QJsonValue scalar(int i) const;
     // QJsonValue::toVariant().toString() of the member: null for an array, an object and null.

@@ -63,13 +63,11 @@ bool orders_alike(const QString& key)
     return true;
 }
 
-// How many members of `object` insert(key) would move: those that sort after the key, none
-// when the key is there already. Searched from the end, so that a key near the end costs a few
-// comparisons (each reads a key out of the object).
-int members_after(const QJsonObject& object, const QString& key)
+// How many of the `n` members of an object (key_at gives their keys) insert(key) would move:
+// those that sort after the key, none when the key is there already. Searched from the end, so
+// that a key near the end costs a few comparisons (each reads a key out of the object).
+int members_after(int n, const std::function<QString(int)>& key_at, const QString& key)
 {
-    const int n = object.size();
-    const auto key_at = [&object](int i) { return (object.constBegin() + i).key(); };
     int low = 0;
     int high = n; // every member from `high` on sorts after the key
     for (qint64 step = 1; step <= n; step *= 2) {
@@ -90,28 +88,6 @@ int members_after(const QJsonObject& object, const QString& key)
     if (low < n && key_at(low) == key)
         return 0;
     return n - low;
-}
-
-// Whether inserting the members of `from` one by one into `into` costs about as little as
-// merging them or less: few members move (a handful of keys, or keys that go near the end).
-// A move is a copy of a few bytes, a merge makes every member again: moving 32 members costs
-// less than making one. Only for keys that Qt places in `into` as they compare here.
-bool cheap_to_insert_one_by_one(const QJsonObject& into, const QJsonObject& from)
-{
-    const qint64 budget = 32 * (qint64(into.size()) + from.size());
-    qint64 moved = 0;
-    QString previous;
-    for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
-        QString key = it.key();
-        // Ascending keys never move one another.
-        if (!orders_alike(key) || (it != from.constBegin() && !(previous < key)))
-            return false;
-        moved += members_after(into, key);
-        if (moved > budget)
-            return false;
-        previous = std::move(key);
-    }
-    return true;
 }
 
 // Whether every key of `object` is in ascending order and orders alike either way.
@@ -180,11 +156,33 @@ void insert_all(QJsonObject& into, std::vector<QJsonObject> parts)
     }
 }
 
+bool inserts_one_by_one(
+    int into_size, const std::function<QString(int)>& into_key, const QJsonObject& from)
+{
+    // A move is a copy of a few bytes, a merge makes every member again: moving 32 members
+    // costs less than making one. Only for keys that Qt places in `into` as they compare here.
+    const qint64 budget = 32 * (qint64(into_size) + from.size());
+    qint64 moved = 0;
+    QString previous;
+    for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
+        QString key = it.key();
+        // Ascending keys never move one another.
+        if (!orders_alike(key) || (it != from.constBegin() && !(previous < key)))
+            return false;
+        moved += members_after(into_size, into_key, key);
+        if (moved > budget)
+            return false;
+        previous = std::move(key);
+    }
+    return true;
+}
+
 void insert_all(QJsonObject& into, const QJsonObject& from)
 {
     if (from.isEmpty())
         return;
-    if (cheap_to_insert_one_by_one(into, from)) {
+    const auto into_key = [&into](int i) { return (into.constBegin() + i).key(); };
+    if (inserts_one_by_one(into.size(), into_key, from)) {
         for (auto it = from.constBegin(); it != from.constEnd(); ++it)
             into.insert(it.key(), it.value());
         return;

@@ -3,6 +3,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,13 @@ public:
 private:
     std::vector<std::pair<QString, QJsonValue>> members_;
 };
+
+// How insert_all(into, from) goes about it: true when it inserts the members of `from` one by
+// one, as few members of `into` move that way (a handful of keys, or keys that go near the end);
+// otherwise it makes the object anew, every key of both in QString's order, of a key in both the
+// value of `from`. `into` is given by its size and its keys by position.
+bool inserts_one_by_one(
+    int into_size, const std::function<QString(int)>& into_key, const QJsonObject& from);
 
 // `into` with every member of `from` inserted, as inserting them one by one would leave it, in
 // time linear in both: one by one while few members move (a handful of keys, or keys that go at

@@ -1,6 +1,5 @@
 #include "router/query_params.h"
 
-#include "router/json_object_builder.h"
 #include "router/list_items.h"
 
 #include <QJsonArray>
@@ -141,9 +140,9 @@ QJsonObject query_to_json(const QUrl& url)
     return result;
 }
 
-QJsonObject request_params(const QUrl& url, const QByteArray& body)
+json_overlay request_params(const QUrl& url, const QByteArray& body)
 {
-    QJsonObject result = QJsonDocument::fromJson(body).object();
-    insert_all(result, query_to_json(url));
+    json_overlay result { compact_json(body) };
+    result.insert_all(query_to_json(url));
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http/qhttp_server.h"
+#include "router/json_overlay.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -23,15 +24,16 @@ std::map<QString, QString> parse_query_map(
 // the characters " ^ ' , . * otherwise is left out.
 QJsonObject query_to_json(const QUrl& url);
 
-// The body as a JSON object (anything else counts as empty) with the query laid over it.
-QJsonObject request_params(const QUrl& url, const QByteArray& body);
+// The body as a JSON object (anything else counts as empty) with the query laid over it, the
+// body's members kept as its text.
+json_overlay request_params(const QUrl& url, const QByteArray& body);
 
 inline QJsonObject query_to_json(const qhttp::server::QHttpRequest* request)
 {
     return query_to_json(request->url());
 }
 
-inline QJsonObject request_params(const qhttp::server::QHttpRequest* request)
+inline json_overlay request_params(const qhttp::server::QHttpRequest* request)
 {
     return request_params(request->url(), request->collectedData());
 }

@@ -39,6 +39,7 @@ seed token_reader header '\x04{"alg":"HS256","typ":"JWT"}\x00{"email":"u@v","exp
 seed query_params list 'ids=1,2,3&names=ab,%%20cd'
 seed query_params object 'o=%%7B%%22a%%22:1%%7D&n=5&x=&route_key=k'
 seed query_params body 'a=x&b=1.5\x00{"a":1,"b":[true]}'
+seed query_params api_key 'z=1\x00{"api_key":["a",[1]],"c":{"e":1,"d":2},"\xee\x80\x80":1,"\xf0\x9f\x98\x80":2}'
 seed amqp_message reply '{"cmd_id":"{6f1c2e4a-0000-4000-8000-000000000001}","data":{"ok":1},"msg_type":"response"}'
 seed amqp_message push '{"cmd_id":"6f1c2e4a-0000-4000-8000-000000000002","data":[{"api_key":"k","modem_ids":[1,2],"station_ids":[3]}],"msg_type":"clients_devices","sender":"gw"}'
 seed amqp_message command '{"cmd_id":"x","data":{"a":[1,"b"]},"msg_type":"version","sender":"q\\u00e9"}'

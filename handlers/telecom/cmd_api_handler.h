@@ -2,10 +2,11 @@
 
 #include "app/dependency_container.h"
 #include "handlers/telecom/lenient_json.h"
+#include "handlers/telecom/telecom_list_merges.h"
 #include "http/qhttp_server.h"
 #include "router/handler_result.h"
 #include "router/http_exception.h"
-#include "router/json_helpers.h"
+#include "router/json_overlay.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,11 +31,11 @@ struct telecom_policy : ReplyRule
 
 enum class telecom_backend { sersoft, uspd };
 
-// The two parameter objects of a telecom request: both parsers always run, whatever the method.
-struct telecom_params
+// A telecom request as its parsers read it: the parser of the method served reads it then.
+struct telecom_request
 {
-    QJsonObject get;
-    QJsonObject post;
+    QUrl url;
+    QByteArray body;
 };
 
 // One telecom route: the request becomes one command to every telecom back-end instance, and
@@ -48,7 +49,7 @@ class telecom_command_handler : public std::enable_shared_from_this<telecom_comm
 {
 public:
     static constexpr bool need_token = true;
-    using ApiParams = telecom_params;
+    using ApiParams = telecom_request;
 
     static QString handler_path()
     {
@@ -69,61 +70,62 @@ public:
 
     ApiParams parse_request(qhttp::server::QHttpRequest* request) const
     {
-        return { GetQueryParser::parse(request->url(), request->collectedData()),
-            PostQueryParser::parse(request->url(), request->collectedData()) };
+        return { request->url(), request->collectedData() };
     }
 
+    // The parsers never fail, so that only the one of the method served needs to read.
     AsyncRabbitResult get(const ApiParams& params)
     {
-        request_ = params.get;
-        add_api_keys_of<GetHandler>(true);
+        json_overlay data(GetQueryParser::parse(params.url, params.body));
+        add_api_keys_of<GetHandler>(data, true);
         if constexpr (GetHandler::paged && Backend == telecom_backend::sersoft)
-            page();
-        return command<GetHandler, &telecom_command_handler::get_part_>();
+            page(data);
+        return command<GetHandler, &telecom_command_handler::get_part_>(data);
     }
 
     AsyncRabbitResult post(const ApiParams& params)
     {
-        request_ = params.post;
-        add_api_keys_of<PostHandler>(false);
-        return command<PostHandler, &telecom_command_handler::post_part_>();
+        json_overlay data(PostQueryParser::parse(params.url, params.body));
+        add_api_keys_of<PostHandler>(data, false);
+        return command<PostHandler, &telecom_command_handler::post_part_>(data);
     }
 
     const QJsonObject& stored_request() const { return request_; }
 
 private:
     template <class Policy>
-    void add_api_keys_of(bool is_get)
+    void add_api_keys_of(json_overlay& data, bool is_get)
     {
         if constexpr (Policy::api_keys == api_key_rule::none)
             return;
+        const QString api_key = QStringLiteral("api_key");
         if (Backend == telecom_backend::sersoft && !check_api_key_) {
-            add_api_keys(request_, QStringList { admin_api_key_ });
+            data.append_strings(api_key, QStringList { admin_api_key_ });
             return;
         }
         // The "_uspd" routes always carry the token's keys.
         const bool keep = Backend == telecom_backend::sersoft && is_get
             && Policy::api_keys == api_key_rule::keep_callers;
-        if (keep && request_.contains(QLatin1String("api_key")))
+        if (keep && data.contains(api_key))
             return;
-        add_api_keys(request_, token_api_keys_);
+        data.append_strings(api_key, token_api_keys_);
     }
 
     // The instances share the device list out between them: each is asked for its part of a
     // page. A misread instance count below 1 asks the one for the whole page.
-    void page()
+    void page(json_overlay& data)
     {
         const QString limit = QStringLiteral("limit");
-        if (!request_.contains(limit))
+        if (!data.contains(limit))
             return;
         const qint32 parts = std::max(instances_, 1);
-        request_.insert(limit,
-            page_part(
-                request_.value(limit), parts, QStringLiteral("limit should be divisible by 32")));
+        data.insert(limit,
+            page_part(data.shallow_value(limit), parts,
+                QStringLiteral("limit should be divisible by 32")));
         const QString offset = QStringLiteral("offset");
-        if (request_.contains(offset))
-            request_.insert(offset,
-                page_part(request_.value(offset), parts,
+        if (data.contains(offset))
+            data.insert(offset,
+                page_part(data.shallow_value(offset), parts,
                     QStringLiteral("offset should be divisible by 32")));
     }
 
@@ -135,11 +137,20 @@ private:
         return n / parts;
     }
 
+    // The command goes out as the text of its data; the handler keeps of it only what the reply
+    // rules read, as they may wait half an hour for the last reply.
     template <class Policy, Policy telecom_command_handler::*Part>
-    AsyncRabbitResult command()
+    AsyncRabbitResult command(const json_overlay& data)
     {
+        for (const char* read : telecom_reply_reads) {
+            const QString key = QLatin1String(read);
+            const QJsonValue value = data.shallow_value(key);
+            if (!value.isUndefined())
+                request_.insert(key, value);
+        }
         auto self = this->shared_from_this();
-        return AsyncRabbitResult { QLatin1String(Policy::command), request_, route_key_,
+        return AsyncRabbitResult { QLatin1String(Policy::command),
+            command_data::ready_object(data.compact_text()), route_key_,
             [self](QJsonDocument& reply) {
                 return ((*self).*Part).collect_reply(reply, self->request_, self->instances_);
             } };

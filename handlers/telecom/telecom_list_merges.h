@@ -9,6 +9,10 @@
 // back-end instances: each keeps what the replies bring until the N-th has come, then writes
 // the answer into that reply's document. Replies of the wrong shape count and add nothing.
 
+// The members of a request that the merges below read ("limit" and "time_saved"): all that a
+// telecom command keeps of its request while it waits for its replies.
+inline const char* const telecom_reply_reads[] = { "limit", "time_saved" };
+
 // The N replies, each read as an object, as one array in arrival order.
 struct object_list_merge
 {

@@ -3,8 +3,6 @@
 #include "router/json_helpers.h"
 #include "router/query_params.h"
 
-#include <QJsonDocument>
-
 QJsonValue IntParser::parse(const QString& text)
 {
     bool ok = false;
@@ -33,10 +31,11 @@ QJsonObject parse_typed_query(
     return result;
 }
 
-QJsonObject query_with_body_array(const QUrl& url, const QByteArray& body, const QString& member)
+json_overlay query_with_body_array(const QUrl& url, const QByteArray& body, const QString& member)
 {
-    QJsonObject result = query_to_json(url);
-    result.insert(member, QJsonDocument::fromJson(body).array());
+    json_overlay result(query_to_json(url));
+    const compact_json array(body);
+    result.insert_text(member, array.is_array() ? array.text() : QByteArrayLiteral("[]"));
     return result;
 }
 
@@ -47,22 +46,22 @@ QJsonObject GeneralGetQueryParser::parse(const QUrl& url, const QByteArray&)
     return query_to_json(url);
 }
 
-QJsonObject GeneralPostQueryParser::parse(const QUrl& url, const QByteArray& body)
+json_overlay GeneralPostQueryParser::parse(const QUrl& url, const QByteArray& body)
 {
     return request_params(url, body);
 }
 
-QJsonObject BsPostQueryParser::parse(const QUrl& url, const QByteArray& body)
+json_overlay BsPostQueryParser::parse(const QUrl& url, const QByteArray& body)
 {
     return telecom_parsing::query_with_body_array(url, body, QStringLiteral("bs_array"));
 }
 
-QJsonObject DevicePostQueryParser::parse(const QUrl& url, const QByteArray& body)
+json_overlay DevicePostQueryParser::parse(const QUrl& url, const QByteArray& body)
 {
     return telecom_parsing::query_with_body_array(url, body, QStringLiteral("device_array"));
 }
 
-QJsonObject ClientsPostQueryParser::parse(const QUrl& url, const QByteArray& body)
+json_overlay ClientsPostQueryParser::parse(const QUrl& url, const QByteArray& body)
 {
     return telecom_parsing::query_with_body_array(url, body, QStringLiteral("clients_devices"));
 }

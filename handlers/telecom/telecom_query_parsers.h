@@ -2,6 +2,7 @@
 
 #include "handlers/telecom/strc_crc.h"
 #include "http/qhttp_server.h"
+#include "router/json_overlay.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -41,8 +42,9 @@ namespace telecom_parsing {
 QJsonObject parse_typed_query(
     const QUrl& url, bool (*parse_value)(std::uint32_t, const QString&, QJsonValue&));
 
-// `query_to_json` of the URL with the body's top-level array (else []) under `member`.
-QJsonObject query_with_body_array(const QUrl& url, const QByteArray& body, const QString& member);
+// `query_to_json` of the URL with the body's top-level array (else []) under `member`, as its
+// compact text.
+json_overlay query_with_body_array(const QUrl& url, const QByteArray& body, const QString& member);
 
 } // namespace telecom_parsing
 
@@ -72,22 +74,22 @@ struct GeneralGetQueryParser
 
 struct GeneralPostQueryParser
 {
-    static QJsonObject parse(const QUrl& url, const QByteArray& body);
+    static json_overlay parse(const QUrl& url, const QByteArray& body);
 };
 
 // The three writes whose body is a JSON array: the query as `query_to_json` reads it, and the
 // array under the command's member.
 struct BsPostQueryParser
 {
-    static QJsonObject parse(const QUrl& url, const QByteArray& body);
+    static json_overlay parse(const QUrl& url, const QByteArray& body);
 };
 
 struct DevicePostQueryParser
 {
-    static QJsonObject parse(const QUrl& url, const QByteArray& body);
+    static json_overlay parse(const QUrl& url, const QByteArray& body);
 };
 
 struct ClientsPostQueryParser
 {
-    static QJsonObject parse(const QUrl& url, const QByteArray& body);
+    static json_overlay parse(const QUrl& url, const QByteArray& body);
 };

@@ -121,6 +121,11 @@ TEST(CommandMessage, ReadyTextGoesOutAsGiven)
     EXPECT_EQ(command_message(QUuid(), data, "t", "s", 0),
         QByteArray(R"({"cmd_id":"{00000000-0000-0000-0000-000000000000}",)"
                    R"("data":{"a":[1.0, 2],"b":1},"msg_type":"t","sender":"s"})"));
+    const command_data whole = command_data::ready_object(R"({"z":[1.0, 2],"a":1})");
+    EXPECT_EQ(command_message(QUuid(), whole, "t", "s", 0),
+        QByteArray(R"({"cmd_id":"{00000000-0000-0000-0000-000000000000}",)"
+                   R"("data":{"z":[1.0, 2],"a":1},"msg_type":"t","sender":"s"})"));
+    EXPECT_EQ(whole.parsed(), (QJsonObject { { "a", 1 }, { "z", QJsonArray { 1, 2 } } }));
 }
 
 // The whole data as one ready object: written where the object went, its text as given, the

@@ -1,10 +1,33 @@
 // Bytes as a request target's query and, after the first zero byte, as a request body: the
-// query map, the typed query object and the body with the query laid over it.
+// query map, the typed query object and the body with the query laid over it, which must be
+// written as a document of the body would be, before and after API keys are appended to it.
+// Any difference aborts.
 #include "fuzz_app.h"
 #include "http/qhttp_wire.h"
+#include "router/json_helpers.h"
+#include "router/json_object_builder.h"
 #include "router/query_params.h"
 
+#include <QJsonDocument>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void agree(const json_overlay& laid, const QJsonObject& document, const QByteArray& input)
+{
+    const QByteArray mine = laid.compact_text();
+    const QByteArray qt = QJsonDocument(document).toJson(QJsonDocument::Compact);
+    if (mine == qt)
+        return;
+    std::fprintf(stderr, "the overlay and Qt differ on %s\nmine %s\nQt   %s\n",
+        input.toPercentEncoding().constData(), mine.toPercentEncoding().constData(),
+        qt.toPercentEncoding().constData());
+    std::abort();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -22,6 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     parse_query_map(QString::fromUtf8(query));
     const QUrl url = qhttp::wire::request_url("/p?" + query);
     query_to_json(url);
-    request_params(url, body);
+    json_overlay laid = request_params(url, body);
+    QJsonObject document = QJsonDocument::fromJson(body).object();
+    insert_all(document, query_to_json(url));
+    agree(laid, document, input);
+    const QStringList keys { QStringLiteral("k") };
+    laid.append_strings(QStringLiteral("api_key"), keys);
+    add_api_keys(document, keys);
+    agree(laid, document, input);
     return 0;
 }

@@ -168,6 +168,44 @@ TEST(CompactJson, OrdersKeysAsQt)
     });
 }
 
+// A body written as the writer writes is its own text, shared rather than written again; a
+// body that differs anywhere is written.
+TEST(CompactJson, AWrittenBodyIsItsOwnText)
+{
+    struct row
+    {
+        const char* name;
+        QByteArray body;
+        bool own_text;
+    };
+    const row rows[] = {
+        { "object", "{\"a\":[1,-20,true,null,\"x\xc3\xa9\x7f\"],\"b\":{\"c\":{},\"d\":[]}}", true },
+        { "array", "[[[]],{\"b\":1,\"c\":2},-999999999999999]", true },
+        { "space", "{\"a\": 1}", false },
+        { "space_at_the_end", "[1]\n", false },
+        { "byte_order_mark", "\xef\xbb\xbf[1]", false },
+        { "minus_zero", "[-0]", false },
+        { "fraction", "[1.0]", false },
+        { "exponent", "[1e2]", false },
+        { "past_2_to_53", "[9007199254740993]", false },
+        { "escape", "[\"\\u0041\"]", false },
+        { "escape_in_a_key", "{\"\\u0041\":1}", false },
+        { "control", "[\"a\tb\"]", false },
+        { "byte_order_mark_in_a_string", "[\"\xef\xbb\xbfv\"]", false },
+        { "top_level_keys_out_of_order", "{\"b\":1,\"a\":2}", false },
+        { "nested_keys_out_of_order", "[{\"b\":1,\"a\":2}]", false },
+        { "repeated_key", "{\"a\":1,\"a\":2}", false },
+        { "top_level_members_put_in_order", "{\"b\":[1,{\"x\":[]}],\"a\":\"s\",\"b\":2,\"10\":{}}",
+            false },
+        { "nested_repeated_key", "[{\"a\":1,\"a\":2}]", false },
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(against_qt::body(r.body), "") << r.name;
+        const compact_json json(r.body);
+        EXPECT_EQ(json.text().constData() == r.body.constData(), r.own_text) << r.name;
+    }
+}
+
 TEST(CompactJson, GivesTopLevelMembers)
 {
     const compact_json json(R"({"s":"t\u00e9","o":{"b":1,"a":2},"n":null,"a":[1,2],"i":-3,)"

@@ -79,6 +79,12 @@ inline std::string member(const compact_json& mine, const QJsonObject& object, i
     const std::string_view text = mine.value_text(i);
     if (QByteArray(text.data(), int(text.size())) != compact(value))
         return differ("value text", std::string(text), shown(compact(value)));
+    QByteArray whole;
+    append_qt_json_string(whole, key);
+    whole += ':' + compact(value);
+    const std::string_view member_text = mine.member_text(i);
+    if (QByteArray(member_text.data(), int(member_text.size())) != whole)
+        return differ("member text", std::string(member_text), shown(whole));
     static const QJsonValue::Type types[] = { QJsonValue::Object, QJsonValue::Array,
         QJsonValue::String, QJsonValue::Double, QJsonValue::Bool, QJsonValue::Null };
     if (types[int(mine.value_kind(i))] != value.type())
