@@ -1,7 +1,11 @@
 #include "router/compact_json_key_order.h"
 
+#include <QtEndian>
+
 #include <algorithm>
+#include <cstring>
 #include <iterator>
+#include <vector>
 
 namespace {
 
@@ -130,12 +134,71 @@ int compare_json_key(const char* source, json_key key, QStringView text)
     return compare_utf8_with_units(at, at + key.size(), json_view_units(text));
 }
 
+namespace {
+
+// A key with its first eight bytes, big-endian and padded with zeros, so that most comparisons
+// of a large object's keys are one compare of two numbers rather than reads far apart in the
+// body.
+struct prefixed_key
+{
+    quint64 prefix;
+    json_key key;
+};
+
+// The keys [first, last) as prefixed keys between two sentinels, or nothing when a prefix could
+// order two keys otherwise than compare_json_keys: a UTF-16 key, or a NUL byte among a key's
+// first eight (it ends a comparison of bytes). Otherwise, two keys' prefixes that differ order
+// them as their bytes do, a shorter key that begins another included, and only equal prefixes
+// need their keys compared.
+std::vector<prefixed_key> prefixed_keys(
+    const char* source, const json_key* first, const json_key* last)
+{
+    std::vector<prefixed_key> keys;
+    keys.reserve(size_t(last - first) + 2);
+    keys.push_back({ 0, json_key::lowest() });
+    for (const json_key* key = first; key < last; ++key) {
+        if (key->form() == json_string_form::utf16)
+            return {};
+        const quint32 size = std::min<quint32>(key->size(), 8);
+        uchar bytes[8] = {};
+        std::memcpy(bytes, source + key->begin(), size);
+        if (std::memchr(bytes, 0, size))
+            return {};
+        keys.push_back({ qFromBigEndian<quint64>(bytes), *key });
+    }
+    keys.push_back({ ~quint64(0), json_key::highest() });
+    return keys;
+}
+
+} // namespace
+
 json_key* sort_json_keys(const char* source, json_key* first, json_key* last)
 {
-    std::sort(first, last,
-        [source](json_key a, json_key b) { return compare_json_keys(source, a, b) < 0; });
-    using reverse = std::reverse_iterator<json_key*>;
-    return std::unique(reverse(last), reverse(first), [source](json_key a, json_key b) {
-        return compare_json_keys(source, a, b) == 0;
-    }).base();
+    // A small object's keys are near one another: compared where they stand.
+    std::vector<prefixed_key> keys;
+    if (last - first >= 64)
+        keys = prefixed_keys(source, first, last);
+    if (keys.empty()) {
+        std::sort(first, last,
+            [source](json_key a, json_key b) { return compare_json_keys(source, a, b) < 0; });
+        using reverse = std::reverse_iterator<json_key*>;
+        return std::unique(reverse(last), reverse(first), [source](json_key a, json_key b) {
+            return compare_json_keys(source, a, b) == 0;
+        }).base();
+    }
+    // Every comparison answers as above, so the same std::sort leaves the same order, equal
+    // keys included.
+    std::sort(
+        keys.begin() + 1, keys.end() - 1, [source](const prefixed_key& a, const prefixed_key& b) {
+            return a.prefix != b.prefix ? a.prefix < b.prefix
+                                        : compare_json_keys(source, a.key, b.key) < 0;
+        });
+    using reverse = std::reverse_iterator<std::vector<prefixed_key>::iterator>;
+    const auto kept = std::unique(reverse(keys.end() - 1), reverse(keys.begin() + 1),
+        [source](const prefixed_key& a, const prefixed_key& b) {
+            return a.prefix == b.prefix && compare_json_keys(source, a.key, b.key) == 0;
+        }).base();
+    json_key* const out = last - (keys.end() - 1 - kept);
+    std::transform(kept, keys.end() - 1, out, [](const prefixed_key& k) { return k.key; });
+    return out;
 }

@@ -168,6 +168,35 @@ TEST(CompactJson, OrdersKeysAsQt)
     });
 }
 
+// Objects large enough to be sorted by their keys' first eight bytes: keys that share them,
+// keys that begin others, bytes above 0x7f and repeated keys must come out as Qt orders and
+// keeps them, and a key that cannot be ordered by its first bytes alone (a NUL among them, or
+// an escape) must leave the order as it is.
+TEST(CompactJson, OrdersTheKeysOfALargeObjectAsQt)
+{
+    const auto large = [](const QByteArray& odd) {
+        QByteArray body = "{";
+        for (int i = 0; i < 300; ++i) {
+            const int n = i * 97 % 150; // each key twice, in a scattered order
+            const QByteArray stem = n % 3 == 0 ? "shared_prefix_" : n % 3 == 1 ? "sh" : "\xc3\xa9";
+            body += "\"" + stem + QByteArray::number(n % 50) + "\":" + QByteArray::number(i) + ",";
+        }
+        body += "\"shared_p\":0,\"\":1,\"!\":1,\"\xf4\x8f\xbf\xbf\xf4\x8f\xbf\xbf\":2," + odd
+            + ",\"last key of more than eight bytes\":0}";
+        EXPECT_EQ(compact_json(body).error().error, QJsonParseError::NoError);
+        return body;
+    };
+    QByteArray repeated = "\"x\":0";
+    for (int i = 1; i <= 200; ++i)
+        repeated += ",\"" + QByteArray::number(i * 7 % 11, 16) + "\":" + QByteArray::number(i);
+    expect_rows({
+        { "prefixes", large("\"z\":3"), nullptr },
+        { "a_nul_among_the_first_bytes", large(bytes("\"sh\0b\":3,\"sh\0a\":4")), nullptr },
+        { "an_escaped_key", large("\"\\u00e9x\":3"), nullptr },
+        { "repeated_keys_as_std_sort_leaves_them", large(repeated), nullptr },
+    });
+}
+
 // A body written as the writer writes is its own text, shared rather than written again; a
 // body that differs anywhere is written.
 TEST(CompactJson, AWrittenBodyIsItsOwnText)
