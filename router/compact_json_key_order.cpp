@@ -170,6 +170,20 @@ std::vector<prefixed_key> prefixed_keys(
     return keys;
 }
 
+// Sorts [first, last) as Qt sorts an object's keys, with the same std::sort, and of each run of
+// equal keys keeps only the one that ends up last, at the end of the range. `compare` answers
+// as compare_json_keys. Returns the first key kept.
+template <typename Iterator, typename Compare>
+Iterator sort_keeping_last(Iterator first, Iterator last, Compare compare)
+{
+    using key = typename std::iterator_traits<Iterator>::value_type;
+    std::sort(first, last, [&compare](const key& a, const key& b) { return compare(a, b) < 0; });
+    using reverse = std::reverse_iterator<Iterator>;
+    return std::unique(reverse(last), reverse(first), [&compare](const key& a, const key& b) {
+        return compare(a, b) == 0;
+    }).base();
+}
+
 } // namespace
 
 json_key* sort_json_keys(const char* source, json_key* first, json_key* last)
@@ -179,25 +193,17 @@ json_key* sort_json_keys(const char* source, json_key* first, json_key* last)
     if (last - first >= 64)
         keys = prefixed_keys(source, first, last);
     if (keys.empty()) {
-        std::sort(first, last,
-            [source](json_key a, json_key b) { return compare_json_keys(source, a, b) < 0; });
-        using reverse = std::reverse_iterator<json_key*>;
-        return std::unique(reverse(last), reverse(first), [source](json_key a, json_key b) {
-            return compare_json_keys(source, a, b) == 0;
-        }).base();
+        return sort_keeping_last(first, last,
+            [source](json_key a, json_key b) { return compare_json_keys(source, a, b); });
     }
     // Every comparison answers as above, so the same std::sort leaves the same order, equal
     // keys included.
-    std::sort(
+    const auto kept = sort_keeping_last(
         keys.begin() + 1, keys.end() - 1, [source](const prefixed_key& a, const prefixed_key& b) {
-            return a.prefix != b.prefix ? a.prefix < b.prefix
-                                        : compare_json_keys(source, a.key, b.key) < 0;
+            if (a.prefix != b.prefix)
+                return a.prefix < b.prefix ? -1 : 1;
+            return compare_json_keys(source, a.key, b.key);
         });
-    using reverse = std::reverse_iterator<std::vector<prefixed_key>::iterator>;
-    const auto kept = std::unique(reverse(keys.end() - 1), reverse(keys.begin() + 1),
-        [source](const prefixed_key& a, const prefixed_key& b) {
-            return a.prefix == b.prefix && compare_json_keys(source, a.key, b.key) == 0;
-        }).base();
     json_key* const out = last - (keys.end() - 1 - kept);
     std::transform(kept, keys.end() - 1, out, [](const prefixed_key& k) { return k.key; });
     return out;
