@@ -17,12 +17,8 @@ void put_json_unit_escape(staged_bytes& out, char16_t unit)
         out.put(hex_digit((unit >> shift) & 0xf));
 }
 
-void put_json_ascii(staged_bytes& out, char16_t unit)
+void put_json_ascii_escape(staged_bytes& out, char16_t unit)
 {
-    if (unit >= 0x20 && unit != '"' && unit != '\\') {
-        out.put(char(unit));
-        return;
-    }
     out.put('\\');
     switch (unit) {
     case '"':

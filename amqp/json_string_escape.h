@@ -88,8 +88,8 @@ private:
     const char16_t* end_;
 };
 
-// A character below 0x80 as the writer has it: `"`, `\` and controls escaped.
-void put_json_ascii(staged_bytes& out, char16_t unit);
+// A character below 0x80 that the writer escapes (`"`, `\` or a control), as it escapes it.
+void put_json_ascii_escape(staged_bytes& out, char16_t unit);
 
 // A surrogate the writer cannot join with the unit after it.
 void put_json_unit_escape(staged_bytes& out, char16_t unit);
@@ -107,7 +107,7 @@ void put_json_units(staged_bytes& out, Units& units)
             if (unit >= 0x20 && unit != '"' && unit != '\\')
                 out.put(char(unit));
             else
-                put_json_ascii(out, unit);
+                put_json_ascii_escape(out, unit);
         } else if (unit < 0x800) {
             out.put(char(0xc0 | (unit >> 6)));
             out.put(char(0x80 | (unit & 0x3f)));

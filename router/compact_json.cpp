@@ -66,7 +66,6 @@ public:
     bool top_in_order = true;
     // The top-level members in the order they came: where each key starts and each value ends.
     std::vector<quint32> top_key_begins;
-    std::vector<quint32> top_value_ends;
 
 private:
     bool fail(QJsonParseError::ParseError error)
@@ -175,7 +174,6 @@ bool reader::parse_object(bool top_level)
             return false;
         if (top_level) {
             top_key_begins.push_back(pending_.back().begin());
-            top_value_ends.push_back(quint32(json_ - head_));
         }
         token = next_token();
         if (token != ',')
@@ -353,11 +351,9 @@ bool reader::parse_string(bool key)
     // The writer escapes controls and drops a leading byte order mark; an escape it writes its
     // own way.
     if (compact) {
-        const auto* begin = reinterpret_cast<const uchar*>(json_);
-        const auto* end = begin + read.stop - 1;
-        compact = read.form == json_string_form::utf8
-            && !(end - begin >= 3 && begin[0] == 0xef && begin[1] == 0xbb && begin[2] == 0xbf)
-            && std::all_of(begin, end, [](uchar c) { return c >= 0x20; });
+        const char* end = json_ + read.stop - 1;
+        compact = read.form == json_string_form::utf8 && !starts_with_bom(json_, end)
+            && std::all_of(json_, end, [](char c) { return uchar(c) >= 0x20; });
     }
     json_ += read.stop;
     return true;
@@ -517,14 +513,22 @@ compact_json::compact_json(const QByteArray& body, reading what)
         top = first.top;
         keys_ = std::move(first.top_keys);
         orders = std::move(first.orders);
+        if (what == reading::members)
+            return;
         if (first.compact) {
             // Written already: the text is the body itself, or its members put in Qt's order.
+            // With no white space, a value ends at the comma before the next key's quote, the
+            // last at the closing brace.
+            const std::vector<quint32>& begins = first.top_key_begins;
+            const auto value_end = [&begins, this](size_t came) {
+                return came + 1 < begins.size() ? begins[came + 1] - 2
+                                                : quint32(source_.size() - 1);
+            };
             values_.resize(keys_.size());
             if (first.top_in_order) {
                 text_ = source_;
                 for (size_t i = 0; i < keys_.size(); ++i)
-                    values_[i]
-                        = { keys_[i].begin() + keys_[i].size() + 2, first.top_value_ends[i] };
+                    values_[i] = { keys_[i].begin() + keys_[i].size() + 2, value_end(i) };
                 return;
             }
             text_.reserve(source_.size());
@@ -533,10 +537,8 @@ compact_json::compact_json(const QByteArray& body, reading what)
                 if (i)
                     text_.append(',');
                 const quint32 key = keys_[i].begin();
-                const auto came = std::lower_bound(
-                    first.top_key_begins.begin(), first.top_key_begins.end(), key);
-                const quint32 end
-                    = first.top_value_ends[size_t(came - first.top_key_begins.begin())];
+                const auto came = std::lower_bound(begins.begin(), begins.end(), key);
+                const quint32 end = value_end(size_t(came - begins.begin()));
                 const quint32 value = key + keys_[i].size() + 2;
                 values_[i].begin = quint32(text_.size()) + (value - key + 1);
                 text_.append(source + key - 1, int(end - key + 1));
@@ -546,8 +548,6 @@ compact_json::compact_json(const QByteArray& body, reading what)
             return;
         }
     }
-    if (what == reading::members)
-        return;
 
     text_.reserve(source_.size());
     {

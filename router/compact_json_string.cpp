@@ -13,17 +13,17 @@ void put_plain(staged_bytes& out, const char* at, const char* end)
         if (at > run)
             out.put(run, int(at - run));
         if (at < end)
-            put_json_ascii(out, char16_t(uchar(*at++)));
+            put_json_ascii_escape(out, char16_t(uchar(*at++)));
     }
 }
+
+} // namespace
 
 bool starts_with_bom(const char* begin, const char* end)
 {
     return end - begin >= 3 && uchar(begin[0]) == 0xef && uchar(begin[1]) == 0xbb
         && uchar(begin[2]) == 0xbf;
 }
-
-} // namespace
 
 bool read_escape(const char*& at, const char* end, uint& ch)
 {
