@@ -174,17 +174,22 @@ json_number read_json_number(const char* begin, const char* end)
     return number;
 }
 
+char* put_json_whole(char* end, qint64 value)
+{
+    // Through an unsigned magnitude, which also holds the least qint64.
+    char* first = put_unsigned(end, value < 0 ? 0u - quint64(value) : quint64(value));
+    if (value < 0)
+        *--first = '-';
+    return first;
+}
+
 void put_json_number(staged_bytes& out, const json_number& number)
 {
     char text[48];
     if (number.kind == json_number::integer && number.whole > -(qint64(1) << 53)
         && number.whole < (qint64(1) << 53)) {
         // Exact in a double, so its shortest digits are its own.
-        const bool negative = number.whole < 0;
-        char* first = put_unsigned(
-            text + sizeof text, negative ? quint64(-number.whole) : quint64(number.whole));
-        if (negative)
-            *--first = '-';
+        const char* first = put_json_whole(text + sizeof text, number.whole);
         out.put(first, int(text + sizeof text - first));
         return;
     }

@@ -28,6 +28,11 @@ const char* scan_json_number(const char* begin, const char* end);
 // The number whose text (as scan_json_number delimits it) is [begin, end).
 json_number read_json_number(const char* begin, const char* end);
 
+// Writes a whole number as Qt's writer writes one exact in a double: its decimal digits, a
+// minus sign before them when negative. They end at `end`; returns where they start (at most
+// 20 bytes before it).
+char* put_json_whole(char* end, qint64 value);
+
 // Puts `number` (not illegal) as QJsonDocument::toJson writes it: the shortest digits that
 // read back to the same double, as a whole number without exponent when the value is integral
 // and below 2^64 in magnitude, in printf's %g manner (exponent of at least two digits)

@@ -1,36 +1,18 @@
 #include "router/json_array_text.h"
 
 #include "amqp/json_text.h"
+#include "router/compact_json_number.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
 
-int write_json_int(char* out, int value)
-{
-    char digits[12];
-    char* at = digits + sizeof digits;
-    // Through an unsigned magnitude, which also holds the least int.
-    quint32 magnitude = value < 0 ? 0u - quint32(value) : quint32(value);
-    do {
-        *--at = char('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
-    if (value < 0)
-        *--at = '-';
-    const int size = int(digits + sizeof digits - at);
-    std::memcpy(out, at, size_t(size));
-    return size;
-}
-
 void json_array_text::add_text(const char* item, int size, qsizetype count)
 {
     if (count <= 0)
         return;
-    if (!empty_)
-        text_.append(',');
-    empty_ = false;
+    separate();
     text_.append(item, size);
     if (--count == 0)
         return;
@@ -54,8 +36,9 @@ void json_array_text::add_text(const char* item, int size, qsizetype count)
 
 void json_array_text::add_int(int value, qsizetype count)
 {
-    char digits[12];
-    add_text(digits, write_json_int(digits, value), count);
+    char digits[24];
+    const char* first = put_json_whole(digits + sizeof digits, value);
+    add_text(first, int(digits + sizeof digits - first), count);
 }
 
 void json_array_text::add_string(QStringView text, qsizetype count)
@@ -63,9 +46,7 @@ void json_array_text::add_string(QStringView text, qsizetype count)
     if (count <= 0)
         return;
     if (count == 1) {
-        if (!empty_)
-            text_.append(',');
-        empty_ = false;
+        separate();
         append_qt_json_string(text_, text);
         return;
     }
@@ -77,6 +58,11 @@ void json_array_text::add_string(QStringView text, qsizetype count)
 QByteArray json_array_text::take()
 {
     text_.append(']');
-    empty_ = true;
     return std::move(text_);
+}
+
+void json_array_text::separate()
+{
+    if (text_.size() > 1) // past the "["
+        text_.append(',');
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QStringView>
 #include <QtGlobal>
+#include <utility>
 
 // A JSON array written straight as text, byte for byte as QJsonDocument::toJson(Compact) writes
 // the QJsonArray of the same items, for a list a caller sent that goes into a command as a
@@ -11,6 +12,12 @@ class json_array_text
 {
 public:
     json_array_text() { text_.append('['); }
+    // Items added after those of `array`, the compact text of an array.
+    explicit json_array_text(QByteArray array)
+        : text_(std::move(array))
+    {
+        text_.chop(1);
+    }
 
     // `count` items whose text is `item` (an item's compact JSON text).
     void add_text(const char* item, int size, qsizetype count = 1);
@@ -23,9 +30,8 @@ public:
     QByteArray take();
 
 private:
-    QByteArray text_;
-    bool empty_ = true;
-};
+    // Puts the comma before an item unless it is the first.
+    void separate();
 
-// The compact text of an int as Qt writes it: its decimal digits.
-int write_json_int(char* out, int value);
+    QByteArray text_;
+};

@@ -1,6 +1,7 @@
 #include "router/json_overlay.h"
 
 #include "amqp/json_text.h"
+#include "router/json_array_text.h"
 #include "router/json_object_builder.h"
 
 #include <QJsonArray>
@@ -95,17 +96,10 @@ void json_overlay::append_strings(const QString& key, const QStringList& texts)
         put(at, found, { key, array, {} });
         return;
     }
-    // Qt writes an array's items with a comma between them and nothing else.
-    array_text.chop(1);
-    bool first = array_text.size() == 1;
-    for (const QString& text : texts) {
-        if (!first)
-            array_text += ',';
-        first = false;
-        append_qt_json_string(array_text, text);
-    }
-    array_text += ']';
-    put(at, found, { key, {}, std::move(array_text) });
+    json_array_text array(std::move(array_text));
+    for (const QString& text : texts)
+        array.add_string(text);
+    put(at, found, { key, {}, array.take() });
 }
 
 bool json_overlay::contains(const QString& key) const
