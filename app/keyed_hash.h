@@ -25,23 +25,18 @@ inline uint keyed_hash(const QByteArray& bytes) noexcept
     return keyed_hash(bytes.constData(), std::size_t(bytes.size()));
 }
 
-// A text or bytes as the key of a Qt table, hashed as above.
-template <class T>
-class keyed : public T
+// A text as the key of a Qt table, hashed as above.
+class keyed_text : public QString
 {
 public:
-    keyed() = default;
-    keyed(const T& value)
-        : T(value)
+    keyed_text() = default;
+    keyed_text(const QString& text)
+        : QString(text)
     { }
 };
 
 // The table's own seed adds nothing to the secret.
-template <class T>
-inline uint qHash(const keyed<T>& key, uint = 0) noexcept
+inline uint qHash(const keyed_text& key, uint = 0) noexcept
 {
-    return keyed_hash(static_cast<const T&>(key));
+    return keyed_hash(static_cast<const QString&>(key));
 }
-
-using keyed_text = keyed<QString>;
-using keyed_bytes = keyed<QByteArray>;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "http/qhttp_server.h"
 #include "router/json_overlay.h"
 
 #include <QByteArray>
@@ -27,13 +26,3 @@ QJsonObject query_to_json(const QUrl& url);
 // The body as a JSON object (anything else counts as empty) with the query laid over it, the
 // body's members kept as its text.
 json_overlay request_params(const QUrl& url, const QByteArray& body);
-
-inline QJsonObject query_to_json(const qhttp::server::QHttpRequest* request)
-{
-    return query_to_json(request->url());
-}
-
-inline json_overlay request_params(const qhttp::server::QHttpRequest* request)
-{
-    return request_params(request->url(), request->collectedData());
-}
