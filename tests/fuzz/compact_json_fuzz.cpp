@@ -5,21 +5,6 @@
 #include "tests/support/compact_json_against_qt.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-namespace {
-
-void agree(const std::string& difference, const QByteArray& body)
-{
-    if (difference.empty())
-        return;
-    std::fprintf(stderr, "compact_json and Qt differ on %s\n%s\n", against_qt::shown(body).c_str(),
-        difference.c_str());
-    std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -30,8 +15,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray body(reinterpret_cast<const char*>(data), int(size));
-    agree(against_qt::body(body), body);
-    agree(against_qt::string_escape(QString(reinterpret_cast<const QChar*>(data), int(size / 2))),
+    abort_on_difference(against_qt::body(body), body);
+    abort_on_difference(
+        against_qt::string_escape(QString(reinterpret_cast<const QChar*>(data), int(size / 2))),
         body);
     return 0;
 }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QtGlobal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <sys/socket.h>
 
 // One application object for the whole run (timers, notifiers and deleteLater want one), and
@@ -28,4 +32,15 @@ inline void drain(int fd)
 {
     char sink[65536];
     while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) { }
+}
+
+// Ends the run when the code under test and its reference differ on `input`: what differs is
+// printed with the input, percent-encoded. An empty `difference` is agreement.
+inline void abort_on_difference(const std::string& difference, const QByteArray& input)
+{
+    if (difference.empty())
+        return;
+    std::fprintf(
+        stderr, "differ on %s\n%s\n", input.toPercentEncoding().constData(), difference.c_str());
+    std::abort();
 }

@@ -10,8 +10,7 @@
 
 #include <QJsonDocument>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -19,12 +18,10 @@ void agree(const json_overlay& laid, const QJsonObject& document, const QByteArr
 {
     const QByteArray mine = laid.compact_text();
     const QByteArray qt = QJsonDocument(document).toJson(QJsonDocument::Compact);
-    if (mine == qt)
-        return;
-    std::fprintf(stderr, "the overlay and Qt differ on %s\nmine %s\nQt   %s\n",
-        input.toPercentEncoding().constData(), mine.toPercentEncoding().constData(),
-        qt.toPercentEncoding().constData());
-    std::abort();
+    abort_on_difference(mine == qt ? std::string()
+                                   : "overlay " + mine.toPercentEncoding().toStdString()
+                + "\nQt      " + qt.toPercentEncoding().toStdString(),
+        input);
 }
 
 } // namespace
