@@ -132,13 +132,19 @@ EOF
 
 # A fake back-end on the /api virtual host of the broker at $broker that answers the commands sent
 # to the routing keys as the script says; serving once this returns. Its output is drained unread.
+# An argument "--option value" among the keys is passed on to it (e.g. --record FILE).
 start_backend() { # name script routing-key...
-  local name=$1 script=$2 binds=() key
+  local name=$1 script=$2 options=()
   shift 2
-  for key in "$@"; do binds+=(--bind "$key"); done
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --*) options+=("$1" "$2"); shift 2 ;;
+      *) options+=(--bind "$1"); shift ;;
+    esac
+  done
   mkfifo "$work/$name.out"
   "$build/tests/fake_backend" --url "$broker" --vhost /api --exchange nelqa.api \
-    --queue "fb.$name.$$" "${binds[@]}" --script "$script" > "$work/$name.out" & pids+=($!)
+    --queue "fb.$name.$$" "${options[@]}" --script "$script" > "$work/$name.out" & pids+=($!)
   { grep -m1 -q READY && touch "$work/$name.ready"; cat > /dev/null; } < "$work/$name.out" &
   pids+=($!)
   for _ in $(seq 150); do [ -f "$work/$name.ready" ] && return 0; sleep 0.1; done

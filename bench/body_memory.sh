@@ -61,14 +61,7 @@ largest=$((largest << 20))
 
 # The consumer: one line in $work/commands for each command that reaches the broker.
 echo '{}' > "$work/script.json"
-mkfifo "$work/backend.out"
-"$build/tests/fake_backend" --url "$broker" --vhost /api --exchange nelqa.api \
-  --queue "fb.memory.$$" --bind "$route_key" --bind cmd.in.serversoft \
-  --script "$work/script.json" --record "$work/commands" > "$work/backend.out" & pids+=($!)
-{ grep -m1 -q READY && touch "$work/backend.ready"; cat > /dev/null; } < "$work/backend.out" &
-pids+=($!)
-for _ in $(seq 150); do [ -f "$work/backend.ready" ] && break; sleep 0.1; done
-[ -f "$work/backend.ready" ] || { echo "the fake back-end did not start" >&2; exit 1; }
+start_backend memory "$work/script.json" "$route_key" cmd.in.serversoft --record "$work/commands"
 
 # The store: modems 1 to 40,000 owned by the caller's key (row 3's ids at 64 MiB reach 33,000);
 # the download indexes of row 2 mapped to database ids. Each command line is one of Redis'

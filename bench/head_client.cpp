@@ -230,33 +230,18 @@ int main(int argc, char** argv)
 
     // An answer may take long when a head is costly and the server runs under valgrind.
     const int answer_seconds = 600;
-    const auto start = std::chrono::steady_clock::now();
-    const auto until = start + std::chrono::duration<double>(seconds);
-    long answered = 0;
-    int fd = -1;
-    while (answered < count && (answered == 0 || std::chrono::steady_clock::now() < until)) {
-        if (fd < 0 && (fd = connect_loopback(port, answer_seconds)) < 0) {
-            std::fprintf(stderr, "head_client: connect to %d: %s\n", port, std::strerror(errno));
-            return 1;
-        }
-        // A server that refuses a head may close before taking all of it; its answer is
-        // still read.
-        send_all(fd, head);
-        bool closing = false;
-        const int status = read_answer(fd, closing);
-        if (status != expected) {
-            std::fprintf(stderr, "head_client: %s%s on %s answered %d (wanted %d)\n",
-                neutral ? "neutral:" : "", shape.c_str(), path.c_str(), status, expected);
-            return 1;
-        }
-        ++answered;
-        if (closing) {
-            ::close(fd);
-            fd = -1;
-        }
+    const keep_alive_run run = run_keep_alive(port, answer_seconds, count, seconds, expected,
+        [&head](long) -> const std::string& { return head; });
+    if (run.connect_failed) {
+        std::fprintf(stderr, "head_client: connect to %d: %s\n", port, std::strerror(errno));
+        return 1;
     }
-    if (fd >= 0)
-        ::close(fd);
-    std::printf("requests %ld lines %zu bytes %zu\n", answered, part.lines.size(), head.size());
+    if (run.capped || run.unexpected) {
+        std::fprintf(stderr, "head_client: %s%s on %s answered %d (wanted %d)\n",
+            neutral ? "neutral:" : "", shape.c_str(), path.c_str(),
+            run.capped ? -1 : *run.unexpected, expected);
+        return 1;
+    }
+    std::printf("requests %ld lines %zu bytes %zu\n", run.answered, part.lines.size(), head.size());
     return 0;
 }

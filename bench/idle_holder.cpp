@@ -25,31 +25,6 @@
 
 namespace {
 
-// Reads one answer framed by Content-Length (or a head alone when it has none).
-bool read_answer(int fd)
-{
-    std::string in;
-    char buf[4096];
-    size_t need = std::string::npos;
-    while (need == std::string::npos || in.size() < need) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return false;
-        in.append(buf, size_t(n));
-        const size_t end = in.find("\r\n\r\n");
-        if (need == std::string::npos && end != std::string::npos) {
-            size_t length = 0;
-            for (const char* name : { "Content-Length:", "content-length:" }) {
-                const size_t at = in.find(name);
-                if (at != std::string::npos && at < end)
-                    length = size_t(std::strtoul(in.c_str() + at + std::strlen(name), nullptr, 10));
-            }
-            need = end + 4 + length;
-        }
-    }
-    return true;
-}
-
 bool raise_fd_limit(size_t wanted)
 {
     rlimit limit {};
@@ -82,7 +57,7 @@ int main(int argc, char** argv)
     std::vector<int> held;
     for (int i = 0; i < idle; ++i) {
         const int fd = connect_loopback(port, 5);
-        if (fd < 0 || !send_all(fd, request) || !read_answer(fd)) {
+        if (fd < 0 || !send_all(fd, request) || read_message(fd).empty()) {
             std::fprintf(
                 stderr, "idle_holder: idle connection %d failed: %s\n", i, std::strerror(errno));
             return 1;

@@ -84,38 +84,21 @@ int main(int argc, char** argv)
     }
 
     const long long cpu_before = cpu_us(pid);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    long answered = 0;
-    bool capped = false;
-    int fd = -1;
-    while (answered < count && (answered == 0 || std::chrono::steady_clock::now() < until)) {
-        if (fd < 0 && (fd = connect_loopback(port, cap)) < 0) {
-            std::fprintf(stderr, "input_client: connect to %d: %s\n", port, std::strerror(errno));
-            return 1;
-        }
-        const std::string& request = requests[size_t(answered) % requests.size()];
-        bool closing = false;
-        errno = 0;
-        const int status = send_all(fd, request) ? read_answer(fd, closing) : -1;
-        if (status < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            capped = true;
-            break;
-        }
-        if (status != expected) {
-            std::fprintf(
-                stderr, "input_client: %s answered %d (wanted %d)\n", argv[3], status, expected);
-            return 1;
-        }
-        ++answered;
-        if (closing) {
-            ::close(fd);
-            fd = -1;
-        }
+    const keep_alive_run run = run_keep_alive(
+        port, cap, count, seconds, expected, [&requests](long i) -> const std::string& {
+            return requests[size_t(i) % requests.size()];
+        });
+    if (run.connect_failed) {
+        std::fprintf(stderr, "input_client: connect to %d: %s\n", port, std::strerror(errno));
+        return 1;
+    }
+    if (run.unexpected) {
+        std::fprintf(stderr, "input_client: %s answered %d (wanted %d)\n", argv[3], *run.unexpected,
+            expected);
+        return 1;
     }
     const long long cpu_after = cpu_us(pid);
-    if (fd >= 0)
-        ::close(fd);
-    std::printf(
-        "requests %ld cpu_us %lld capped %d\n", answered, cpu_after - cpu_before, capped ? 1 : 0);
+    std::printf("requests %ld cpu_us %lld capped %d\n", run.answered, cpu_after - cpu_before,
+        run.capped ? 1 : 0);
     return 0;
 }

@@ -3,10 +3,14 @@
 // What the benchmark programs share: blocking connections to a server on 127.0.0.1, and the
 // HTTP messages read from them.
 #include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <string>
 #include <strings.h>
 #include <sys/socket.h>
@@ -113,4 +117,53 @@ inline int read_answer(int fd, bool& closing)
         return -1;
     closing = has_header(head, "connection", "close");
     return std::atoi(head.c_str() + 9);
+}
+
+// How a run of keep-alive requests ended.
+struct keep_alive_run
+{
+    long answered = 0;
+    bool capped = false; // a request or its answer took longer than the connection allows
+    bool connect_failed = false; // errno tells why
+    // The status of an answer that was not the one expected, -1 for no answer.
+    std::optional<int> unexpected;
+};
+
+// Sends request(i) for i = 0, 1, ... over keep-alive connections of `seconds_each` (a new one
+// after the server closes one) until `count` have been answered or `seconds` have passed, at
+// least one either way. Every answer must have the status `expected`. A server that refuses a
+// request may close before taking all of it: its answer is still read.
+inline keep_alive_run run_keep_alive(int port, int seconds_each, long count, double seconds,
+    int expected, const std::function<const std::string&(long)>& request)
+{
+    keep_alive_run run;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int fd = -1;
+    while (
+        run.answered < count && (run.answered == 0 || std::chrono::steady_clock::now() < until)) {
+        if (fd < 0 && (fd = connect_loopback(port, seconds_each)) < 0) {
+            run.connect_failed = true;
+            return run;
+        }
+        errno = 0;
+        send_all(fd, request(run.answered));
+        bool closing = false;
+        const int status = read_answer(fd, closing);
+        if (status < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            run.capped = true;
+            break;
+        }
+        if (status != expected) {
+            run.unexpected = status;
+            break;
+        }
+        ++run.answered;
+        if (closing) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return run;
 }
