@@ -2,7 +2,6 @@
 
 #include "amqp/json_text.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <utility>
 
@@ -104,10 +103,7 @@ QJsonObject command_data::parsed() const
     if (!whole_.isNull())
         return QJsonDocument::fromJson(whole_).object();
     QJsonObject object = object_;
-    for (const auto& member : ready_) {
-        const QJsonDocument value
-            = QJsonDocument::fromJson(QByteArray("[") + member.second + QByteArray("]"));
-        object.insert(member.first, value.array().at(0));
-    }
+    for (const auto& member : ready_)
+        object.insert(member.first, read_qt_json_value(member.second));
     return object;
 }

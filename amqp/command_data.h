@@ -30,7 +30,6 @@ public:
     void insert(const QString& key, const QJsonValue& value);
     void insert_ready(const QString& key, QByteArray json);
 
-    const QJsonObject& object() const { return object_; }
     // Keyed in the order Qt keeps an object's keys in: QString's operator<.
     const std::map<QString, QByteArray>& ready() const { return ready_; }
 

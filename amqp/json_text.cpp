@@ -44,3 +44,8 @@ void append_qt_json_value(QByteArray& out, const QJsonValue& value)
         out.append(text.constData() + 1, text.size() - 2);
     }
 }
+
+QJsonValue read_qt_json_value(const QByteArray& json)
+{
+    return QJsonDocument::fromJson('[' + json + ']').array().at(0);
+}

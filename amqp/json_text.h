@@ -15,3 +15,6 @@ void append_qt_json_string(QByteArray& out, QStringView text);
 void append_qt_json_string(QByteArray& out, std::string_view utf8);
 // Any value: an object, an array, a string, a number, true, false or null.
 void append_qt_json_value(QByteArray& out, const QJsonValue& value);
+// The value whose compact text `json` is, as QJsonDocument::fromJson reads it in an array (so
+// that a lone string, number, true, false or null reads too); null when it is not valid.
+QJsonValue read_qt_json_value(const QByteArray& json);

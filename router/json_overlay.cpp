@@ -133,7 +133,7 @@ QJsonValue json_overlay::shallow_value(const QString& key) const
         return QJsonArray();
     if (member.text.startsWith('{'))
         return QJsonObject();
-    return QJsonDocument::fromJson('[' + member.text + ']').array().at(0);
+    return read_qt_json_value(member.text);
 }
 
 std::optional<std::string_view> json_overlay::plain_key(qint32 member) const
