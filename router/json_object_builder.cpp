@@ -34,24 +34,6 @@ QJsonObject json_object_builder::take()
 
 namespace {
 
-// Qt's JSON parser sorts an object's keys by code point, insert() by UTF-16 unit: the two differ
-// where a character beyond U+FFFF meets one from U+E000 on. Such an object is merged by sorting,
-// which leaves its keys in insert()'s order where inserting one by one kept the parser's.
-bool strictly_ascending(const QJsonObject& object)
-{
-    auto it = object.constBegin();
-    if (it == object.constEnd())
-        return true;
-    QString previous = it.key();
-    for (++it; it != object.constEnd(); ++it) {
-        QString key = it.key();
-        if (!(previous < key))
-            return false;
-        previous = std::move(key);
-    }
-    return true;
-}
-
 // A key that compares alike by UTF-16 unit and by code point against any other: it holds no
 // unit from U+D800 on.
 bool orders_alike(const QString& key)
@@ -90,20 +72,19 @@ int members_after(int n, const std::function<QString(int)>& key_at, const QStrin
     return n - low;
 }
 
-// Whether every key of `object` is in ascending order and orders alike either way.
-bool plainly_ascending(const QJsonObject& object)
+} // namespace
+
+bool keys_ascending(const QJsonObject& object, bool plain)
 {
     QString previous;
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
         QString key = it.key();
-        if (!orders_alike(key) || (it != object.constBegin() && !(previous < key)))
+        if ((plain && !orders_alike(key)) || (it != object.constBegin() && !(previous < key)))
             return false;
         previous = std::move(key);
     }
     return true;
 }
-
-} // namespace
 
 void insert_all(QJsonObject& into, std::vector<QJsonObject> parts)
 {
@@ -112,7 +93,8 @@ void insert_all(QJsonObject& into, std::vector<QJsonObject> parts)
     parts.erase(std::remove_if(parts.begin(), parts.end(),
                     [](const QJsonObject& part) { return part.isEmpty(); }),
         parts.end());
-    const bool plain = std::all_of(parts.begin(), parts.end(), plainly_ascending);
+    const bool plain = std::all_of(parts.begin(), parts.end(),
+        [](const QJsonObject& part) { return keys_ascending(part, true); });
     if (parts.size() == 1 && plain) {
         into = std::move(parts.front());
         return;
@@ -187,7 +169,7 @@ void insert_all(QJsonObject& into, const QJsonObject& from)
             into.insert(it.key(), it.value());
         return;
     }
-    if (!strictly_ascending(into) || !strictly_ascending(from)) {
+    if (!keys_ascending(into) || !keys_ascending(from)) {
         json_object_builder builder(into);
         builder.insert(from);
         into = builder.take();

@@ -31,6 +31,14 @@ private:
     std::vector<std::pair<QString, QJsonValue>> members_;
 };
 
+// Whether the keys of `object` are in strictly ascending order by QString's operator<. With
+// `plain`, also each free of units from U+D800 on, so that it orders alike by UTF-16 unit and by
+// code point: Qt's JSON parser sorts keys by code point, insert() by unit, and the two differ
+// where a character beyond U+FFFF meets one from U+E000 on. An object that is not so is merged
+// by sorting, which leaves its keys in insert()'s order where inserting one by one kept the
+// parser's.
+bool keys_ascending(const QJsonObject& object, bool plain = false);
+
 // How insert_all(into, from) goes about it: true when it inserts the members of `from` one by
 // one, as few members of `into` move that way (a handful of keys, or keys that go near the end);
 // otherwise it makes the object anew, every key of both in QString's order, of a key in both the

@@ -178,10 +178,7 @@ void json_overlay::merge_sorted(const QJsonObject& from)
         own_.push_back({ key, value, {} });
         return ~qint32(own_.size() - 1);
     };
-    bool from_ascending = true;
-    for (auto it = from.constBegin(); from_ascending && it + 1 != from.constEnd(); ++it)
-        from_ascending = it.key() < (it + 1).key();
-    if (from_ascending && ascending()) {
+    if (keys_ascending(from) && ascending()) {
         // Both in order already: each key of `from` finds its place after the last one's.
         auto next = order_.cbegin();
         for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
