@@ -42,8 +42,7 @@ bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_h
         const int index = db_id.isEmpty() ? 0 : access.register_dl_index(db_id);
         indexes.insert(it.key(), index);
     }
-    insert_all(replies.merged, indexes.take());
-    if (!replies.count())
+    if (!replies.merge(indexes.take()))
         return false;
     reply = keyed_answer(QStringLiteral("cmd_id"), replies.merged);
     return true;
@@ -88,8 +87,7 @@ bool tornel_status_reply(QJsonDocument& reply, instance_replies& replies, access
         const QString status = it.value().toObject().value(QLatin1String("dl_status")).toString();
         statuses.insert(QString::number(indexes[i]), status_answer(status));
     }
-    insert_all(replies.merged, statuses.take());
-    if (!replies.count())
+    if (!replies.merge(statuses.take()))
         return false;
     reply = QJsonDocument(replies.merged);
     return true;
