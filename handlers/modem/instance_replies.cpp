@@ -2,6 +2,7 @@
 
 #include "router/json_helpers.h"
 #include "router/json_object_builder.h"
+#include "router/list_items.h"
 
 #include <QJsonArray>
 
@@ -38,8 +39,7 @@ QJsonDocument keyed_answer(const QString& key, const QJsonObject& merged)
     return QJsonDocument(QJsonObject { { key, merged } });
 }
 
-bool device_supported_reply(
-    QJsonDocument& reply, instance_replies& replies, const QStringList& requested)
+bool device_supported_reply(QJsonDocument& reply, instance_replies& replies, QStringView requested)
 {
     QJsonObject part = reply.object();
     // In place: the keys keep their order and nothing moves.
@@ -52,10 +52,11 @@ bool device_supported_reply(
     // The requested list is the caller's, in the caller's order.
     json_object_builder unsupported;
     const QJsonObject description { { "supported", false } };
-    for (const QString& modem : requested) {
+    // A run of one modem is looked at once: the builder keeps one of equal keys all the same.
+    for_each_comma_run(requested, [&](QStringView modem, qsizetype) {
         if (!replies.merged.contains(modem))
-            unsupported.insert(modem, description);
-    }
+            unsupported.insert(modem.toString(), description);
+    });
     insert_all(replies.merged, unsupported.take());
     reply = QJsonDocument(replies.merged);
     return true;

@@ -3,7 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
-#include <QStringList>
+#include <QStringView>
 #include <algorithm>
 #include <vector>
 
@@ -47,8 +47,7 @@ QJsonDocument member_array_answer(const QJsonObject& merged, const QString& memb
 // The merged object under one key: {key: merged}.
 QJsonDocument keyed_answer(const QString& key, const QJsonObject& merged);
 
-// The device descriptions of the requested modems: each reply key keeps its value as an object
-// (anything else becomes {}); once every instance has answered, each requested part without a
-// description is added as {"supported": false}.
-bool device_supported_reply(
-    QJsonDocument& reply, instance_replies& replies, const QStringList& requested);
+// The device descriptions of the requested modems (`requested`: the caller's comma list): each
+// reply key keeps its value as an object (anything else becomes {}); once every instance has
+// answered, each requested part without a description is added as {"supported": false}.
+bool device_supported_reply(QJsonDocument& reply, instance_replies& replies, QStringView requested);

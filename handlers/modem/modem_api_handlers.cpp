@@ -69,10 +69,9 @@ HandlerResult RollHandler::get(const api_params& params)
 
 HandlerResult DeviceHandler::get(const api_params& params)
 {
-    const QString modems = ownership().checked_text(params.value(modem_id_key));
-    requested_ = split_modem_list(modems);
+    requested_ = ownership().checked_text(params.value(modem_id_key));
     command_data data;
-    data.insert_ready(modem_id_key, split_to_int_json_text(modems));
+    data.insert_ready(modem_id_key, split_to_int_json_text(requested_));
     auto self = this->self<DeviceHandler>();
     return command(QStringLiteral("device"), std::move(data),
         route_key(params.value(QStringLiteral("route_key"))), [self](QJsonDocument& reply) {

@@ -73,7 +73,7 @@ public:
 
 private:
     // The parts of "modem_id" as asked for; the answer names each of them.
-    QStringList requested_;
+    QString requested_; // the caller's comma list
 };
 
 class EAVHandler : public modem_handler_frame

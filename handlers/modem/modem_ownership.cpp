@@ -15,11 +15,6 @@ http_exception too_few_arguments()
     return http_exception(QStringLiteral("Too few arguments"), 403);
 }
 
-QStringList split_modem_list(const QString& text)
-{
-    return text.split(QLatin1Char(','));
-}
-
 distinct_list<QStringView> distinct_modems(QStringView text)
 {
     distinct_list<QStringView> modems;

@@ -16,9 +16,6 @@ class http_exception;
 // 403 "Too few arguments": an operation lacks an item it needs.
 http_exception too_few_arguments();
 
-// The parts of a modem-id text: split at every ",", empty parts kept ("" gives one empty part).
-QStringList split_modem_list(const QString& text);
-
 // The distinct parts of a modem-id text, in the order each first comes, as views into it.
 distinct_list<QStringView> distinct_modems(QStringView text);
 

@@ -116,9 +116,10 @@ TEST(instance_replies, merges_complete_after_every_instance_and_shape_the_answer
     };
     for (const row& r : devices) {
         instance_replies replies(r.instances);
-        EXPECT_EQ(
-            fold(r.replies,
-                [&](QJsonDocument& d) { return device_supported_reply(d, replies, r.requested); }),
+        EXPECT_EQ(fold(r.replies,
+                      [&](QJsonDocument& d) {
+                          return device_supported_reply(d, replies, r.requested.join(','));
+                      }),
             r.answer)
             << r.behaviour;
     }
@@ -179,7 +180,7 @@ TEST(instance_replies, merges_in_any_key_order_give_what_inserting_one_by_one_ga
             if (merge_instance_replies(reply, merge))
                 merged = compact(reply);
             reply = QJsonDocument::fromJson(text);
-            if (device_supported_reply(reply, devices, requested))
+            if (device_supported_reply(reply, devices, requested.join(',')))
                 described = compact(reply);
             reply = QJsonDocument::fromJson(R"({"all":{"dl":)" + text + "}}");
             if (dl_queue_reply(reply, queue, { "queue_list", false, 0, {} }))
