@@ -114,7 +114,7 @@ events_request tornel_events_request(const tornel_params& params, QByteArray mod
         // A profile of no journal's code keeps no event, so an empty item counts too; but only
         // the few codes an event can have are kept, however many the caller lists.
         context.journals.emplace();
-        for_each_comma_item(*profile, [&context](QStringView item) {
+        for_each_comma_run(*profile, [&context](QStringView item, qsizetype) {
             const QString code = journal_texts().find(item);
             if (!code.isNull())
                 context.journals->insert(code);
