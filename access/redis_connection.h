@@ -50,10 +50,6 @@ public:
     // command cannot be run, or when AUTH or SELECT is refused. A connection left dead by an
     // earlier failure is made again first.
     Reply command(const QList<QByteArray>& args, int db);
-    // Runs several commands on database `db` in one round trip: all are written, then the
-    // replies are read in order, one per command. Fails as `command` does.
-    QList<Reply> pipeline(const QList<QList<QByteArray>>& commands, int db);
-
     using command_maker = std::function<QList<QByteArray>(qint64 index)>;
     using reply_taker = std::function<void(qint64 index, const Reply& reply)>;
     // Runs `count` commands on database `db`, at most `batch` to a round trip: `make(i)` gives
@@ -65,6 +61,9 @@ public:
         qint64 count, int db, int batch, const command_maker& make, const reply_taker& take);
 
 private:
+    // One round trip of several commands on database `db`: all are written, then the replies
+    // are read in order, one per command.
+    QList<Reply> pipeline(const QList<QList<QByteArray>>& commands, int db);
     void prepare(int db);
     void append(const QList<QByteArray>& args);
     Reply read_reply(const QByteArray& command_name);

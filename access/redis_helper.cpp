@@ -164,11 +164,13 @@ std::vector<bool> redis_helper::owned_devices(
         keys.append(latin1(devices_prefix + client));
     // Every client's set for the first id, then for the next.
     const qint64 per_id = keys.size();
+    QByteArray member; // of the id whose commands are being made, asked in order
     connection->pipeline(
         qint64(devices.size()) * per_id, ownership_db, batch_commands_,
         [&](qint64 i) {
-            return QList<QByteArray> { sismember, keys[int(i % per_id)],
-                devices[std::size_t(i / per_id)].toLatin1() };
+            if (i % per_id == 0)
+                member = devices[std::size_t(i / per_id)].toLatin1();
+            return QList<QByteArray> { sismember, keys[int(i % per_id)], member };
         },
         [&](qint64 i, const RedisClient::Reply& reply) {
             if (member_reply(reply))
