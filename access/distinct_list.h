@@ -66,7 +66,6 @@ public:
     }
 
     int size() const { return int(values_.size()); }
-    bool empty() const { return values_.empty(); }
     const T& operator[](int position) const { return values_[std::size_t(position)]; }
     const std::vector<T>& values() const { return values_; }
 

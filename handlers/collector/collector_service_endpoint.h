@@ -6,7 +6,6 @@
 #include "routes/api_params.h"
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 #include <array>
 #include <utility>

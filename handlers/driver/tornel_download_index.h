@@ -2,7 +2,6 @@
 
 #include "handlers/modem/instance_replies.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QString>
 

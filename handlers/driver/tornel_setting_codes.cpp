@@ -5,6 +5,7 @@
 #include "router/json_object_builder.h"
 #include "router/list_items.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,6 @@
 #include "handlers/driver/tornel_reply_steps.h"
 
 #include <QByteArray>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMap>
 #include <QString>
