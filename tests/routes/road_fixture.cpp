@@ -1,8 +1,11 @@
 #include "road_fixture.h"
 
+#include "test_token.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 
 bool wait_until(const std::function<bool()>& done, int wait_ms)
 {
@@ -95,6 +98,37 @@ raw_response road_fixture::request(const QByteArray& method, const QByteArray& t
     raw_response answer;
     client.read(answer, wait_ms, method == "HEAD");
     return answer;
+}
+
+void road_fixture::restrict_callers_to_their_keys()
+{
+    conf.CHECK_TOKEN_VALID = false;
+    conf.CHECK_TOKEN_EXP_TIME = false;
+    conf.CHECK_TOKEN_CLAIMS = false;
+    conf.CHECK_TOKEN_API_KEY = true;
+}
+
+QList<QPair<QByteArray, QByteArray>> road_fixture::restricted_user()
+{
+    const QJsonObject claims { { "ver", "2.0" }, { "email", "u@x" },
+        { "apiKeys", QJsonArray { "k" } },
+        { "claims", QJsonObject { { "b", QJsonObject { { "user", "" } } } } } };
+    return { { "Authorization", "Bearer " + make_token(claims, "sign") } };
+}
+
+bool road_fixture::command_or_answer(const QByteArray& method, const QByteArray& target,
+    const QList<QPair<QByteArray, QByteArray>>& headers, const QByteArray& body,
+    raw_response& answer)
+{
+    api.commands.clear();
+    loop_client client(port());
+    client.send_request(method, target, headers, body);
+    EXPECT_TRUE(
+        wait_until([&] { return !api.commands.empty() || client.socket()->bytesAvailable() > 0; }));
+    if (!api.commands.empty())
+        return true;
+    EXPECT_TRUE(client.read(answer));
+    return false;
 }
 
 QByteArray road_fixture::log_text() const

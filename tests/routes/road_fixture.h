@@ -124,16 +124,30 @@ private:
 class road_fixture : public ::testing::Test
 {
 protected:
+    // Serves the handler set `Set` over `store` (the fixture's own empty store when none).
     template <class Set>
-    void start()
+    void start(access_helper* store = nullptr)
     {
+        access_helper& used = store ? *store : access;
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0,
-            [this](qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
-                const dependency_container container { conf, access, log, rabbit, &forward_owner,
+            [this, &used](
+                qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
+                const dependency_container container { conf, used, log, rabbit, &forward_owner,
                     statistics, api };
                 router_for_t<dependency_container, Set>::route(container, request, response);
             }));
     }
+
+    // Checks tokens for their API keys alone, so that a caller whose token has the role "user"
+    // is restricted to the modems of its keys.
+    void restrict_callers_to_their_keys();
+    // A caller with the role "user" and the API key "k" (token signed with "sign").
+    static QList<QPair<QByteArray, QByteArray>> restricted_user();
+    // Sends one request: true when a command went out (the last of api.commands, cleared
+    // before), else false with the answer read into `answer`.
+    bool command_or_answer(const QByteArray& method, const QByteArray& target,
+        const QList<QPair<QByteArray, QByteArray>>& headers, const QByteArray& body,
+        raw_response& answer);
 
     quint16 port() const { return server.serverPort(); }
     // One request on a fresh connection, answered or not within wait_ms.

@@ -38,28 +38,14 @@ class json_body_commands_test : public road_fixture
 protected:
     void SetUp() override
     {
-        conf.CHECK_TOKEN_VALID = false;
-        conf.CHECK_TOKEN_EXP_TIME = false;
-        conf.CHECK_TOKEN_CLAIMS = false;
-        conf.CHECK_TOKEN_API_KEY = true; // a restricted caller, whose keys every modem passes
+        restrict_callers_to_their_keys(); // a restricted caller, whose keys every modem passes
         start<server_set>();
     }
 
     // POSTs `body`: true when a command went out (the last of api.commands), else the answer.
     bool post(const QByteArray& target, const QByteArray& body, raw_response& answer)
     {
-        api.commands.clear();
-        const QJsonObject claims { { "ver", "2.0" }, { "email", "u@x" },
-            { "apiKeys", QJsonArray { "k" } },
-            { "claims", QJsonObject { { "b", QJsonObject { { "user", "" } } } } } };
-        loop_client client(port());
-        client.send_request(
-            "POST", target, { { "Authorization", "Bearer " + make_token(claims, "sign") } }, body);
-        wait_until([&] { return !api.commands.empty() || client.socket()->bytesAvailable() > 0; });
-        if (!api.commands.empty())
-            return true;
-        client.read(answer);
-        return false;
+        return command_or_answer("POST", target, restricted_user(), body, answer);
     }
 };
 

@@ -48,28 +48,8 @@ class modem_id_lists_test : public road_fixture
 protected:
     void SetUp() override
     {
-        conf.CHECK_TOKEN_VALID = false;
-        conf.CHECK_TOKEN_EXP_TIME = false;
-        conf.CHECK_TOKEN_CLAIMS = false;
-        conf.CHECK_TOKEN_API_KEY = true;
-        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0,
-            [this](qhttp::server::QHttpRequest* request, qhttp::server::QHttpResponse* response) {
-                dependency_container container { conf, store, log, rabbit, &forward_owner,
-                    statistics, api };
-                router_for_t<dependency_container, server_set>::route(container, request, response);
-            }));
-    }
-
-    // A caller with the role "user" and the API key "k".
-    QList<QPair<QByteArray, QByteArray>> user() const
-    {
-        return { { "Authorization",
-            "Bearer "
-                + make_token(
-                    QJsonObject { { "ver", "2.0" }, { "email", "u@x" },
-                        { "apiKeys", QJsonArray { "k" } },
-                        { "claims", QJsonObject { { "b", QJsonObject { { "user", "" } } } } } },
-                    "sign") } };
+        restrict_callers_to_their_keys();
+        start<server_set>(&store);
     }
 
     listed_store store;
@@ -118,22 +98,15 @@ TEST_F(modem_id_lists_test, each_distinct_id_is_asked_once_and_the_first_unknown
             R"({"What":"Unknown cmd_id: "})" },
     };
     for (const row& r : rows) {
+        SCOPED_TRACE(r.behaviour);
         store.asked.clear();
-        api.commands.clear();
-        loop_client client(port());
-        client.send_request(r.method, r.target, user(), r.body);
         raw_response answer;
-        ASSERT_TRUE(wait_until([&] {
-            return !api.commands.empty() || client.socket()->bytesAvailable() > 0;
-        })) << r.behaviour;
-        if (!api.commands.empty()) {
+        if (command_or_answer(r.method, r.target, restricted_user(), r.body, answer)) {
             EXPECT_EQ(
                 QString(QJsonDocument(api.commands.front().data).toJson(QJsonDocument::Compact)),
-                QString(r.answer))
-                << r.behaviour;
+                QString(r.answer));
         } else {
-            ASSERT_TRUE(client.read(answer)) << r.behaviour;
-            EXPECT_EQ(QString(answer.body), QString(r.answer)) << r.behaviour;
+            EXPECT_EQ(QString(answer.body), QString(r.answer));
         }
         EXPECT_EQ(store.asked.join(','), r.asked) << r.behaviour;
     }
@@ -200,21 +173,17 @@ TEST_F(modem_id_lists_test, a_queue_change_and_a_settings_body_name_what_their_q
                     break;
                 }
             }
+            SCOPED_TRACE(where);
             store.asked.clear();
-            api.commands.clear();
-            loop_client client(port());
-            client.send_request("POST", queue ? "/api/dl_queue" : "/api/setting", user(), body);
-            ASSERT_TRUE(wait_until([&] {
-                return !api.commands.empty() || client.socket()->bytesAvailable() > 0;
-            })) << where;
+            raw_response answer;
+            command_or_answer(
+                "POST", queue ? "/api/dl_queue" : "/api/setting", restricted_user(), body, answer);
             // The store is asked about the whole list at once.
             EXPECT_EQ(store.asked, named) << where;
             if (foreign.isNull()) {
                 EXPECT_EQ(api.commands.size(), 1u) << where;
                 continue;
             }
-            raw_response answer;
-            ASSERT_TRUE(client.read(answer)) << where;
             EXPECT_EQ(QString(answer.body),
                 "{\"What\":\"Unavailable modem for provided token. Modem ID " + foreign + "\"}")
                 << where;
@@ -230,8 +199,8 @@ TEST_F(modem_id_lists_test, command_status_writes_each_database_id_as_qt_did)
         { 10, "b\\s" }, { 11, "\x01" }, { 12, QString::fromUtf8("\xc3\xa9\xf0\x9f\x98\x80") } };
     api.commands.clear();
     loop_client client(port());
-    client.send_request(
-        "GET", "/driver_tornel/api/cmd/status?cmd_id=8,7,8,8,9,10,10,11,12,7,8", user(), {});
+    client.send_request("GET", "/driver_tornel/api/cmd/status?cmd_id=8,7,8,8,9,10,10,11,12,7,8",
+        restricted_user(), {});
     ASSERT_TRUE(wait_until([&] { return !api.commands.empty(); }));
     QJsonArray db_ids;
     for (int index : { 8, 7, 8, 8, 9, 10, 10, 11, 12, 7, 8 })
@@ -256,7 +225,7 @@ TEST_F(modem_id_lists_test, check_ids_answers_a_reversed_list_as_before)
     for (int id = 7; id <= 3000; id += 7)
         store.owned.insert(QString::number(id));
     const raw_response answer
-        = request("GET", "/api/check_ids?modem_id=" + ids.join(',').toUtf8(), user());
+        = request("GET", "/api/check_ids?modem_id=" + ids.join(',').toUtf8(), restricted_user());
     EXPECT_EQ(answer.body, QJsonDocument(expected).toJson(QJsonDocument::Compact));
     EXPECT_EQ(store.asked, ids);
 }
