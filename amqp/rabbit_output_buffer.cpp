@@ -40,6 +40,17 @@ void put64(uint8_t* at, uint64_t v)
     put32(at + 4, uint32_t(v));
 }
 
+void put_frame_header(uint8_t* at, uint8_t type, amqp_channel_t channel, size_t payload_size)
+{
+    at[0] = type;
+    put16(at + 1, channel);
+    put32(at + 3, uint32_t(payload_size));
+}
+
+// Body payloads of at least this many bytes are sent from the message's own array; a smaller
+// one costs less to copy than to keep apart.
+constexpr size_t splice_min = 4096;
+
 amqp_bytes_t view(const QByteArray& bytes)
 {
     return amqp_bytes_t { size_t(bytes.size()), const_cast<char*>(bytes.constData()) };
@@ -69,8 +80,6 @@ int rabbit_output_buffer::append(const amqp_frame_t& frame, size_t room)
     bytes_.resize(start + header_size + room + footer_size);
     uint8_t* out = bytes_.data() + start;
     uint8_t* payload = out + header_size;
-    out[0] = frame.frame_type;
-    put16(out + 1, frame.channel);
     int encoded = 0;
     size_t size = 0;
     switch (frame.frame_type) {
@@ -98,7 +107,7 @@ int rabbit_output_buffer::append(const amqp_frame_t& frame, size_t room)
         bytes_.resize(start);
         return encoded;
     }
-    put32(out + 3, uint32_t(size));
+    put_frame_header(out, frame.frame_type, frame.channel, size);
     payload[size] = AMQP_FRAME_END;
     bytes_.resize(start + header_size + size + footer_size);
     return AMQP_STATUS_OK;
@@ -184,9 +193,7 @@ int rabbit_output_buffer::add_publish(amqp_channel_t channel, const QByteArray& 
         } else {
             const size_t at = bytes_.size();
             bytes_.resize(at + header_size);
-            bytes_[at] = AMQP_FRAME_BODY;
-            put16(&bytes_[at + 1], channel);
-            put32(&bytes_[at + 3], uint32_t(size));
+            put_frame_header(&bytes_[at], AMQP_FRAME_BODY, channel, size);
             splices_.push_back(splice { bytes_.size(), body, offset, size });
             spliced_ += size;
             bytes_.push_back(AMQP_FRAME_END);

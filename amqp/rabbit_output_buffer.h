@@ -39,10 +39,6 @@ public:
     send_result send_to(int fd, bool* moved = nullptr);
     void clear();
 
-    // Body payloads of at least this many bytes are sent from the message's own array; a
-    // smaller one costs less to copy than to keep apart.
-    static constexpr size_t splice_min = 4096;
-
 private:
     // A payload that goes out from its message's array, after the first `at` bytes of bytes_.
     struct splice

@@ -68,7 +68,7 @@ void sync_async_visitor::operator()(AsyncRabbitResult&& result) const
     // What the reply step needs, and not the data: a command may wait half an hour for its
     // reply, and its data can be as large as the request's body.
     const QString command = result.command;
-    const auto post_process = result._postProcess;
+    const auto post_process = std::move(result._postProcess);
 
     auto on_error = [target, flag](QString text) {
         if (!can_write(target, flag))
