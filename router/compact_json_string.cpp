@@ -17,14 +17,8 @@ void put_plain(staged_bytes& out, const char* at, const char* end)
     }
 }
 
-} // namespace
-
-bool starts_with_bom(const char* begin, const char* end)
-{
-    return end - begin >= 3 && uchar(begin[0]) == 0xef && uchar(begin[1]) == 0xbb
-        && uchar(begin[2]) == 0xbf;
-}
-
+// An escape at `at` (on the backslash), as Qt's parser reads it; on failure `at` is left where
+// Qt's parser stops.
 bool read_escape(const char*& at, const char* end, uint& ch)
 {
     ++at;
@@ -75,6 +69,14 @@ bool read_escape(const char*& at, const char* end, uint& ch)
         ch = escaped;
         return true;
     }
+}
+
+} // namespace
+
+bool starts_with_bom(const char* begin, const char* end)
+{
+    return end - begin >= 3 && uchar(begin[0]) == 0xef && uchar(begin[1]) == 0xbb
+        && uchar(begin[2]) == 0xbf;
 }
 
 json_string_read read_json_string(const char* begin, const char* end)

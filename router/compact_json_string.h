@@ -60,10 +60,6 @@ inline bool read_utf8_char(const char*& at, const char* end, uint& ch)
 // Whether the text [begin, end) starts with a UTF-8 byte order mark.
 bool starts_with_bom(const char* begin, const char* end);
 
-// An escape at `at` (on the backslash), as Qt's parser reads it; on failure `at` is left where
-// Qt's parser stops.
-bool read_escape(const char*& at, const char* end, uint& ch);
-
 struct json_string_read
 {
     QJsonParseError::ParseError error; // NoError when the string is well formed
