@@ -1,6 +1,6 @@
 #include "amqp/command_data.h"
 
-#include "amqp/json_text.h"
+#include "json/json_text.h"
 
 #include <QJsonDocument>
 #include <utility>

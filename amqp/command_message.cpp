@@ -1,6 +1,6 @@
 #include "amqp/command_message.h"
 
-#include "amqp/json_text.h"
+#include "json/json_text.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #include "router/json_helpers.h"
 
-#include "router/json_array_text.h"
 #include "router/json_object_builder.h"
 #include "router/list_items.h"
+#include "json/json_array_text.h"
 
 void add_api_keys(QJsonObject& params, const QStringList& api_keys)
 {

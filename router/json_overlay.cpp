@@ -1,8 +1,8 @@
 #include "router/json_overlay.h"
 
-#include "amqp/json_text.h"
-#include "router/json_array_text.h"
 #include "router/json_object_builder.h"
+#include "json/json_array_text.h"
+#include "json/json_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

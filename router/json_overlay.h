@@ -1,6 +1,6 @@
 #pragma once
 
-#include "router/compact_json.h"
+#include "json/compact_json.h"
 
 #include <QByteArray>
 #include <QJsonObject>

@@ -1,7 +1,7 @@
 #include "handlers/collector/collector_service_endpoint.h"
 
-#include "router/compact_json.h"
 #include "router/http_exception.h"
+#include "json/compact_json.h"
 
 command_data required_body_object(const QByteArray& body, quint32 refusal_status)
 {

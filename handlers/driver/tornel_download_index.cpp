@@ -2,11 +2,11 @@
 
 #include "access/access_helper.h"
 #include "access/distinct_list.h"
-#include "amqp/json_text.h"
 #include "router/http_exception.h"
-#include "router/json_array_text.h"
 #include "router/json_object_builder.h"
 #include "router/list_items.h"
+#include "json/json_array_text.h"
+#include "json/json_text.h"
 
 #include <QJsonObject>
 

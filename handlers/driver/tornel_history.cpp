@@ -3,8 +3,8 @@
 #include "handlers/driver/obis_hex_key.h"
 #include "handlers/driver/tornel_numbers.h"
 #include "handlers/driver/tornel_tables.h"
-#include "router/json_array_text.h"
 #include "router/list_items.h"
+#include "json/json_array_text.h"
 
 #include <QList>
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "handlers/driver/tornel_params.h"
 
 #include "http/qhttp_hex_digit.h"
-#include "router/compact_json.h"
 #include "router/query_params.h"
+#include "json/compact_json.h"
 
 namespace {
 

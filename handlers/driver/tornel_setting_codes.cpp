@@ -1,9 +1,9 @@
 #include "handlers/driver/tornel_setting_codes.h"
 
-#include "amqp/json_text.h"
-#include "router/json_array_text.h"
 #include "router/json_object_builder.h"
 #include "router/list_items.h"
+#include "json/json_array_text.h"
+#include "json/json_text.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

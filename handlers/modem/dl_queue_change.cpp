@@ -1,7 +1,7 @@
 #include "handlers/modem/dl_queue_change.h"
 
-#include "router/compact_json.h"
-#include "router/compact_json_number.h"
+#include "json/compact_json.h"
+#include "json/compact_json_number.h"
 
 #include <cmath>
 #include <limits>

@@ -4,9 +4,9 @@
 #include "handlers/modem/dl_queue_change.h"
 #include "handlers/modem/dl_queue_paging.h"
 #include "handlers/modem/query_data.h"
-#include "router/compact_json.h"
 #include "router/http_exception.h"
 #include "router/json_object_builder.h"
+#include "json/compact_json.h"
 
 #include <QJsonArray>
 

@@ -2,10 +2,10 @@
 
 #include "access/access_helper.h"
 #include "handlers/modem/query_data.h"
-#include "router/compact_json.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
 #include "router/json_object_builder.h"
+#include "json/compact_json.h"
 
 #include <QJsonDocument>
 

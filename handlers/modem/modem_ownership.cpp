@@ -2,11 +2,11 @@
 
 #include "access/access_helper.h"
 #include "handlers/modem/named_ids.h"
-#include "router/compact_json.h"
 #include "router/http_context.h"
 #include "router/http_exception.h"
 #include "router/json_helpers.h"
 #include "router/list_items.h"
+#include "json/compact_json.h"
 
 #include <algorithm>
 

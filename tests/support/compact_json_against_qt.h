@@ -1,7 +1,7 @@
 #pragma once
 
-#include "amqp/json_text.h"
-#include "router/compact_json.h"
+#include "json/compact_json.h"
+#include "json/json_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

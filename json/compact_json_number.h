@@ -1,6 +1,6 @@
 #pragma once
 
-#include "amqp/json_string_escape.h"
+#include "json/json_string_escape.h"
 
 #include <QByteArray>
 #include <QtGlobal>

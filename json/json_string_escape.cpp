@@ -1,4 +1,4 @@
-#include "amqp/json_string_escape.h"
+#include "json/json_string_escape.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "router/compact_json_key_order.h"
+#include "json/compact_json_key_order.h"
 
 #include <QByteArray>
 #include <QJsonParseError>

@@ -1,7 +1,7 @@
-#include "router/compact_json.h"
+#include "json/compact_json.h"
 
-#include "router/compact_json_number.h"
-#include "router/compact_json_string.h"
+#include "json/compact_json_number.h"
+#include "json/compact_json_string.h"
 
 #include <QLocale>
 

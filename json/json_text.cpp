@@ -1,6 +1,6 @@
-#include "amqp/json_text.h"
+#include "json/json_text.h"
 
-#include "amqp/json_string_escape.h"
+#include "json/json_string_escape.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

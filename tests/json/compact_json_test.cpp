@@ -1,6 +1,6 @@
-#include "router/compact_json.h"
+#include "json/compact_json.h"
 
-#include "qt_print.h"
+#include "tests/router/qt_print.h"
 #include "tests/support/compact_json_against_qt.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "router/json_array_text.h"
+#include "json/json_array_text.h"
 
-#include "amqp/json_text.h"
-#include "router/compact_json_number.h"
+#include "json/compact_json_number.h"
+#include "json/json_text.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "router/compact_json_string.h"
+#include "json/compact_json_string.h"
 
 #include <QStringView>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "router/compact_json_key_order.h"
+#include "json/compact_json_key_order.h"
 
 #include <QtEndian>
 

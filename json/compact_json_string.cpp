@@ -1,4 +1,4 @@
-#include "router/compact_json_string.h"
+#include "json/compact_json_string.h"
 
 namespace {
 

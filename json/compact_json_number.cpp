@@ -1,4 +1,4 @@
-#include "router/compact_json_number.h"
+#include "json/compact_json_number.h"
 
 #include <charconv>
 #include <cmath>
