@@ -133,20 +133,14 @@ bool rabbit_api_man::event(QEvent* event)
 
 void rabbit_api_man::publish_queued()
 {
-    QPointer<rabbit_api_man> self(this);
+    // Over a live connection each publish returns at once, and the rest go out in this pass
+    // without one more pass of the loop before they leave; with the connection down they
+    // wait in the publisher, in this order.
     while (!outbox_.empty()) {
         outgoing next = std::move(outbox_.front());
         outbox_.pop_front();
-        // A publish may wait for the broker in a nested event loop; the commands after it are
-        // then published from there, each with a wait of its own running alongside, not one
-        // wait after another. Over a live connection it returns at once, and the rest go out
-        // in this pass without one more pass of the loop before they leave.
-        if (!outbox_.empty() && publisher_.would_wait())
-            post_publish();
         // Moved on: the output buffer keeps the message itself until its bytes have left.
         publisher_.publish_string(std::move(next.body), std::move(next.routing_key));
-        if (!self)
-            return;
     }
 }
 
@@ -201,8 +195,8 @@ void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)
 {
     const rabbit_message message = read_incoming_message(json);
 
-    // Handlers may run nested event loops in which anything can happen, this link's end
-    // included; after each call the link and the entry are looked up again.
+    // Handlers may do anything, end this link or its commands included; after each call the
+    // link and the entry are looked up again.
     QPointer<rabbit_api_man> self(this);
     bool handled = true;
     try {

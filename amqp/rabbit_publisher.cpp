@@ -2,9 +2,6 @@
 
 #include "amqp/rabbit_url.h"
 
-#include <QEventLoop>
-#include <QPointer>
-#include <QTimer>
 #include <algorithm>
 
 rabbit_publisher_impl::rabbit_publisher_impl(
@@ -20,6 +17,9 @@ rabbit_publisher_impl::rabbit_publisher_impl(
         Qt::DirectConnection);
     connect(&client_, &rabbit_client::connected, this, &rabbit_publisher_impl::connected,
         Qt::DirectConnection);
+    wait_timer_.setSingleShot(true);
+    wait_timer_.setTimerType(Qt::PreciseTimer);
+    connect(&wait_timer_, &QTimer::timeout, this, &rabbit_publisher_impl::end_waits);
     client_.connect_to_host(url_, vhost_);
     log_line(log_, LOG_DEBUG) << "rabbit_man_publisher_impl inited to path <<"
                               << mask_url_password(url_) << ", exchange " << exchange_ << ", host "
@@ -62,27 +62,51 @@ bool rabbit_publisher_impl::key_fits(const QByteArray& wire_key)
 void rabbit_publisher_impl::publish_string(
     QByteArray string, QByteArray routing_key, QString mimeType)
 {
-    const QByteArray key = wire_key(std::move(routing_key));
+    QByteArray key = wire_key(std::move(routing_key));
     if (!key_fits(key))
         return;
-    if (!client_.is_connected()) {
-        QPointer<rabbit_publisher_impl> self(this);
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(connection_wait_ms);
-        loop.exec();
-        if (!self)
-            return; // destroyed by a handler that ran during the wait
+    if (waiting_.empty() && client_.is_connected()) {
+        send(std::move(string), key, mimeType);
+        return;
     }
-    if (!client_.is_connected()) {
+    // Behind messages still waiting, even over a live connection, so as not to overtake them.
+    const auto now = clock::now();
+    const auto due
+        = client_.is_connected() ? now : now + std::chrono::milliseconds(connection_wait_ms);
+    if (waiting_bytes_ + size_t(string.size()) > rabbit_client::max_unsent_bytes) {
         log_line(log_, LOG_DEBUG) << "Try to publish but not connected";
         return;
     }
+    waiting_bytes_ += size_t(string.size());
+    waiting_.push_back({ std::move(string), std::move(key), std::move(mimeType), due });
+    if (!wait_timer_.isActive())
+        end_waits();
+}
+
+void rabbit_publisher_impl::end_waits()
+{
+    const auto now = clock::now();
+    while (!waiting_.empty() && waiting_.front().due <= now) {
+        waiting_message next = std::move(waiting_.front());
+        waiting_.pop_front();
+        waiting_bytes_ -= size_t(next.body.size());
+        if (client_.is_connected())
+            send(std::move(next.body), next.key, next.mime);
+        else
+            log_line(log_, LOG_DEBUG) << "Try to publish but not connected";
+    }
+    if (waiting_.empty())
+        return;
+    const auto left
+        = std::chrono::ceil<std::chrono::milliseconds>(waiting_.front().due - clock::now());
+    wait_timer_.start(int(std::max<qint64>(left.count(), 0)));
+}
+
+void rabbit_publisher_impl::send(QByteArray body, const QByteArray& key, const QString& mime)
+{
     if (log_.accepts(LOG_DEBUG))
-        log_line(log_, LOG_DEBUG) << "Publishing :" << QString::fromUtf8(string)
+        log_line(log_, LOG_DEBUG) << "Publishing :" << QString::fromUtf8(body)
                                   << " To route : " << QString::fromUtf8(key)
-                                  << ", MIME type : " << mimeType;
-    client_.publish(exchange_, key, std::move(string), mimeType);
+                                  << ", MIME type : " << mime;
+    client_.publish(exchange_, key, std::move(body), mime);
 }

@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <chrono>
+#include <deque>
 
 struct rabbit_publisher_config
 {
@@ -31,27 +34,43 @@ public:
     // False, with an ERROR line, for a key (as it goes out) that AMQP cannot carry: the
     // library would refuse it and drop the connection.
     bool key_fits(const QByteArray& wire_key);
-    // True while the connection is down: a publish now would wait in a nested event loop.
-    bool would_wait() const { return !client_.is_connected(); }
 
 signals:
     void republish();
     void conn_estimated();
 
 public slots:
-    // While the connection is down this waits connection_wait_ms in a nested event loop, so
-    // any other handler of the process may run before it returns.
+    // While the connection is down the message waits connection_wait_ms, then goes if the
+    // connection is back or is dropped. It waits in a queue, not in an event loop of its own:
+    // this returns at once, so publishes that come in a stream while the broker is away never
+    // pile waits on the stack. Messages leave in the order they were published.
     void publish_string(
         QByteArray string, QByteArray routing_key, QString mimeType = QStringLiteral("text/plain"));
     void connected();
     void disconnected();
 
 private:
+    using clock = std::chrono::steady_clock;
+    struct waiting_message
+    {
+        QByteArray body;
+        QByteArray key;
+        QString mime;
+        clock::time_point due;
+    };
+    void send(QByteArray body, const QByteArray& key, const QString& mime);
+    // Sends or drops the waiting messages whose time has come, then waits for the next.
+    void end_waits();
+
     rabbit_client client_;
     QString url_;
     QString exchange_;
     QString vhost_;
     logger& log_;
+    std::deque<waiting_message> waiting_;
+    // Bodies waiting, so that a broker away under heavy traffic cannot make them unbounded.
+    size_t waiting_bytes_ = 0;
+    QTimer wait_timer_;
 };
 
 template <class C>

@@ -42,7 +42,7 @@ void sync_async_visitor::send_sync_answer(const HttpSyncResult& result) const
 {
     if (!result.msg_type.isEmpty()) {
         api_man->send_cmd_forward(result.msg_type, result.data, result.routing_key);
-        // A publish may wait for the broker in a nested event loop, and the client may have
+        // The command client may run other work before it returns, and the client may have
         // gone away meanwhile.
         if (gone())
             return;

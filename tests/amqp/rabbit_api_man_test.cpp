@@ -528,7 +528,6 @@ TEST(LinkWithoutBroker, QueuedCommandsWaitForTheBrokerAlongside)
     for (int i = 0; i < 6; ++i)
         link.send_cmd(
             "t", {}, "svc", [](QJsonDocument) { return true; }, [](QString) {});
-    // The waits nest, so this loop may only look again once all of them are over.
     ASSERT_TRUE(wait_until([&] { return logs.count("Try to publish but not connected") == 6; }));
     EXPECT_LT(clock.elapsed(), 3 * rabbit_publisher_impl::connection_wait_ms);
 }

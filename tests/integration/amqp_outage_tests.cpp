@@ -68,8 +68,7 @@ TEST_F(amqp_outage_test, commands_while_the_broker_is_away_end_at_the_time_out)
             { { "GORVEX_TEST_COMMAND_TIMEOUT_MS", "2000" },
                 { "GORVEX_TEST_RECONNECT_MS", "300" } });
 
-        // Several commands at once: each publish waits for the broker in a nested event loop,
-        // one inside the other.
+        // Several commands at once: each waits for the broker, alongside the others.
         const QByteArray targets[] = { "/iec104/api/version", "/spodes_to_tornel/version",
             "/qobi_sender/api/uspd_meters" };
         std::vector<std::unique_ptr<raw_http>> waiting;
