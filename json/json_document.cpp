@@ -13,6 +13,23 @@ bool is_space(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+// The quote that closes a string whose text starts at `at`, or `end` when none does: the first
+// quote after an even run of backslashes, as a backslash takes the byte after it along.
+const char* closing_quote(const char* at, const char* end)
+{
+    for (;;) {
+        const auto* quote = static_cast<const char*>(std::memchr(at, '"', size_t(end - at)));
+        if (!quote)
+            return end;
+        const char* run = quote;
+        while (run > at && run[-1] == '\\')
+            --run;
+        if ((quote - run) % 2 == 0)
+            return quote;
+        at = quote + 1;
+    }
+}
+
 // Whether no object of the text repeats a key, as a quick look that allocates nothing tells:
 // each key plain (no escape, which spells one key more than one way, and no NUL byte, past
 // which Qt compares no further) and unlike every other key of its object, byte for byte. What
@@ -46,17 +63,8 @@ bool keys_plainly_distinct(const QByteArray& text)
                 return false;
             count = firsts[--depth];
         } else if (*at == '"') {
-            const char* const begin = ++at;
-            bool plain = true;
-            for (; at < end && *at != '"'; ++at) {
-                if (*at == '\\') {
-                    plain = false;
-                    if (++at == end)
-                        break;
-                } else if (*at == 0) {
-                    plain = false;
-                }
-            }
+            const char* const begin = at + 1;
+            at = closing_quote(begin, end);
             if (at == end)
                 return false;
             const char* after = at + 1;
@@ -64,9 +72,10 @@ bool keys_plainly_distinct(const QByteArray& text)
                 ++after;
             if (after == end || *after != ':')
                 continue; // a value
-            if (!plain || depth == 0 || count == most_keys)
-                return false;
             const qsizetype size = at - begin;
+            if (depth == 0 || count == most_keys
+                || !std::all_of(begin, at, [](char c) { return c != '\\' && c != 0; }))
+                return false;
             for (int i = firsts[depth - 1]; i < count; ++i) {
                 if (keys[i].size == size && std::memcmp(keys[i].begin, begin, size_t(size)) == 0)
                     return false;
