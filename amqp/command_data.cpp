@@ -1,5 +1,6 @@
 #include "amqp/command_data.h"
 
+#include "json/json_document.h"
 #include "json/json_text.h"
 
 #include <QJsonDocument>
@@ -101,7 +102,7 @@ QByteArray command_data::compact_after(std::string_view prefix, int room_after) 
 QJsonObject command_data::parsed() const
 {
     if (!whole_.isNull())
-        return QJsonDocument::fromJson(whole_).object();
+        return read_json_document(whole_).object();
     QJsonObject object = object_;
     for (const auto& member : ready_)
         object.insert(member.first, read_qt_json_value(member.second));

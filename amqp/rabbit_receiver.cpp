@@ -2,6 +2,7 @@
 
 #include "amqp/rabbit_queue.h"
 #include "amqp/rabbit_url.h"
+#include "json/json_document.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -137,7 +138,7 @@ void rabbit_receiver::messageReceived()
         emit raw_data_received(message.payload, message.delivery_tag);
     } else {
         // Not JSON, or an array at the top: an empty object, for the owner to judge.
-        emit data_received(QJsonDocument::fromJson(message.payload).object(), message.delivery_tag);
+        emit data_received(read_json_document(message.payload).object(), message.delivery_tag);
     }
 }
 

@@ -66,6 +66,8 @@ public:
     bool top_in_order = true;
     // The top-level members in the order they came: where each key starts and each value ends.
     std::vector<quint32> top_key_begins;
+    // When set, where each value starts that a repeated key loses as its object closes.
+    std::vector<quint32>* dropped = nullptr;
 
 private:
     bool fail(QJsonParseError::ParseError error)
@@ -115,6 +117,7 @@ private:
 
     bool parse_object(bool top_level);
     void close_object(size_t mark, qsizetype open, bool top_level);
+    void note_dropped(const json_key* kept, const json_key* last);
     bool parse_member();
     bool parse_array();
     bool parse_value();
@@ -129,6 +132,10 @@ private:
     qsizetype error_at_ = 0;
     // The keys of the objects still open, each object's after a json_key::lowest().
     std::vector<json_key> pending_;
+    // While dropped values are noted: the keys of the object closing, in the order they came,
+    // and the starts of those it keeps.
+    std::vector<json_key> came_;
+    std::vector<quint32> kept_;
 };
 
 QJsonParseError reader::read()
@@ -194,12 +201,16 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
     const size_t count = pending_.size() - mark - 1;
     json_key* kept = pending_.data() + mark + 1;
     if (count > 1) {
+        if (dropped)
+            came_.assign(kept, kept + count);
         pending_.push_back(json_key::highest());
         kept
             = sort_json_keys(head_, pending_.data() + mark + 1, pending_.data() + mark + 1 + count);
         pending_.pop_back();
     }
     json_key* const last = pending_.data() + mark + 1 + count;
+    if (dropped && size_t(last - kept) != count)
+        note_dropped(kept, last);
     bool same = size_t(last - kept) == count;
     for (const json_key* key = kept; same && key + 1 < last; ++key)
         same = key->begin() < key[1].begin();
@@ -217,6 +228,25 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
         }
     }
     pending_.resize(mark);
+}
+
+void reader::note_dropped(const json_key* kept, const json_key* last)
+{
+    // The keys came in the order of their offsets: one walk beside the kept ones, put in that
+    // order too, finds the rest.
+    kept_.clear();
+    for (const json_key* key = kept; key < last; ++key)
+        kept_.push_back(key->begin());
+    std::sort(kept_.begin(), kept_.end());
+    auto next_kept = kept_.begin();
+    for (const json_key key : came_) {
+        if (next_kept != kept_.end() && *next_kept == key.begin()) {
+            ++next_kept;
+            continue;
+        }
+        const char* colon = skip_space(head_ + key.begin() + key.size() + 1);
+        dropped->push_back(quint32(skip_space(colon + 1) - head_));
+    }
 }
 
 bool reader::parse_member()
@@ -726,4 +756,13 @@ QString compact_json::variant_text(int i) const
             : QString::number(number.fraction, 'g', QLocale::FloatingPointShortest);
     }
     }
+}
+
+std::vector<quint32> dropped_json_values(const QByteArray& text)
+{
+    std::vector<quint32> dropped;
+    reader first(text.constData(), text.size());
+    first.dropped = &dropped;
+    first.read();
+    return dropped;
 }

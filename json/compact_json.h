@@ -15,6 +15,11 @@
 // follows it.
 const char* json_value_end(const char* at);
 
+// Where the values start that QJsonDocument::fromJson reads and then drops, those of a repeated
+// key but the one it keeps, as it closes each object (up to its error, when the text has one);
+// in no particular order.
+std::vector<quint32> dropped_json_values(const QByteArray& text);
+
 // A JSON body read exactly as QJsonDocument::fromJson reads it (what it accepts and refuses,
 // with the same error and offset), and written exactly as toJson(QJsonDocument::Compact) writes
 // the document fromJson makes of it, without building that document: Qt's DOM costs up to some

@@ -1,5 +1,6 @@
 #include "json/json_text.h"
 
+#include "json/json_document.h"
 #include "json/json_string_escape.h"
 
 #include <QJsonArray>
@@ -47,5 +48,5 @@ void append_qt_json_value(QByteArray& out, const QJsonValue& value)
 
 QJsonValue read_qt_json_value(const QByteArray& json)
 {
-    return QJsonDocument::fromJson('[' + json + ']').array().at(0);
+    return read_json_document('[' + json + ']').array().at(0);
 }

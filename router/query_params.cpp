@@ -1,6 +1,7 @@
 #include "router/query_params.h"
 
 #include "router/list_items.h"
+#include "json/json_document.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -93,7 +94,7 @@ bool is_plain_text(const QString& s)
 QJsonValue parse_or_null(const QString& text, bool want_array)
 {
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &error);
+    const QJsonDocument doc = read_json_document(text.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError)
         return QJsonValue(QJsonValue::Null);
     if (want_array)

@@ -1,5 +1,7 @@
 #include "router/token_reader.h"
 
+#include "json/json_document.h"
+
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -201,7 +203,7 @@ void verify_token(const QList<QByteArray>& parts, HttpContext& ctx)
         return;
 
     for (const QByteArray& part : parts)
-        ctx.token_parts.append(QJsonDocument::fromJson(lenient_base64(part)));
+        ctx.token_parts.append(read_json_document(lenient_base64(part)));
     read_claims(ctx.token_parts.at(1).object(), ctx);
 }
 

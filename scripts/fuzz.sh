@@ -49,6 +49,7 @@ seed compact_json strings '["\\ud83d\\ude00\\ud83d","\\udc00x","\\q\\/\\u0001\x0
 seed compact_json key_forms '{"\\uffff":1,"\xf0\x90\x80\x80":2,"\\ud800\\udc00":3,"\xef\xbf\xbd":4,"\\ud800":5,"a\x00b":6,"a\x00c":7,"a\\u0000b":8,"\xef\xbb\xbfk":9}'
 # (the texts built here hold no %: they are formats in seed)
 seed compact_json duplicates "{$(for i in $(seq 40); do printf '"%x":%d,' $((i * 7 % 11)) "$i"; done)\"z\":0}"
+seed compact_json repeated_containers '{"a":[1],"b":{"c":[2],"c":{}},"a":{"d":[3]}, "a" :[4],"b":[5]}'
 seed compact_json deep "$(printf '%.0s[' $(seq 1024))$(printf '%.0s]' $(seq 1024))"
 seed compact_json too_deep "\xef\xbb\xbf $(printf '%.0s{"a":' $(seq 1025))1$(printf '%.0s}' $(seq 1025)) "
 

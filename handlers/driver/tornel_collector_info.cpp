@@ -1,5 +1,7 @@
 #include "handlers/driver/tornel_collector_info.h"
 
+#include "json/json_document.h"
+
 #include <QFile>
 
 const char* const collector_info_file = "uspd_info.json";
@@ -25,7 +27,7 @@ QJsonObject collector_info_answer(
         = merged.isEmpty() ? QJsonObject() : merged.constBegin().value().toObject();
     const int build_ts = first.value(QLatin1String("build timestamp")).toInt();
 
-    const QJsonObject file = QJsonDocument::fromJson(file_content).object();
+    const QJsonObject file = read_json_document(file_content).object();
     QJsonObject time = file.value(QLatin1String("time")).toObject();
     time.insert(QLatin1String("timestamp"), now.toSecsSinceEpoch());
     time.insert(QLatin1String("dt"), now.toLocalTime().toString(date_time_format));

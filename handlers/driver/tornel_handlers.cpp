@@ -6,6 +6,7 @@
 #include "handlers/driver/tornel_setting_codes.h"
 #include "router/json_helpers.h"
 #include "router/list_items.h"
+#include "json/json_document.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -17,7 +18,7 @@ namespace {
 QJsonValue command_value(const QString& value)
 {
     QJsonParseError error {};
-    const QJsonDocument document = QJsonDocument::fromJson(value.toLatin1(), &error);
+    const QJsonDocument document = read_json_document(value.toLatin1(), &error);
     if (error.error != QJsonParseError::NoError)
         return value;
     return document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());

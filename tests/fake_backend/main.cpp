@@ -32,6 +32,8 @@
 //
 // SIGTERM or SIGINT ends the program (exit 0); a broker failure ends it with exit 2.
 
+#include "json/json_document.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
@@ -325,7 +327,7 @@ int main(int argc, char** argv)
             record.flush();
         }
         say("GOT " + body);
-        const QJsonObject message = QJsonDocument::fromJson(body).object();
+        const QJsonObject message = read_json_document(body).object();
         if (message.value("msg_type").toString() == "response") {
             if (!push_id.isNull() && QUuid(message.value("cmd_id").toString()) == push_id) {
                 say("ANSWER " + body);

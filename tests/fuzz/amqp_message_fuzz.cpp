@@ -6,6 +6,7 @@
 #include "amqp/command_message.h"
 #include "amqp/incoming_message.h"
 #include "fuzz_app.h"
+#include "json/json_document.h"
 
 #include <QJsonDocument>
 #include <QTimer>
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const auto timer = std::make_shared<QTimer>();
 
     const QByteArray body(reinterpret_cast<const char*>(data), int(size));
-    const rabbit_message message = read_incoming_message(QJsonDocument::fromJson(body).object());
+    const rabbit_message message = read_incoming_message(read_json_document(body).object());
 
     ClientsDevicesCommand push(&devices, &stations, timer);
     if (message.msg_type == push.name()) {

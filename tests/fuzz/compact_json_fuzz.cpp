@@ -1,6 +1,6 @@
-// Bytes as a request body: compact_json must agree with QJsonDocument on all it answers (see
-// against_qt), and append_qt_json_string with Qt's writer on the same bytes taken as UTF-16,
-// whatever surrogates they make. Any difference aborts.
+// Bytes as a request body: compact_json and read_json_document must agree with QJsonDocument on
+// all they answer (see against_qt), and append_qt_json_string with Qt's writer on the same bytes
+// taken as UTF-16, whatever surrogates they make. Any difference aborts.
 #include "fuzz_app.h"
 #include "tests/support/compact_json_against_qt.h"
 

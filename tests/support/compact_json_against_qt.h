@@ -1,6 +1,7 @@
 #pragma once
 
 #include "json/compact_json.h"
+#include "json/json_document.h"
 #include "json/json_text.h"
 
 #include <QJsonArray>
@@ -10,9 +11,9 @@
 #include <cstring>
 #include <string>
 
-// compact_json set against QJsonDocument on one body, for the unit test and the fuzz target
-// alike: the first point on which they part, described, or an empty text when they agree on all
-// that compact_json answers.
+// compact_json and read_json_document set against QJsonDocument on one body, for the unit test
+// and the fuzz target alike: the first point on which they part, described, or an empty text when
+// they agree on all that compact_json answers.
 namespace against_qt {
 
 inline std::string shown(const QByteArray& bytes)
@@ -127,6 +128,11 @@ inline std::string body(const QByteArray& body)
     const QByteArray qt_text = document.toJson(QJsonDocument::Compact);
     if (mine.text() != qt_text)
         return differ("text", shown(mine.text()), shown(qt_text));
+    QJsonParseError read_error;
+    const QJsonDocument read = read_json_document(body, &read_error);
+    if (read != document || read.toJson(QJsonDocument::Compact) != qt_text
+        || read_error.error != qt_error.error || read_error.offset != qt_error.offset)
+        return differ("document", shown(read.toJson(QJsonDocument::Compact)), shown(qt_text));
 
     const QJsonObject object = document.object();
     if (mine.size() != object.size())
