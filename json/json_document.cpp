@@ -49,6 +49,9 @@ bool keys_plainly_distinct(const QByteArray& text)
     int firsts[most_depth]; // where the keys of each open object start in `keys`
     int depth = 0;
     int count = 0;
+    // Keys of one length that share a long start would cost up to 63 times their bytes to
+    // tell apart: past the text's own size in compared bytes, the reader answers instead.
+    qsizetype compare_budget = text.size();
     const char* at = text.constData();
     const char* const end = at + text.size();
     // Arrays need no count: in text Qt reads, whole or up to its error, a key belongs to the
@@ -77,7 +80,10 @@ bool keys_plainly_distinct(const QByteArray& text)
                 || !std::all_of(begin, at, [](char c) { return c != '\\' && c != 0; }))
                 return false;
             for (int i = firsts[depth - 1]; i < count; ++i) {
-                if (keys[i].size == size && std::memcmp(keys[i].begin, begin, size_t(size)) == 0)
+                if (keys[i].size != size)
+                    continue;
+                if ((compare_budget -= size) < 0
+                    || std::memcmp(keys[i].begin, begin, size_t(size)) == 0)
                     return false;
             }
             keys[count++] = { begin, size };
