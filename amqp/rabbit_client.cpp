@@ -431,6 +431,12 @@ void rabbit_client::drain()
         handle_frame(frame);
         if (!self || !session_ || generation_ != generation)
             return;
+        // Every frame is read into the library's pool, which is recycled only while no frame
+        // is half read. At the end of a drain one mostly is while a body of many frames
+        // arrives: the pool would take a page for each of its frames and keep them all for
+        // good. Right after a whole frame none is.
+        if (frame.frame_type == AMQP_FRAME_BODY && incoming_.active)
+            amqp_maybe_release_buffers(state);
     }
     amqp_maybe_release_buffers(session_->get());
     draining_ = false;
