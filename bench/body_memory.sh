@@ -176,14 +176,7 @@ ordinary+=([31]=setting [32]=setting)
 reply_body() { # row bytes
   local head='{"cmd_id":"{{cmd_id}}","data":{"1":' tail='},"msg_type":"response"}'
   case $1 in
-    31) awk -v bytes=$(($2 - ${#head} - ${#tail})) 'BEGIN {
-          printf "{"; size = 2
-          for (n = 0; ; ++n) {
-            entry = (n ? "," : "") "\"a" n "\":0"
-            if (size + length(entry) > bytes) break
-            printf "%s", entry; size += length(entry)
-          }
-          printf "}" }' ;;
+    31) row_body 10 $(($2 - ${#head} - ${#tail})) ;; # the members of row 10
     32) printf '"'; xs $(($2 - ${#head} - ${#tail} - 2)); printf '"' ;;
   esac | { printf '%s' "$head"; cat; printf '%s' "$tail"; }
 }
