@@ -11,6 +11,10 @@
 
 static int s_reconnect_interval_ms = 30000;
 
+// A content header's body size is its publisher's word: up to this much is reserved at once,
+// a larger body grows with what arrives.
+static constexpr uint64_t max_reserved_body = uint64_t(64) << 20;
+
 void rabbit_client::set_reconnect_interval_ms(int ms)
 {
     s_reconnect_interval_ms = ms;
@@ -427,6 +431,12 @@ void rabbit_client::drain()
         handle_frame(frame);
         if (!self || !session_ || generation_ != generation)
             return;
+        // Every frame is read into the library's pool, which is recycled only while no frame
+        // is half read. At the end of a drain one mostly is while a body of many frames
+        // arrives: the pool would take a page for each of its frames and keep them all for
+        // good. Right after a whole frame none is.
+        if (frame.frame_type == AMQP_FRAME_BODY && incoming_.active)
+            amqp_maybe_release_buffers(state);
     }
     amqp_maybe_release_buffers(session_->get());
     draining_ = false;
@@ -448,13 +458,19 @@ void rabbit_client::handle_frame(const amqp_frame_t& frame)
             if (properties && (properties->_flags & AMQP_BASIC_CONTENT_TYPE_FLAG))
                 incoming_.delivery.content_type = recent_.content_type
                     = reuse_text(recent_.content_type, properties->content_type);
+            // Grown frame by frame, the array would double its capacity past the body's size,
+            // and the receiver keeps the last message.
+            if (incoming_.body_size <= max_reserved_body)
+                incoming_.delivery.payload.reserve(int(incoming_.body_size));
             if (incoming_.body_size == 0)
                 finish_content();
         }
         break;
     case AMQP_FRAME_BODY:
         if (incoming_.active && incoming_.have_header) {
-            incoming_.delivery.payload.append(copy_bytes(frame.payload.body_fragment));
+            const amqp_bytes_t& fragment = frame.payload.body_fragment;
+            incoming_.delivery.payload.append(
+                static_cast<const char*>(fragment.bytes), int(fragment.len));
             if (uint64_t(incoming_.delivery.payload.size()) >= incoming_.body_size)
                 finish_content();
         }

@@ -25,9 +25,9 @@ class heap_trim : public QObject
 public:
     using timing = heap_trim_timing;
     // A request whose body and answer come to this many bytes together is a large one, and so
-    // is a message of this size. The objects of a JSON body take about ten times its text in
-    // Qt's containers (11.5 MB for 1 MiB of small objects), so such a request may well have
-    // held megabytes.
+    // is a message or a connection's output of this size. The objects of a JSON body take about ten
+    // times its text in Qt's containers (11.5 MB for 1 MiB of small objects), so such a request may
+    // well have held megabytes.
     static constexpr qint64 large_work_bytes = 256 * 1024;
 
     explicit heap_trim(
@@ -37,8 +37,8 @@ public:
     // The trimmer that after_work() tells: none until one is installed, and none once it
     // has gone.
     static void install(heap_trim* trimmer);
-    // A request (body and answer) or a message of `bytes` has been handled. One comparison
-    // when it was small.
+    // A request (body and answer) or a message of `bytes` has been handled, or a connection's
+    // output of `bytes` has been sent. One comparison when it was small.
     static void after_work(qint64 bytes)
     {
         if (bytes >= large_work_bytes && installed_)

@@ -155,6 +155,68 @@ row_body() { # row bytes
   esac
 }
 
+# --- Rows 31-32: a large reply, kept or given back ---
+#  31 GET /api/setting?modem_id=1, answered by a back-end with {"cmd_id":...,"data":{"1":{"a0":0,
+#     "a1":0,...}},"msg_type":"response"}: many small members; Redis store
+#  32 the same answered with {"cmd_id":...,"data":{"1":"xxx..."},"msg_type":"response"}
+# The row's size is that of the reply; the request is a few bytes. They print a table of their
+# own: peak as above, as a ratio to the reply's bytes; kept (goal: at most 64 MB); and kept less
+# the reply's bytes, since the receiver keeps the last message it took, as it is asked to. The
+# back-end answers "read_setting" alone, so the warm-up's small POST on the route is not
+# answered.
+reply_rows=
+for r in ${BENCH_ROWS:-31 32}; do
+  case $r in 31 | 32) reply_rows="$reply_rows $r" ;; esac
+done
+rows=$(printf '%s\n' $rows | grep -vx '3[12]' | tr '\n' ' ' || true)
+labels[31]="setting reply, small members" labels[32]="setting reply, one long string"
+path+=([31]=/api/setting [32]=/api/setting)
+store+=([31]=redis-store [32]=redis-store)
+ordinary+=([31]=setting [32]=setting)
+reply_body() { # row bytes
+  local head='{"cmd_id":"{{cmd_id}}","data":{"1":' tail='},"msg_type":"response"}'
+  case $1 in
+    31) row_body 10 $(($2 - ${#head} - ${#tail})) ;; # the members of row 10
+    32) printf '"'; xs $(($2 - ${#head} - ${#tail} - 2)); printf '"' ;;
+  esac | { printf '%s' "$head"; cat; printf '%s' "$tail"; }
+}
+reply_table() {
+  [ -n "$reply_rows" ] || return 0
+  echo "memory of one large reply (goal: kept <= 64 MB)"
+  line row shape MiB reply answer code "peak MB" ratio "kept MB" "CPU ms" "beyond MB"
+  local mib r reply_bytes reply_over=0 reply_measured=0
+  printf 'modem_id=1' > "$work/query"
+  for mib in $sizes; do
+    for r in $reply_rows; do
+      reply_body "$r" $((mib << 20)) > "$work/reply"
+      reply_bytes=$(wc -c < "$work/reply")
+      # The reply as the one string of the script's "body", its quotes escaped.
+      { printf '{"read_setting":[{"body":"'; sed 's/"/\\"/g' "$work/reply"; printf '"}]}'; } \
+        > "$work/reply-script.json"
+      rm -f "$work/reply"
+      start_backend "reply-$r-$mib" "$work/reply-script.json" "$route_key"
+      reply_measured=$((reply_measured + 1))
+      measure "$r" "$work/query" -G
+      # The back-end and the reader of its output, the last two started.
+      end_processes "${pids[@]: -2}"
+      unset "pids[$((${#pids[@]} - 1))]"
+      unset "pids[$((${#pids[@]} - 1))]"
+      if [ "$guarded" = 1 ]; then
+        printf '%-3s %-30s %4s %9s  stopped: available memory under %s MB\n' "$r" \
+          "${labels[r]}" "$mib" "$reply_bytes" "$min_available_mb"
+        reply_over=$((reply_over + 1))
+        continue
+      fi
+      line "$r" "${labels[r]}" "$mib" "$reply_bytes" "$answer_bytes" "$status" \
+        "$(mb "$peak_kb")" "$(ratio "$((peak_kb * 1024))" "$reply_bytes")" "$(mb "$kept_kb")" \
+        "$cpu_ms" "$(mb $((kept_kb - reply_bytes / 1024)))"
+      reply_over=$((reply_over + $(awk -v k="$kept_kb" 'BEGIN { print (k * 1024 > 64e6) }')))
+    done
+  done
+  echo "reply rows over the goal: $reply_over of $reply_measured"
+}
+# --- end of rows 31-32 ---
+
 vm() { awk -v k="$1:" '$1 == k {print $2}' "/proc/$gw_pid/status"; } # kB
 # The gateway's CPU time, utime+stime, in ns: as /proc/<pid>/stat counts it, but from the
 # scheduler's own sums, since the 10 ms ticks of stat are too coarse for an ordinary body of
@@ -175,9 +237,10 @@ stop_gateway() {
   unset 'pids[${#pids[@]}-1]'
 }
 
-post() { # body-file path: the answer's status and size; the answer in $work/answer
+post() { # body-file path [curl-option...]: the answer's status and size; the answer in
+  # $work/answer
   curl -s -o "$work/answer" -m 900 -w '%{http_code} %{size_download}\n' -H 'Expect:' \
-    -H "$bearer" --data-binary "@$1" "http://127.0.0.1:$gw_port$2" || echo "000 0"
+    -H "$bearer" --data-binary "@$1" "${@:3}" "http://127.0.0.1:$gw_port$2" || echo "000 0"
 }
 
 # A small request of the route's ordinary kind, repeated until its command reaches the consumer
@@ -207,18 +270,18 @@ guard() {
   done
 }
 
-guarded_post() { # body-file path: post, with the guard on
+guarded_post() { # body-file path [curl-option...]: post, with the guard on
   rm -f "$work/guarded"
   guard &
   local guard_pid=$!
-  post "$1" "$2"
+  post "$@"
   kill "$guard_pid" 2>/dev/null || true
   wait "$guard_pid" 2>/dev/null || true
 }
 
 # One request of body-file on a fresh gateway; sets status, answer_bytes, peak_kb, kept_kb,
 # cpu_ms, command_bytes (- when nothing reached the consumer) and guarded (1: stopped).
-measure() { # row body-file
+measure() { # row body-file [curl-option...]
   start_gateway "${store[$1]}"
   warm_up "$1"
   : > "$work/commands"
@@ -226,7 +289,7 @@ measure() { # row body-file
   rss0=$(vm VmRSS)
   cpu0=$(cpu_ns)
   echo 5 > "/proc/$gw_pid/clear_refs"
-  read -r status answer_bytes < <(guarded_post "$2" "${path[$1]}")
+  read -r status answer_bytes < <(guarded_post "$2" "${path[$1]}" "${@:3}")
   guarded=0
   [ ! -f "$work/guarded" ] || guarded=1
   if [ "$guarded" = 0 ]; then
@@ -301,3 +364,4 @@ done
 [ "$dropped" = 0 ] \
   || echo "* dropped by the gateway's link (over its 64 MiB bound), measured in its DEBUG log"
 echo "rows over a goal: $over of $measured"
+reply_table

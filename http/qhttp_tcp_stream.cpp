@@ -1,5 +1,7 @@
 #include "http/qhttp_tcp_stream.h"
 
+#include "app/heap_trim.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
@@ -375,6 +377,9 @@ bool tcp_stream::send_pending()
         }
         return false;
     }
+    // The last of a large answer: the trim that followed its handling came while the bytes
+    // still waited here for the peer.
+    heap_trim::after_work(out_.size());
     out_ = QByteArray();
     out_pos_ = 0;
     if (write_notifier_)

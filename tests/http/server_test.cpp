@@ -1,6 +1,8 @@
+#include "app/heap_trim.h"
 #include "http_test_support.h"
 
 #include <QFile>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -330,4 +332,33 @@ TEST(HttpServer, LargeBodiesAndAnswersCrossWhole)
     raw_response second;
     ASSERT_TRUE(client.read(second));
     EXPECT_EQ(second.body, QByteArray("ok").repeated(8));
+}
+
+// What a large answer held goes back to the system once its last byte has left: the trim that
+// followed its handling came while most of it still waited for a client that reads slowly.
+TEST(HttpServer, LargeAnswerIsTrimmedOnceItsLastByteHasLeft)
+{
+    int trims = 0;
+    heap_trim trimmer([&trims] { ++trims; }, heap_trim::timing { 0, 60 * 1000 });
+    heap_trim::install(&trimmer);
+    http_test::server s;
+    s.handler = http_test::at_end(
+        [](QHttpRequest*, QHttpResponse* response) { response->end(QByteArray(16 << 20, 'a')); });
+    QTcpSocket client;
+    // The client takes little at a time, so most of the answer waits in the server.
+    client.setReadBufferSize(64 * 1024);
+    client.connectToHost(QHostAddress::LocalHost, s.port());
+    ASSERT_TRUE(wait_until([&] { return client.state() == QAbstractSocket::ConnectedState; }));
+    client.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
+    client.write("GET / HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(wait_until([&] { return trims == 1; })) << "handled";
+
+    qint64 received = 0;
+    ASSERT_TRUE(wait_until(
+        [&] {
+            received += client.readAll().size();
+            return received > 16 << 20;
+        },
+        20000));
+    EXPECT_TRUE(wait_until([&] { return trims == 2; })) << "sent";
 }
