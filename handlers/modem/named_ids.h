@@ -15,7 +15,7 @@ public:
     {
         if (id.size() > room_) {
             room_ = std::max(block_units, id.size());
-            blocks_.emplace_back(new char16_t[std::size_t(room_)]);
+            blocks_.push_back(std::make_unique<char16_t[]>(std::size_t(room_)));
             next_ = blocks_.back().get();
         }
         std::copy(id.utf16(), id.utf16() + id.size(), next_);
