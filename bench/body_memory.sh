@@ -40,7 +40,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=${BENCH_SIZES_MIB:-8 64}
-rows=${BENCH_ROWS:-1 2 3 4 5 6 7 8 9 10}
+rows=${BENCH_ROWS:-1 2 3 4 5 6 7 8 9 10 21 22 23 24}
 command_timeout_ms=${BENCH_COMMAND_TIMEOUT_MS:-1000}
 min_available_mb=${BENCH_MIN_AVAILABLE_MB:-3072}
 
@@ -92,8 +92,8 @@ for ini in memory-store redis-store; do
   touch -d '-10 seconds' "$work/$ini-debug.ini"
 done
 bearer="Authorization: Bearer $(token \
-  '{"b":{"user":""},"appsandbox":{"setting":""},"driver_tornel":{"setting":"","cmd_status":""},'\
-'"telecom":{"stats":"","bs":""}}')"
+  '{"b":{"user":""},"appsandbox":{"setting":"","dl_queue":""},'\
+'"driver_tornel":{"setting":"","cmd_status":""},"telecom":{"stats":"","bs":""}}')"
 
 labels=("" "cmd/status, empty items" "cmd/status, known ids" "setting, nested arrays"
   "driver setting, nested arrays" "driver setting, modem=1,1,..." "setting, one long string"
@@ -120,6 +120,7 @@ ordinary_body() { # row bytes
 }
 row_body() { # row bytes
   case $1 in
+    2[1-4]) foreign_ids_body "$1" "$2" ;;
     1) printf 'cmd_id='; head -c $(($2 - 7)) /dev/zero | tr '\0' , ;;
     2) printf 'cmd_id='; seq -s , "$first_id" $((first_id + ($2 - 7 + 1) / 9 - 1)) | tr -d '\n' ;;
     3 | 4 | 7) awk -v bytes="$2" 'BEGIN {
@@ -154,6 +155,37 @@ row_body() { # row bytes
           printf "}" }' ;;
   esac
 }
+
+# --- Rows 21-24: long lists of modem ids that the caller does not own, each answered 403 ---
+#  21 POST /driver_tornel/api/setting, form "code=1&modem=0000,0001,..."; in-memory store
+#  22 the same on the Redis store
+#  23 POST /api/setting, JSON {"0000":0,"0001":0,...}: the ids as keys; Redis store
+#  24 POST /api/dl_queue, JSON {"0000":{},"0001":{},...}; Redis store
+# The ids count up in base 62 (digits, capitals, small letters), four characters each: every
+# one is distinct at both sizes, and the first the store is asked about is already foreign.
+labels[21]="driver setting, foreign ids" labels[22]="driver setting, foreign ids"
+labels[23]="setting, foreign id keys" labels[24]="dl_queue, foreign id keys"
+path+=([21]=/driver_tornel/api/setting [22]=/driver_tornel/api/setting [23]=/api/setting
+  [24]=/api/dl_queue)
+store+=([21]=memory-store [22]=redis-store [23]=redis-store [24]=redis-store)
+# The in-memory store owns nothing: an empty modem list is the one it lets through.
+ordinary+=([21]="modem=&pad=" [22]="modem=1&pad=" [23]=setting [24]=setting)
+foreign_ids_body() { # row bytes
+  awk -v row="$1" -v bytes="$2" 'BEGIN {
+    digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+    for (i = 0; i < 62; ++i) d[i] = substr(digits, i + 1, 1)
+    if (row <= 22) { head = "code=1&modem="; quote = ""; after = ""; tail = "" }
+    else { head = "{"; quote = "\""; after = (row == 23 ? "\":0" : "\":{}"); tail = "}" }
+    printf "%s", head; size = length(head) + length(tail)
+    for (n = 0; ; ++n) {
+      id = d[int(n / 238328) % 62] d[int(n / 3844) % 62] d[int(n / 62) % 62] d[n % 62]
+      entry = (n ? "," : "") quote id after
+      if (size + length(entry) > bytes) break
+      printf "%s", entry; size += length(entry)
+    }
+    printf "%s", tail }'
+}
+# --- end of rows 21-24 ---
 
 # --- Rows 31-32: a large reply, kept or given back ---
 #  31 GET /api/setting?modem_id=1, answered by a back-end with {"cmd_id":...,"data":{"1":{"a0":0,

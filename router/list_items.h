@@ -1,18 +1,36 @@
 #pragma once
 
 #include <QChar>
+#include <QLatin1String>
 #include <QStringView>
 #include <cstring>
 
-// Hands `take` each item of `text` split at every `separator`, in order, as a view into `text`:
-// empty items included, and "" is one empty item (as QString::split keeps them). No item is
-// copied, so a list of any length costs nothing per item here.
-template <class Take>
-void for_each_item(QStringView text, QChar separator, Take&& take)
+// Where `unit` first comes in `text` from `from` on, or -1.
+inline qsizetype index_of(QStringView text, QLatin1Char unit, qsizetype from = 0)
+{
+    return text.indexOf(unit, from);
+}
+
+// The same in Latin-1 text, which QLatin1String::indexOf would widen whole on every call.
+inline qsizetype index_of(QLatin1String text, QLatin1Char unit, qsizetype from = 0)
+{
+    if (from >= text.size())
+        return -1;
+    const void* found
+        = std::memchr(text.data() + from, unit.toLatin1(), std::size_t(text.size() - from));
+    return found ? static_cast<const char*>(found) - text.data() : -1;
+}
+
+// Hands `take` each item of `text` (a QStringView or a QLatin1String) split at every
+// `separator`, in order, as a view into `text`: empty items included, and "" is one empty item
+// (as QString::split keeps them). No item is copied, so a list of any length costs nothing per
+// item here.
+template <class Text, class Take>
+void for_each_item(Text text, QLatin1Char separator, Take&& take)
 {
     qsizetype start = 0;
     for (;;) {
-        const qsizetype end = text.indexOf(separator, start);
+        const qsizetype end = index_of(text, separator, start);
         if (end < 0) {
             take(text.mid(start));
             return;

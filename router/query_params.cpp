@@ -109,20 +109,59 @@ std::map<QString, QString> parse_query_map(const QString& text)
     return parse_query_map(text, [](QStringView) { return true; });
 }
 
-std::map<QString, QString> parse_query_map(
-    const QString& text, const std::function<bool(QStringView)>& keep)
+namespace {
+
+// The key as `keep` reads it: a Latin-1 one widened into `widened`, whose room is used again.
+QStringView key_text(QStringView key, QString&)
+{
+    return key;
+}
+
+QStringView key_text(QLatin1String key, QString& widened)
+{
+    widened = key;
+    return widened;
+}
+
+QString copy_of(QStringView text)
+{
+    return text.toString();
+}
+
+QString copy_of(QLatin1String text)
+{
+    return QString(text);
+}
+
+template <class Text>
+std::map<QString, QString> query_items(Text text, const std::function<bool(QStringView)>& keep)
 {
     // Only what is kept is copied: a long value once, a skipped item not at all.
     std::map<QString, QString> items;
-    for_each_item(text, QLatin1Char('&'), [&](QStringView item) {
-        const qsizetype equals = item.indexOf(QLatin1Char('='));
-        if (equals < 0 || item.indexOf(QLatin1Char('='), equals + 1) >= 0)
+    QString widened;
+    for_each_item(text, QLatin1Char('&'), [&](Text item) {
+        const qsizetype equals = index_of(item, QLatin1Char('='));
+        if (equals < 0 || index_of(item, QLatin1Char('='), equals + 1) >= 0)
             return;
-        const QStringView key = item.left(equals);
-        if (keep(key))
-            items[key.toString()] = item.mid(equals + 1).toString();
+        const Text key = item.left(equals);
+        if (keep(key_text(key, widened)))
+            items[copy_of(key)] = copy_of(item.mid(equals + 1));
     });
     return items;
+}
+
+} // namespace
+
+std::map<QString, QString> parse_query_map(
+    const QString& text, const std::function<bool(QStringView)>& keep)
+{
+    return query_items(QStringView(text), keep);
+}
+
+std::map<QString, QString> parse_query_map(
+    QLatin1String text, const std::function<bool(QStringView)>& keep)
+{
+    return query_items(text, keep);
 }
 
 QJsonObject query_to_json(const QUrl& url)

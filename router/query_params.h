@@ -18,6 +18,10 @@ std::map<QString, QString> parse_query_map(const QString& text);
 std::map<QString, QString> parse_query_map(
     const QString& text, const std::function<bool(QStringView)>& keep);
 
+// The same of Latin-1 text, which only the kept keys and values are widened from.
+std::map<QString, QString> parse_query_map(
+    QLatin1String text, const std::function<bool(QStringView)>& keep);
+
 // The URL query, fully decoded, as a JSON object: "1,2,3" becomes an array, "{...}" an
 // object (null when either is not valid JSON), plain text a string; a value holding any of
 // the characters " ^ ' , . * otherwise is left out.

@@ -38,8 +38,8 @@ bool is_ascii(const char* bytes, int size)
 // A POST body: percent-decoded, read as UTF-8 up to a first NUL (as QString::fromUtf8 reads a
 // QByteArray), cut to Latin-1 (what lies outside becomes "?"), then a JSON object whose values
 // are taken as text, or else a form. ASCII, the usual body, is all of that as it is, so it is
-// neither widened nor narrowed again. The body is read without a document of it, so its size
-// alone, not its shape, says what it costs.
+// neither narrowed again nor widened but for the values kept. The body is read without a document
+// of it, so its size alone, not its shape, says what it costs.
 std::map<QString, QString> body_params(
     const QByteArray& body, const std::function<bool(QStringView)>& keep)
 {
@@ -51,7 +51,7 @@ std::map<QString, QString> body_params(
         text = QString::fromUtf8(bytes);
     const compact_json json(ascii ? bytes : text.toLatin1(), compact_json::reading::members);
     if (!json.valid())
-        return parse_query_map(ascii ? QString::fromLatin1(bytes) : text, keep);
+        return ascii ? parse_query_map(QLatin1String(bytes), keep) : parse_query_map(text, keep);
     bytes = QByteArray();
     text = QString();
     std::map<QString, QString> entries;

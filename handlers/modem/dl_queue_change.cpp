@@ -4,6 +4,7 @@
 #include "json/compact_json_number.h"
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string_view>
 
@@ -19,9 +20,23 @@ double element_number(std::string_view element)
     return read_json_number(element.data(), element.data() + element.size()).value();
 }
 
-// The distinct numbers of the "all"."modem_id" array as Qt would find it, or false when the
-// body does not name its modems so.
-bool listed_numbers(const compact_json& body, distinct_list<int>& numbers)
+// QString::number(number), written into `units`.
+QStringView decimal_text(int number, char16_t (&units)[11])
+{
+    unsigned magnitude = number < 0 ? 0u - unsigned(number) : unsigned(number);
+    char16_t* at = std::end(units);
+    do {
+        *--at = char16_t(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (number < 0)
+        *--at = u'-';
+    return QStringView(at, std::end(units) - at);
+}
+
+// Adds the numbers of the "all"."modem_id" array as Qt would find it, or false when the body
+// does not name its modems so.
+bool listed_numbers(const compact_json& body, modem_ownership::id_check& modems)
 {
     if (body.size() == 0 || body.key(0) != QLatin1String("all"))
         return false;
@@ -36,12 +51,13 @@ bool listed_numbers(const compact_json& body, distinct_list<int>& numbers)
     const char* at = array.data() + 1;
     if (*at == ']')
         return true;
+    char16_t units[11];
     for (;;) {
         const char* end = json_value_end(at);
         const double number = element_number(std::string_view(at, size_t(end - at)));
         const bool whole = std::floor(number) == number && number >= std::numeric_limits<int>::min()
             && number <= std::numeric_limits<int>::max();
-        numbers.add(whole ? int(number) : 0);
+        modems.add_copy(decimal_text(whole ? int(number) : 0, units));
         if (*end == ']')
             return true;
         at = end + 1;
@@ -50,14 +66,9 @@ bool listed_numbers(const compact_json& body, distinct_list<int>& numbers)
 
 } // namespace
 
-named_ids queue_change_modems(const compact_json& body)
+void queue_change_modems(const compact_json& body, modem_ownership::id_check& modems)
 {
-    distinct_list<int> numbers;
-    const bool listed = listed_numbers(body, numbers);
-    named_ids ids;
-    for (int number : numbers.values())
-        ids.add(QString::number(number));
+    const bool listed = listed_numbers(body, modems);
     for (int i = listed ? 1 : 0; i < body.size(); ++i)
-        ids.add(body.key(i));
-    return ids;
+        modems.add_copy(body.key(i));
 }

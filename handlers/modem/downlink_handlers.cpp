@@ -84,8 +84,8 @@ HandlerResult DownlinkQueueHandler::get(const api_params& params)
         // One modem member is enough for the back-end to answer; the count or page is ours.
         modems = modems.mid(0, 1);
     } else if (listed) {
+        ownership().check(*listed);
         named = distinct_modems(*listed);
-        ownership().check(named);
     } else if (sent.restricted) {
         ownership().store().get_client_devices(ownership().api_keys(), modems);
         page_modem_list(data, modems);
@@ -113,8 +113,11 @@ HandlerResult DownlinkQueueHandler::post(const api_params& params)
     const compact_json body(params.body());
     require_json(body);
     // A body without keys names no modem and passes.
-    if (restricted())
-        ownership().check(queue_change_modems(body).distinct());
+    if (restricted()) {
+        modem_ownership::id_check modems(ownership());
+        queue_change_modems(body, modems);
+        modems.finish();
+    }
     return command(
         QStringLiteral("dl_queue"), command_data::ready_object(body.object_text()), params);
 }

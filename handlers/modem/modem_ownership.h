@@ -1,12 +1,14 @@
 #pragma once
 
 #include "access/distinct_list.h"
+#include "handlers/modem/named_ids.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 #include <optional>
+#include <vector>
 
 class access_helper;
 class compact_json;
@@ -30,10 +32,36 @@ public:
     const QStringList& api_keys() const { return api_keys_; }
     access_helper& store() const { return access_; }
 
-    // For a restricted caller, refuses with 403 "Unavailable modem for provided token. Modem ID "
-    // and the id the first of `ids` (distinct, in the order named) that none of its keys owns.
-    // An empty id names no modem and is left out, so it never hides a later foreign id.
-    void check(const distinct_list<QStringView>& ids) const;
+    // The ids of one request, put to the store a chunk at a time: each distinct id once, in the
+    // order first named, an empty one never (it names no modem, so it never hides a later foreign
+    // id). The first chunk that holds an id none of the caller's keys owns refuses with 403
+    // "Unavailable modem for provided token. Modem ID " and the first such id, so a long list of
+    // foreign ids costs a chunk, not a copy of itself. For a restricted caller only.
+    class id_check
+    {
+    public:
+        explicit id_check(const modem_ownership& ownership);
+        // An id that stays valid (a view into the request's own text) until the check ends.
+        void add(QStringView id);
+        // An id without a text of its own, copied when it is new.
+        void add_copy(QStringView id);
+        // Asks about the ids not asked about yet.
+        void finish();
+
+    private:
+        // After a new id: asks about the chunk once it is full.
+        void took();
+        void ask_rest();
+
+        const modem_ownership& ownership_;
+        distinct_list<QStringView> named_;
+        named_ids copies_;
+        int asked_ = 0; // of named_, those the store was asked about
+    };
+
+    // The check of the comma-separated parts of a modem-id text; none for a caller who is not
+    // restricted.
+    void check(QStringView text) const;
     // The same for the keys of a JSON body, in the order QJsonObject::keys gives them.
     void check_keys(const compact_json& body) const;
 

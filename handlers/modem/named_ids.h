@@ -1,37 +1,34 @@
 #pragma once
 
-#include "access/distinct_list.h"
-
-#include <QString>
 #include <QStringView>
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 // Ids a request names that are no views into a text of its own (the keys of a JSON body, the
-// numbers of an array), gathered in one text: each costs its characters and an offset, not a
-// QString.
+// numbers of an array), copied into blocks that never move: each costs its characters, not a
+// QString, and the view of it stays valid as long as this.
 class named_ids
 {
 public:
-    void add(const QString& id)
+    QStringView keep(QStringView id)
     {
-        texts_ += id;
-        ends_.push_back(texts_.size());
-    }
-
-    // Each id once, in the order first added, as views into this, which must not change while
-    // they are in use.
-    distinct_list<QStringView> distinct() const
-    {
-        distinct_list<QStringView> ids;
-        qsizetype begin = 0;
-        for (qsizetype end : ends_) {
-            ids.add(QStringView(texts_).mid(begin, end - begin));
-            begin = end;
+        if (id.size() > room_) {
+            room_ = std::max(block_units, id.size());
+            blocks_.push_back(std::make_unique<char16_t[]>(std::size_t(room_)));
+            next_ = blocks_.back().get();
         }
-        return ids;
+        std::copy(id.utf16(), id.utf16() + id.size(), next_);
+        const QStringView kept(next_, id.size());
+        next_ += id.size();
+        room_ -= id.size();
+        return kept;
     }
 
 private:
-    QString texts_;
-    std::vector<qsizetype> ends_;
+    static constexpr qsizetype block_units = 16384;
+
+    std::vector<std::unique_ptr<char16_t[]>> blocks_;
+    char16_t* next_ = nullptr;
+    qsizetype room_ = 0; // units free from next_ on
 };

@@ -40,6 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray body = cut < 0 ? QByteArray() : input.mid(cut + 1);
 
     parse_query_map(QString::fromUtf8(query));
+    // Read in place as Latin-1, the map must be that of the widened text.
+    const bool same_as_latin1 = parse_query_map(QLatin1String(query), [](QStringView) {
+        return true;
+    }) == parse_query_map(QString::fromLatin1(query));
+    abort_on_difference(same_as_latin1 ? std::string() : "the query map read as Latin-1", input);
     const QUrl url = qhttp::wire::request_url("/p?" + query);
     query_to_json(url);
     json_overlay laid = request_params(url, body);

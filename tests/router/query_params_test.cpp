@@ -30,6 +30,17 @@ class ParseQueryMap : public ::testing::TestWithParam<MapCase>
 TEST_P(ParseQueryMap, SplitsKeyValueItems)
 {
     EXPECT_EQ(parse_query_map(GetParam().text), GetParam().expected) << GetParam().text;
+    EXPECT_EQ(parse_query_map(QLatin1String(GetParam().text), [](QStringView) { return true; }),
+        GetParam().expected)
+        << "read as Latin-1: " << GetParam().text;
+}
+
+// A Latin-1 key is widened for the filter into room a longer key before it left.
+TEST(ParseQueryMapLatin1, FiltersEachKeyAsWritten)
+{
+    const auto kept = [](QStringView key) { return key == u"a" || key == u"bb"; };
+    EXPECT_EQ(parse_query_map(QLatin1String("bb=1&b=2&a=3&ab=4"), kept),
+        (std::map<QString, QString> { { "a", "3" }, { "bb", "1" } }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, ParseQueryMap,

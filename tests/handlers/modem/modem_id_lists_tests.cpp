@@ -21,6 +21,7 @@ public:
     std::vector<bool> owned_devices(
         const std::vector<QStringView>& devices, const QStringList&) override
     {
+        questions.push_back(devices.size());
         std::vector<bool> flags;
         for (QStringView id : devices) {
             asked << id.toString();
@@ -41,6 +42,7 @@ public:
     QSet<QString> owned { "5", "6", "0", "An", "02" };
     QMap<int, QString> db_ids { { 7, "db-7" }, { 8, "db-8" } };
     QStringList asked;
+    std::vector<std::size_t> questions; // the ids of each ownership question
 };
 
 class modem_id_lists_test : public road_fixture
@@ -188,6 +190,59 @@ TEST_F(modem_id_lists_test, a_queue_change_and_a_settings_body_name_what_their_q
                 "{\"What\":\"Unavailable modem for provided token. Modem ID " + foreign + "\"}")
                 << where;
         }
+    }
+}
+
+// `count` ids: the prefix and a number from 0 up.
+QStringList numbered(const QString& prefix, int count)
+{
+    QStringList ids;
+    for (int i = 0; i < count; ++i)
+        ids << prefix + QString::number(i);
+    return ids;
+}
+
+// A long list goes to the store a chunk of 4,096 distinct ids at a time, and the first chunk that
+// holds a foreign id ends it; the refusal names the id that asking the whole list named.
+TEST_F(modem_id_lists_test, a_long_list_is_asked_a_chunk_at_a_time_up_to_a_foreign_id)
+{
+    const QStringList owned = numbered("o", 5000);
+    const QStringList owned_numbers = numbered("1", 4096); // 10, 11, ..., 14095
+    for (const QString& id : owned + owned_numbers)
+        store.owned.insert(id);
+    const QByteArray foreign = numbered("f", 5000).join(',').toUtf8();
+    const QByteArray a_chunk = owned.mid(0, 4096).join(',').toUtf8();
+    QByteArray keys = "{\"f\":0";
+    for (const QString& id : numbered("f", 5000))
+        keys += ",\"" + id.toUtf8() + "\":0";
+    keys += "}";
+    const QByteArray numbers
+        = "{\"all\":{\"modem_id\":[" + owned_numbers.join(',').toUtf8() + ",-7]}}";
+    struct row
+    {
+        const char* behaviour;
+        QByteArray target, body;
+        std::vector<std::size_t> questions;
+        const char* foreign;
+    };
+    const row rows[] = {
+        { "a driver form of foreign ids: one chunk", "/driver_tornel/api/setting",
+            "code=1&modem=" + foreign, { 4096 }, "f0" },
+        { "the second chunk finds the first foreign id", "/driver_tornel/api/setting",
+            "modem=" + owned.join(',').toUtf8() + "," + foreign, { 4096, 4096 }, "f0" },
+        { "ids of earlier chunks and the empty one are not asked again; the rest is",
+            "/driver_tornel/api/setting", "modem=," + a_chunk + ",o0,,o1,x,o2", { 4096, 1 }, "x" },
+        { "the keys of a settings body", "/api/setting", keys, { 4096 }, "f" },
+        { "the numbers of a queue change", "/api/dl_queue", numbers, { 4096, 1 }, "-7" },
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.behaviour);
+        store.questions.clear();
+        const raw_response answer = request("POST", r.target, restricted_user(), r.body);
+        EXPECT_EQ(QString(answer.body),
+            QString("{\"What\":\"Unavailable modem for provided token. Modem ID %1\"}")
+                .arg(r.foreign));
+        EXPECT_EQ(store.questions, r.questions);
     }
 }
 
