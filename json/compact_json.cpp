@@ -54,6 +54,7 @@ public:
         : head_(json)
         , json_(json)
         , end_(json + length)
+        , sorter_(json)
     { }
 
     QJsonParseError read();
@@ -129,6 +130,7 @@ private:
     qsizetype error_at_ = 0;
     // The keys of the objects still open, each object's after a json_key::lowest().
     std::vector<json_key> pending_;
+    json_key_sorter sorter_;
 };
 
 QJsonParseError reader::read()
@@ -195,8 +197,7 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
     json_key* kept = pending_.data() + mark + 1;
     if (count > 1) {
         pending_.push_back(json_key::highest());
-        kept
-            = sort_json_keys(head_, pending_.data() + mark + 1, pending_.data() + mark + 1 + count);
+        kept = sorter_.sort(pending_.data() + mark + 1, pending_.data() + mark + 1 + count);
         pending_.pop_back();
     }
     json_key* const last = pending_.data() + mark + 1 + count;
