@@ -5,8 +5,7 @@
 #include "json/json_text.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <algorithm>
+#include <string_view>
 
 json_overlay::json_overlay(const QJsonObject& object)
 {

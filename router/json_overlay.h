@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 // The JSON object of a request: the members of its body, with members laid over them. Each
