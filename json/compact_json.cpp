@@ -199,6 +199,9 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
         pending_.push_back(json_key::highest());
         kept = sorter_.sort(pending_.data() + mark + 1, pending_.data() + mark + 1 + count);
         pending_.pop_back();
+        // The last object to close: its keys are copied out below, not beside the sort's.
+        if (top_level)
+            sorter_.release();
     }
     json_key* const last = pending_.data() + mark + 1 + count;
     bool same = size_t(last - kept) == count;

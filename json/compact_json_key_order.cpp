@@ -254,6 +254,14 @@ int json_key_sorter::compare(json_key a, json_key b) const
         source_ + a.begin(), a.size(), points_.data() + y.points, y.point_bytes, false);
 }
 
+void json_key_sorter::release()
+{
+    std::vector<sort_key>().swap(keys_);
+    std::vector<utf16_forms>().swap(forms_);
+    std::vector<char16_t>().swap(units_);
+    std::vector<char>().swap(points_);
+}
+
 json_key* json_key_sorter::sort(json_key* first, json_key* last)
 {
     const bool utf8 = std::any_of(

@@ -68,6 +68,8 @@ public:
     // order is not consistent; the two sentinels stop it there. Returns the first key kept; the
     // kept keys end at `last`, in Qt's order.
     json_key* sort(json_key* first, json_key* last);
+    // Gives back the memory kept for the next object.
+    void release();
 
 private:
     // A key with the start of its sort form as a number, so that most comparisons of a large
