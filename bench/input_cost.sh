@@ -50,7 +50,7 @@ round_requests=$(((requests + rounds - 1) / rounds))
 round_seconds=$(awk -v s="$seconds" -v r="$rounds" 'BEGIN {print s / r}')
 read -r -a id_counts <<< "${BENCH_IDS:-1000 10000 100000}"
 read -r -a stores <<< "${BENCH_STORES:-redis ram}"
-picked_rows=" ${BENCH_ROWS:-a b c d e f g h} "
+picked_rows=" ${BENCH_ROWS:-a b c d e f g h i} "
 callgrind=${BENCH_CALLGRIND:-0}
 cg_requests=${BENCH_CALLGRIND_REQUESTS:-3}
 cg_seconds=${BENCH_CALLGRIND_SECONDS:-60}
@@ -63,6 +63,7 @@ profile_codes=1000000 events=10000
 heavy_token_bytes=72000
 cache_entries=4096 cache_token_bytes=1000 cache_requests=8000 uncached_token_bytes=16400
 hop_names=7000
+prefix_keys=${BENCH_PREFIX_KEYS:-20000} prefix_key_bytes=${BENCH_PREFIX_BYTES:-1000}
 
 build=${BENCH_BUILD_DIR:-build}
 scripts/deps.sh --bench
@@ -78,7 +79,7 @@ work=$(mktemp -d /tmp/gorvex-input.XXXXXX)
 
 picked() { [[ $picked_rows == *" $1 "* ]]; }
 with_broker=0
-for r in a b c d e; do picked "$r" && with_broker=1; done
+for r in a b c d e i; do picked "$r" && with_broker=1; done
 
 # A token without "admin" whose rights cover the routes; its API key "k" owns the modems.
 rights='"appsandbox":{"admin":""},"driver_tornel":{"admin":""},"telecom":{"admin":""}'
@@ -418,6 +419,23 @@ if picked h; then
   add_group "main 200 $work/h.answer.neutral"
   add_row "h Connection list in the answer" "main 200 $work/h.answer.hostile" \
     "$(stat -c %s "$work/answer.hostile")"
+fi
+if picked i; then
+  admin_bearer="Authorization: Bearer $(token "{\"b\":{\"admin\":\"\"},$rights}")"
+  # The driver reads the members for its parameters, then refuses a body that names no modem.
+  prefix_paths=(/api/setting:200 /telecom/api/stats:200 /driver_tornel/api/setting:403)
+  for kind in random prefix escaped; do
+    "$shapes" keys $kind "$prefix_keys" "$prefix_key_bytes" | json_keys 0 > "$work/i.body.$kind"
+    for path in "${prefix_paths[@]%:*}"; do
+      request POST "$path" "$work/i.body.$kind" "$admin_bearer" > "$work/i${path//\//.}.$kind"
+    done
+  done
+  for path in "${prefix_paths[@]}"; do
+    status=${path#*:} path=${path%:*}
+    add_group "main $status $work/i${path//\//.}.random"
+    add_row "i $path, plain prefix" "main $status $work/i${path//\//.}.prefix"
+    add_row "i $path, escaped prefix" "main $status $work/i${path//\//.}.escaped"
+  done
 fi
 [ ${#row_label[@]} -gt 0 ] || { echo "BENCH_ROWS: no row picked" >&2; exit 2; }
 

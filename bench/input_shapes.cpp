@@ -17,6 +17,12 @@
 //       opaque    letters that decode to no JSON;
 //       numbers   each part decodes to an array of thousands of small numbers;
 //       nested    each part decodes to an array of thousands of arrays nested ten deep.
+//   input_shapes keys KIND COUNT BYTES    JSON object keys of BYTES bytes as written in the body
+//                                         (without their quotes), distinct:
+//       random    lower-case letters chosen freely;
+//       prefix    all but their last 8 bytes one shared run of "p", in descending order;
+//       escaped   the same with the shared run made of escaped surrogate pairs ("\ud83d\ude00",
+//                 12 bytes each) as far as they fit, "p" after them.
 #include "crc32c_family.h"
 
 #include <cstdio>
@@ -143,6 +149,39 @@ std::string token(const std::string& kind, size_t bytes)
     return encoded + "." + encoded + "." + encoded;
 }
 
+std::vector<std::string> keys(const std::string& kind, size_t count, size_t bytes)
+{
+    std::vector<std::string> out;
+    if (bytes < 8)
+        return out;
+    if (kind == "random") {
+        std::mt19937_64 random(5);
+        std::set<std::string> seen;
+        while (out.size() < count) {
+            std::string key;
+            while (key.size() < bytes)
+                key += char('a' + random() % 26);
+            if (seen.insert(key).second)
+                out.push_back(key);
+        }
+        return out;
+    }
+    std::string prefix;
+    if (kind == "escaped") {
+        while (prefix.size() + 12 <= bytes - 8)
+            prefix += "\\ud83d\\ude00";
+    } else if (kind != "prefix") {
+        return out;
+    }
+    prefix += std::string(bytes - 8 - prefix.size(), 'p');
+    char suffix[32];
+    for (size_t i = count; i-- > 0;) {
+        std::snprintf(suffix, sizeof suffix, "%08zu", i);
+        out.push_back(prefix + suffix);
+    }
+    return out;
+}
+
 void print(const std::vector<std::string>& lines)
 {
     for (const std::string& line : lines)
@@ -160,6 +199,8 @@ int main(int argc, char** argv)
         out = ids(kind, size_t(std::atol(argv[3])));
     else if (what == "tokens" && argc == 5)
         out = tokens(kind, size_t(std::atol(argv[3])), size_t(std::atol(argv[4])));
+    else if (what == "keys" && argc == 5)
+        out = keys(kind, size_t(std::atol(argv[3])), size_t(std::atol(argv[4])));
     else if (what == "token" && argc == 4)
         out = { token(kind, size_t(std::atol(argv[3]))) };
     if (out.empty() || out.front().empty()) {

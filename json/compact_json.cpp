@@ -54,6 +54,7 @@ public:
         : head_(json)
         , json_(json)
         , end_(json + length)
+        , sorter_(json)
     { }
 
     QJsonParseError read();
@@ -136,6 +137,7 @@ private:
     // and the starts of those it keeps.
     std::vector<json_key> came_;
     std::vector<quint32> kept_;
+    json_key_sorter sorter_;
 };
 
 QJsonParseError reader::read()
@@ -204,9 +206,11 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
         if (dropped)
             came_.assign(kept, kept + count);
         pending_.push_back(json_key::highest());
-        kept
-            = sort_json_keys(head_, pending_.data() + mark + 1, pending_.data() + mark + 1 + count);
+        kept = sorter_.sort(pending_.data() + mark + 1, pending_.data() + mark + 1 + count);
         pending_.pop_back();
+        // The last object to close: its keys are copied out below, not beside the sort's.
+        if (top_level)
+            sorter_.release();
     }
     json_key* const last = pending_.data() + mark + 1 + count;
     if (dropped && size_t(last - kept) != count)

@@ -4,6 +4,7 @@
 
 #include <QStringView>
 #include <QtGlobal>
+#include <vector>
 
 // A member's key where it stands in the source text: the offset of its first character (just
 // past the opening quote), its length in bytes up to the closing quote, and the form Qt keeps it
@@ -43,19 +44,59 @@ private:
     quint32 size_ = 0;
 };
 
-// Qt's comparison of two keys of `source` when it sorts an object: UTF-8 against UTF-8 byte by
-// byte up to a NUL byte (strncmp), UTF-16 against UTF-16 by code unit, one of each by code
-// point with a lone surrogate taken as U+FFFD. Mixed forms are not a consistent order.
-int compare_json_keys(const char* source, json_key a, json_key b);
-
 // Qt's comparison of a key with a text it looks up (QJsonObject::value): a UTF-16 key by code
 // unit, a UTF-8 one by code point.
 int compare_json_key(const char* source, json_key key, QStringView text);
 
-// Sorts the keys [first, last) of one object and drops those Qt drops, as QJsonDocument::fromJson
-// does: the same std::sort, which is not stable, and of each run of equal keys only the one
-// that ends up last. first[-1] and *last must hold json_key::lowest() and highest(): Qt's
-// comparison is not a strict weak order when key forms mix, and std::sort may then walk past
-// either end of a range; the two sentinels stop it there. Returns the first key kept; the kept
-// keys end at `last`, in Qt's order.
-json_key* sort_json_keys(const char* source, json_key* first, json_key* last);
+// Sorts the keys of one object after another of `source` as QJsonDocument::fromJson sorts an
+// object's keys when it closes the object, and drops those Qt drops. Qt compares two keys
+// UTF-8 against UTF-8 byte by byte up to a NUL byte (strncmp), UTF-16 against UTF-16 by code
+// unit, one of each by code point with a lone surrogate taken as U+FFFD; mixed forms are not a
+// consistent order. Each key is turned once into the form a comparison reads, and two keys are
+// compared a block of bytes at a time: keys that share a long start cost about what their bytes
+// cost to read. The buffers are kept from one object to the next.
+class json_key_sorter
+{
+public:
+    explicit json_key_sorter(const char* source)
+        : source_(source)
+    { }
+
+    // Sorts the keys [first, last) with the same std::sort as Qt, which is not stable, and keeps
+    // of each run of equal keys only the one that ends up last. first[-1] and *last must hold
+    // json_key::lowest() and highest(): std::sort may walk past either end of a range whose
+    // order is not consistent; the two sentinels stop it there. Returns the first key kept; the
+    // kept keys end at `last`, in Qt's order.
+    json_key* sort(json_key* first, json_key* last);
+    // Gives back the memory kept for the next object.
+    void release();
+
+private:
+    // A key with the start of its sort form as a number, so that most comparisons of a large
+    // object's keys are one compare of two numbers rather than reads far apart in the body; a
+    // UTF-16 key by the index of its forms.
+    struct sort_key
+    {
+        quint64 prefix;
+        json_key key;
+    };
+    // A UTF-16 key's units as Qt holds them and, for a comparison with a UTF-8 key, the UTF-8
+    // of its code points.
+    struct utf16_forms
+    {
+        quint32 begin; // of the key in the source
+        quint32 units;
+        quint32 unit_count;
+        quint32 points;
+        quint32 point_bytes;
+    };
+
+    int compare(json_key a, json_key b) const;
+    void make_forms(const json_key* first, const json_key* last, bool points);
+
+    const char* const source_;
+    std::vector<sort_key> keys_;
+    std::vector<utf16_forms> forms_;
+    std::vector<char16_t> units_;
+    std::vector<char> points_;
+};

@@ -17,9 +17,19 @@ void put_plain(staged_bytes& out, const char* at, const char* end)
     }
 }
 
+// The value of a hexadecimal digit, above 15 for any other byte.
+inline uint hex_digit(char c)
+{
+    const uint digit = uint(uchar(c)) - '0';
+    if (digit < 10)
+        return digit;
+    const uint letter = (uint(uchar(c)) | 0x20) - 'a';
+    return letter < 6 ? letter + 10 : 16;
+}
+
 // An escape at `at` (on the backslash), as Qt's parser reads it; on failure `at` is left where
 // Qt's parser stops.
-bool read_escape(const char*& at, const char* end, uint& ch)
+inline bool read_escape(const char*& at, const char* end, uint& ch)
 {
     ++at;
     if (at >= end)
@@ -27,12 +37,24 @@ bool read_escape(const char*& at, const char* end, uint& ch)
     // Qt reads the byte as a char, which is signed here: a byte of 0x80 or above stands for a
     // value near 2^32.
     const uint escaped = uint(int(static_cast<signed char>(*at++)));
-    switch (escaped) {
-    case '"':
-    case '\\':
-    case '/':
-        ch = escaped;
+    // An escape of four hexadecimal digits first: a key or a text written escaped is mostly that.
+    if (escaped == 'u') {
+        if (end - at < 4)
+            return false;
+        uint value = 0;
+        for (int i = 0; i < 4; ++i) {
+            const uint digit = hex_digit(at[i]);
+            if (digit > 15) {
+                at += i;
+                return false;
+            }
+            value = value << 4 | digit;
+        }
+        at += 4;
+        ch = value;
         return true;
+    }
+    switch (escaped) {
     case 'b':
         ch = 0x8;
         return true;
@@ -48,24 +70,7 @@ bool read_escape(const char*& at, const char* end, uint& ch)
     case 't':
         ch = 0x9;
         return true;
-    case 'u':
-        ch = 0;
-        if (end - at < 4)
-            return false;
-        for (int i = 0; i < 4; ++i, ++at) {
-            const char digit = *at;
-            ch <<= 4;
-            if (digit >= '0' && digit <= '9')
-                ch |= uint(digit - '0');
-            else if (digit >= 'a' && digit <= 'f')
-                ch |= uint(digit - 'a' + 10);
-            else if (digit >= 'A' && digit <= 'F')
-                ch |= uint(digit - 'A' + 10);
-            else
-                return false;
-        }
-        return true;
-    default:
+    default: // '"', '\\', '/' and any byte Qt knows no escape for stand for themselves
         ch = escaped;
         return true;
     }

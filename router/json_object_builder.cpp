@@ -1,6 +1,7 @@
 #include "router/json_object_builder.h"
 
 #include <algorithm>
+#include <functional>
 
 json_object_builder::json_object_builder(const QJsonObject& object)
 {
@@ -72,9 +73,13 @@ int members_after(int n, const std::function<QString(int)>& key_at, const QStrin
     return n - low;
 }
 
-} // namespace
-
-bool keys_ascending(const QJsonObject& object, bool plain)
+// Whether the keys of `object` are in strictly ascending order by QString's operator<. With
+// `plain`, also each free of units from U+D800 on, so that it orders alike by UTF-16 unit and by
+// code point: Qt's JSON parser sorts keys by code point, insert() by unit, and the two differ
+// where a character beyond U+FFFF meets one from U+E000 on. An object that is not so is merged
+// by sorting, which leaves its keys in insert()'s order where inserting one by one kept the
+// parser's.
+bool keys_ascending(const QJsonObject& object, bool plain = false)
 {
     QString previous;
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
@@ -86,6 +91,43 @@ bool keys_ascending(const QJsonObject& object, bool plain)
     return true;
 }
 
+// Whether a plain object holds a key that the parser kept with a leading byte order mark, which
+// the key's QString drops and Qt's search does not: taken as it is, the object would compare that
+// key otherwise than one made by inserting its members. The parser puts such keys after every
+// key of a plain object, so the last tells.
+bool keeps_a_byte_order_mark(const QJsonObject& object)
+{
+    const auto last = object.constEnd() - 1;
+    return object.constFind(last.key()) != last;
+}
+
+// How insert_all(into, from) goes about it: true when it inserts the members of `from` one by
+// one, as few members of `into` move that way (a handful of keys, or keys that go near the end);
+// otherwise it makes the object anew, every key of both in QString's order, of a key in both the
+// value of `from`. `into` is given by its size and its keys by position.
+bool inserts_one_by_one(
+    int into_size, const std::function<QString(int)>& into_key, const QJsonObject& from)
+{
+    // A move is a copy of a few bytes, a merge makes every member again: moving 32 members
+    // costs less than making one. Only for keys that Qt places in `into` as they compare here.
+    const qint64 budget = 32 * (qint64(into_size) + from.size());
+    qint64 moved = 0;
+    QString previous;
+    for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
+        QString key = it.key();
+        // Ascending keys never move one another.
+        if (!orders_alike(key) || (it != from.constBegin() && !(previous < key)))
+            return false;
+        moved += members_after(into_size, into_key, key);
+        if (moved > budget)
+            return false;
+        previous = std::move(key);
+    }
+    return true;
+}
+
+} // namespace
+
 void insert_all(QJsonObject& into, std::vector<QJsonObject> parts)
 {
     parts.insert(parts.begin(), std::move(into));
@@ -95,7 +137,7 @@ void insert_all(QJsonObject& into, std::vector<QJsonObject> parts)
         parts.end());
     const bool plain = std::all_of(parts.begin(), parts.end(),
         [](const QJsonObject& part) { return keys_ascending(part, true); });
-    if (parts.size() == 1 && plain) {
+    if (parts.size() == 1 && plain && !keeps_a_byte_order_mark(parts.front())) {
         into = std::move(parts.front());
         return;
     }
@@ -136,27 +178,6 @@ void insert_all(QJsonObject& into, std::vector<QJsonObject> parts)
         c.key = c.at.key();
         std::push_heap(heap.begin(), heap.end(), after);
     }
-}
-
-bool inserts_one_by_one(
-    int into_size, const std::function<QString(int)>& into_key, const QJsonObject& from)
-{
-    // A move is a copy of a few bytes, a merge makes every member again: moving 32 members
-    // costs less than making one. Only for keys that Qt places in `into` as they compare here.
-    const qint64 budget = 32 * (qint64(into_size) + from.size());
-    qint64 moved = 0;
-    QString previous;
-    for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
-        QString key = it.key();
-        // Ascending keys never move one another.
-        if (!orders_alike(key) || (it != from.constBegin() && !(previous < key)))
-            return false;
-        moved += members_after(into_size, into_key, key);
-        if (moved > budget)
-            return false;
-        previous = std::move(key);
-    }
-    return true;
 }
 
 void insert_all(QJsonObject& into, const QJsonObject& from)

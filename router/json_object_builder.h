@@ -3,7 +3,6 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -31,27 +30,17 @@ private:
     std::vector<std::pair<QString, QJsonValue>> members_;
 };
 
-// Whether the keys of `object` are in strictly ascending order by QString's operator<. With
-// `plain`, also each free of units from U+D800 on, so that it orders alike by UTF-16 unit and by
-// code point: Qt's JSON parser sorts keys by code point, insert() by unit, and the two differ
-// where a character beyond U+FFFF meets one from U+E000 on. An object that is not so is merged
-// by sorting, which leaves its keys in insert()'s order where inserting one by one kept the
-// parser's.
-bool keys_ascending(const QJsonObject& object, bool plain = false);
-
-// How insert_all(into, from) goes about it: true when it inserts the members of `from` one by
-// one, as few members of `into` move that way (a handful of keys, or keys that go near the end);
-// otherwise it makes the object anew, every key of both in QString's order, of a key in both the
-// value of `from`. `into` is given by its size and its keys by position.
-bool inserts_one_by_one(
-    int into_size, const std::function<QString(int)>& into_key, const QJsonObject& from);
-
 // `into` with every member of `from` inserted, as inserting them one by one would leave it, in
 // time linear in both: one by one while few members move (a handful of keys, or keys that go at
-// the end), else the two sorted objects are merged.
+// the end), else the two sorted objects are merged. A merge takes the keys of `into` as their
+// QStrings: right for an object made by inserting, as every merge here makes its own, but not
+// for a parsed object's key that starts with a byte order mark (Qt's search compares it with
+// the mark, its QString is without) nor for the order of a parsed object's keys from U+E000 up
+// beside characters past U+FFFF.
 void insert_all(QJsonObject& into, const QJsonObject& from);
 
 // What inserting the members of each of `parts` in turn into `into` gives (a later part wins a
 // key), in time of their total times log of their number: each part is sorted already, so they
-// are merged at once rather than one after another.
+// are merged at once rather than one after another. A parsed part is taken as it is only when its
+// keys compare as their QStrings, so `into` comes out as inserting would make it.
 void insert_all(QJsonObject& into, std::vector<QJsonObject> parts);

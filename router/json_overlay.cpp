@@ -1,12 +1,11 @@
 #include "router/json_overlay.h"
 
-#include "router/json_object_builder.h"
+#include "router/chunked_vector.h"
 #include "json/json_array_text.h"
 #include "json/json_text.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <algorithm>
+#include <string_view>
 
 json_overlay::json_overlay(const QJsonObject& object)
 {
@@ -26,59 +25,91 @@ json_overlay::json_overlay(compact_json body)
         order_[i] = qint32(i);
 }
 
-QString json_overlay::key_of(qint32 entry) const
+int json_overlay::compare_key(qint32 entry, const QString& key) const
 {
-    return entry >= 0 ? body_->key(entry) : own_[std::size_t(~entry)].key;
+    if (entry >= 0)
+        return body_->compare_key(entry, key);
+    const own_member& member = own_[std::size_t(~entry)];
+    if (member.body_key >= 0)
+        return body_->compare_key(member.body_key, key);
+    return member.key.compare(key);
 }
 
-std::size_t json_overlay::search(const QString& key, bool& found) const
+namespace {
+
+void insert_at(std::vector<qint32>& order, std::size_t at, qint32 entry)
 {
-    // Qt's own comparison of each key with the one looked for, over the same order: the search
-    // ends where Qt's ends, even where that order is not the keys' own.
-    const auto compare = [this](qint32 entry, const QString& k) {
-        if (entry >= 0 && parsed_keys_)
-            return body_->compare_key(entry, k);
-        const QString held = key_of(entry);
-        return held < k ? -1 : held == k ? 0 : 1;
-    };
-    const auto at = std::lower_bound(order_.begin(), order_.end(), key,
-        [&compare](qint32 entry, const QString& k) { return compare(entry, k) < 0; });
-    found = at != order_.end() && compare(*at, key) == 0;
-    return std::size_t(at - order_.begin());
+    order.insert(order.begin() + qsizetype(at), entry);
 }
 
-void json_overlay::put(std::size_t at, bool found, own_member member)
+void insert_at(chunked_vector<qint32>& order, std::size_t at, qint32 entry)
 {
-    if (found && order_[at] < 0) {
-        own_[std::size_t(~order_[at])] = std::move(member);
+    order.insert(at, entry);
+}
+
+} // namespace
+
+template <typename Order>
+std::size_t json_overlay::search(const Order& order, const QString& key, bool& found) const
+{
+    // The steps of std::lower_bound, which Qt's search takes, with Qt's comparison of each key:
+    // the search ends where Qt's ends, even where the order is not one its comparison keeps
+    // (keys the parser ordered otherwise, U+E000 and up beside characters past U+FFFF).
+    std::size_t first = 0;
+    std::size_t length = order.size();
+    while (length > 0) {
+        const std::size_t half = length >> 1;
+        if (compare_key(order[first + half], key) < 0) {
+            first += half + 1;
+            length -= half + 1;
+        } else {
+            length = half;
+        }
+    }
+    found = first < order.size() && compare_key(order[first], key) == 0;
+    return first;
+}
+
+template <typename Order>
+void json_overlay::put(Order& order, std::size_t at, bool found, own_member member)
+{
+    if (found && order[at] < 0) {
+        own_member& held = own_[std::size_t(~order[at])];
+        held.value = std::move(member.value);
+        held.text = std::move(member.text);
+        return;
+    }
+    if (found) {
+        // The body's member stays in its text, unwritten; its key stays as the parser made it.
+        member.key = body_->key(order[at]);
+        member.body_key = order[at];
+        order[at] = ~qint32(own_.size());
+        own_.push_back(std::move(member));
         return;
     }
     const qint32 entry = ~qint32(own_.size());
     own_.push_back(std::move(member));
-    if (found)
-        order_[at] = entry; // the body's member stays in its text, unwritten
-    else
-        order_.insert(order_.begin() + qsizetype(at), entry);
+    insert_at(order, at, entry);
 }
 
 void json_overlay::insert(const QString& key, const QJsonValue& value)
 {
     bool found;
-    const std::size_t at = search(key, found);
-    put(at, found, { key, value, {} });
+    const std::size_t at = search(order_, key, found);
+    put(order_, at, found, { key, value, {} });
 }
 
 void json_overlay::insert_text(const QString& key, QByteArray json)
 {
     bool found;
-    const std::size_t at = search(key, found);
-    put(at, found, { key, {}, std::move(json) });
+    const std::size_t at = search(order_, key, found);
+    put(order_, at, found, { key, {}, std::move(json) });
 }
 
 void json_overlay::append_strings(const QString& key, const QStringList& texts)
 {
     bool found;
-    const std::size_t at = search(key, found);
+    const std::size_t at = search(order_, key, found);
     const qint32 entry = found ? order_[at] : 0;
     QByteArray array_text;
     if (found && entry >= 0 && body_->value_kind(entry) == compact_json::kind::array) {
@@ -93,26 +124,26 @@ void json_overlay::append_strings(const QString& key, const QStringList& texts)
             array = own_[std::size_t(~entry)].value.toArray();
         for (const QString& text : texts)
             array.append(text);
-        put(at, found, { key, array, {} });
+        put(order_, at, found, { key, array, {} });
         return;
     }
     json_array_text array(std::move(array_text));
     for (const QString& text : texts)
         array.add_string(text);
-    put(at, found, { key, {}, array.take() });
+    put(order_, at, found, { key, {}, array.take() });
 }
 
 bool json_overlay::contains(const QString& key) const
 {
     bool found;
-    search(key, found);
+    search(order_, key, found);
     return found;
 }
 
 QJsonValue json_overlay::shallow_value(const QString& key) const
 {
     bool found;
-    const std::size_t at = search(key, found);
+    const std::size_t at = search(order_, key, found);
     if (!found)
         return QJsonValue(QJsonValue::Undefined);
     const qint32 entry = order_[at];
@@ -136,92 +167,32 @@ QJsonValue json_overlay::shallow_value(const QString& key) const
     return read_qt_json_value(member.text);
 }
 
-std::optional<std::string_view> json_overlay::plain_key(qint32 member) const
-{
-    const std::string_view text = body_->member_text(member);
-    for (std::size_t i = 1; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '"')
-            return text.substr(1, i - 1);
-        if (c == '\\' || c >= 0xED)
-            return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-bool json_overlay::ascending() const
-{
-    for (std::size_t i = 1; i < order_.size(); ++i) {
-        const qint32 a = order_[i - 1];
-        const qint32 b = order_[i];
-        if (a >= 0 && b >= 0) {
-            // Bytes of UTF-8 below U+D000 sort as their UTF-16 units: no key is made for them.
-            const auto x = plain_key(a);
-            const auto y = plain_key(b);
-            if (x && y) {
-                if (!(*x < *y))
-                    return false;
-                continue;
-            }
-        }
-        if (!(key_of(a) < key_of(b)))
-            return false;
-    }
-    return true;
-}
-
-void json_overlay::merge_sorted(const QJsonObject& from)
-{
-    std::vector<qint32> merged;
-    merged.reserve(order_.size() + std::size_t(from.size()));
-    const auto own = [this](const QString& key, const QJsonValue& value) {
-        own_.push_back({ key, value, {} });
-        return ~qint32(own_.size() - 1);
-    };
-    if (keys_ascending(from) && ascending()) {
-        // Both in order already: each key of `from` finds its place after the last one's.
-        auto next = order_.cbegin();
-        for (auto it = from.constBegin(); it != from.constEnd(); ++it) {
-            const QString key = it.key();
-            const auto end = std::lower_bound(next, order_.cend(), key,
-                [this](qint32 entry, const QString& k) { return key_of(entry) < k; });
-            merged.insert(merged.end(), next, end);
-            next = end;
-            if (next != order_.cend() && key_of(*next) == key)
-                ++next;
-            merged.push_back(own(key, it.value()));
-        }
-        merged.insert(merged.end(), next, order_.cend());
-    } else {
-        // As json_object_builder sorts: stably, and of equal keys the last given stays.
-        std::vector<std::pair<QString, qint32>> members;
-        members.reserve(merged.capacity());
-        for (const qint32 entry : order_)
-            members.emplace_back(key_of(entry), entry);
-        for (auto it = from.constBegin(); it != from.constEnd(); ++it)
-            members.emplace_back(it.key(), own(it.key(), it.value()));
-        std::stable_sort(members.begin(), members.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (std::size_t i = 0; i < members.size(); ++i) {
-            if (i + 1 == members.size() || members[i].first != members[i + 1].first)
-                merged.push_back(members[i].second);
-        }
-    }
-    order_ = std::move(merged);
-    parsed_keys_ = false;
-}
-
 void json_overlay::insert_all(const QJsonObject& from)
 {
-    if (from.isEmpty())
-        return;
-    const auto key_at = [this](int i) { return key_of(order_[std::size_t(i)]); };
-    if (!inserts_one_by_one(int(order_.size()), key_at, from)) {
-        merge_sorted(from);
-        return;
+    // Each member searched for and put as QJsonObject::insert does, in the vector while that
+    // moves fewer members than a budget of 32 a member; the rest in chunks, where an insert
+    // moves a few hundred at most.
+    const qint64 budget = 32 * (qint64(order_.size()) + from.size());
+    qint64 moved = 0;
+    auto it = from.constBegin();
+    for (; it != from.constEnd(); ++it) {
+        const QString key = it.key();
+        bool found;
+        const std::size_t at = search(order_, key, found);
+        if (!found && (moved += qint64(order_.size() - at)) > budget)
+            break;
+        put(order_, at, found, { key, it.value(), {} });
     }
-    for (auto it = from.constBegin(); it != from.constEnd(); ++it)
-        insert(it.key(), it.value());
+    if (it == from.constEnd())
+        return;
+    chunked_vector<qint32> order(order_);
+    for (; it != from.constEnd(); ++it) {
+        const QString key = it.key();
+        bool found;
+        const std::size_t at = search(order, key, found);
+        put(order, at, found, { key, it.value(), {} });
+    }
+    order_ = order.items();
 }
 
 QByteArray json_overlay::compact_text() const

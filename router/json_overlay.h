@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
-#include <string_view>
 #include <vector>
 
 // The JSON object of a request: the members of its body, with members laid over them. Each
@@ -27,7 +26,8 @@ public:
     // object. The body is kept (shared) as long as the overlay.
     explicit json_overlay(compact_json body);
 
-    // As insert_all(QJsonObject&, from) leaves the object.
+    // As QJsonObject::insert of each member of `from` in turn leaves the object, in time of
+    // about the members of both times the square root of their number at worst.
     void insert_all(const QJsonObject& from);
     // As QJsonObject::insert, for a defined value.
     void insert(const QString& key, const QJsonValue& value);
@@ -50,26 +50,25 @@ public:
 private:
     struct own_member
     {
-        QString key;
+        QString key; // as Qt writes it
         QJsonValue value;
         QByteArray text; // the value's compact text instead, when not null
+        // The body's member whose key this one keeps (Qt replaces a value, never the key it
+        // holds), -1 when `key` is the key.
+        qint32 body_key = -1;
     };
 
-    QString key_of(qint32 entry) const;
-    // Where QJsonObject's search for the key ends, and whether it finds the key there.
-    std::size_t search(const QString& key, bool& found) const;
-    void put(std::size_t at, bool found, own_member member);
-    bool ascending() const;
-    // The key's UTF-8 bytes when they sort as its UTF-16 units do: no escape, no character from
-    // U+D000 up.
-    std::optional<std::string_view> plain_key(qint32 body_member) const;
-    // The members of both in key order, of a key in both the one of `from`.
-    void merge_sorted(const QJsonObject& from);
+    // Qt's comparison of the key it holds for the entry with one it searches for: a key of the
+    // body as the parser made it (with the byte order mark that its QString drops, by code point
+    // when the parser kept it as UTF-8), any other as a QString.
+    int compare_key(qint32 entry, const QString& key) const;
+    // Where QJsonObject's search for the key ends in `order`, and whether it finds the key there.
+    template <typename Order>
+    std::size_t search(const Order& order, const QString& key, bool& found) const;
+    template <typename Order>
+    void put(Order& order, std::size_t at, bool found, own_member member);
 
     std::optional<compact_json> body_;
-    // Until the object is made anew, the body's members keep the keys the parser made, which
-    // Qt's search compares otherwise than their QStrings.
-    bool parsed_keys_ = true;
     // The members in order: a member of the body by its index, own_[i] as ~i.
     std::vector<qint32> order_;
     std::vector<own_member> own_;

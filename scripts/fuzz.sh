@@ -40,6 +40,13 @@ seed query_params list 'ids=1,2,3&names=ab,%%20cd'
 seed query_params object 'o=%%7B%%22a%%22:1%%7D&n=5&x=&route_key=k'
 seed query_params body 'a=x&b=1.5\x00{"a":1,"b":[true]}'
 seed query_params api_key 'z=1\x00{"api_key":["a",[1]],"c":{"e":1,"d":2},"\xee\x80\x80":1,"\xf0\x9f\x98\x80":2}'
+# Keys Qt's parser and its search compare apart: a byte order mark, raw NULs (the body may hold
+# them past the first zero byte), characters past U+FFFF beside U+E000, and enough items before
+# every body key that the overlay leaves one-by-one inserts for its chunks.
+seed query_params byte_order_mark 'a=5&%%EE%%80%%80=3&%%EF%%BB%%BFa=6\x00{"\xef\xbb\xbfa":1,"a":2,"b":4}'
+seed query_params nul 'k%%00=1&k%%00bb=2\x00{"k\x00a":1,"k\x00bb":2,"k\x00":[3],"k":4}'
+seed query_params wide '%%F0%%9F%%98%%80=1&%%EE%%80%%80=2&%%ED%%A0%%BD=3\x00{"\xf0\x9f\x98\x80":1,"\\ud83d\\ude00x":2,"\xee\x80\x80":3,"\\ue000":4,"\\ud83d":5}'
+seed query_params many_items "$(for i in $(seq 100 199); do printf 'a%d=1&' "$i"; done)%%EF%%BB%%BFk=2\x00{$(for i in $(seq 100 199); do printf '"k%d":1,' "$i"; done)\"\xef\xbb\xbfk\":0}"
 seed amqp_message reply '{"cmd_id":"{6f1c2e4a-0000-4000-8000-000000000001}","data":{"ok":1},"msg_type":"response"}'
 seed amqp_message push '{"cmd_id":"6f1c2e4a-0000-4000-8000-000000000002","data":[{"api_key":"k","modem_ids":[1,2],"station_ids":[3]}],"msg_type":"clients_devices","sender":"gw"}'
 seed amqp_message command '{"cmd_id":"x","data":{"a":[1,"b"]},"msg_type":"version","sender":"q\\u00e9"}'

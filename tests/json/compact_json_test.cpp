@@ -4,6 +4,7 @@
 #include "tests/support/compact_json_against_qt.h"
 
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -194,6 +195,52 @@ TEST(CompactJson, OrdersTheKeysOfALargeObjectAsQt)
         { "a_nul_among_the_first_bytes", large(bytes("\"sh\0b\":3,\"sh\0a\":4")), nullptr },
         { "an_escaped_key", large("\"\\u00e9x\":3"), nullptr },
         { "repeated_keys_as_std_sort_leaves_them", large(repeated), nullptr },
+    });
+}
+
+// Keys that share a long start are compared a block at a time, each from the form Qt compares:
+// the rows differ past the first sixteen bytes, where a slip in the block compare, a NUL it
+// reads past, a form made from the wrong units or a comparison across forms read the wrong way
+// round would order them otherwise than Qt or keep another of two equal keys.
+TEST(CompactJson, OrdersKeysThatShareALongStartAsQt)
+{
+    // Each key twice, in a scattered order, so that which of two equal keys stays shows too.
+    const auto object = [](int count, const std::function<QByteArray(int)>& key) {
+        QByteArray body = "{";
+        for (int i = 0; i < 2 * count; ++i)
+            body += (i ? ",\"" : "\"") + key(i * 37 % (2 * count) % count)
+                + "\":" + QByteArray::number(i);
+        return body + "}";
+    };
+    const QByteArray plain(40, 'p');
+    const QByteArray pairs = QByteArray("\\ud83d\\ude00").repeated(2);
+    const QByteArray raw_pairs = QByteArray("\xf0\x9f\x98\x80").repeated(2);
+    const auto n = [](int i) { return QByteArray::number(i); };
+    expect_rows({
+        { "plain_descending", object(80, [&](int i) { return plain + n(999 - i) + plain; }),
+            nullptr },
+        { "plain_nul_past_sixteen_bytes",
+            object(80, [&](int i) { return plain + bytes("\0") + n(i % 3) + n(i); }), nullptr },
+        { "escaped_units_apart_in_the_second_word",
+            object(80, [&](int i) { return pairs + "\\u00" + n(10 + i % 90) + "xyz"; }), nullptr },
+        { "escaped_keys_apart_in_their_first_units",
+            object(80, [&](int i) { return "\\u0" + n(100 + i % 9) + n(i % 7); }), nullptr },
+        { "a_small_object_of_escaped_keys",
+            object(9, [&](int i) { return pairs + n(9 - i) + "\\u00e9"; }), nullptr },
+        { "forms_mixed_past_a_shared_start",
+            object(80,
+                [&](int i) {
+                    return (i % 2 ? pairs : raw_pairs) + (i % 3 ? "\\ue000" : "\xee\x80\x80")
+                        + n(i % 7);
+                }),
+            nullptr },
+        { "lone_surrogate_beside_u_fffd_past_a_shared_start",
+            object(80,
+                [&](int i) {
+                    return plain + (i % 2 ? "\\udbff" : "\xef\xbf\xbd") + n(i % 5)
+                        + (i % 3 ? "" : "\\u0000");
+                }),
+            nullptr },
     });
 }
 

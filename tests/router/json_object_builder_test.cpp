@@ -186,3 +186,16 @@ TEST(JsonObjectBuilder, InsertAllOfSeveralPartsGivesWhatInsertingInTurnGives)
         ASSERT_EQ(text_of(start), text_of(oracle)) << round;
     }
 }
+
+// A reply with a key the parser kept with a byte order mark is merged as inserting its members
+// makes it: that key compares as its QString, so a lookup finds it and a later reply's key of
+// that text replaces its value.
+TEST(JsonObjectBuilder, InsertAllTakesAPartsKeysAsTheirQStrings)
+{
+    const QJsonObject part = QJsonDocument::fromJson("{\"a\":1,\"\xef\xbb\xbfz\":2}").object();
+    QJsonObject merged;
+    insert_all(merged, std::vector<QJsonObject> { part });
+    EXPECT_TRUE(merged.contains(QStringLiteral("z")));
+    insert_all(merged, QJsonObject { { "z", 3 } });
+    EXPECT_EQ(text_of(merged), QByteArray(R"({"a":1,"z":3})"));
+}

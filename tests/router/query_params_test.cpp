@@ -4,6 +4,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -151,7 +152,65 @@ INSTANTIATE_TEST_SUITE_P(Bodies, RequestParams,
         // The parser orders keys by code point, insert() by UTF-16 unit: U+E000 before U+1F600.
         ParamsCase { "a_few_items_keep_the_order_the_parser_gave_the_body", "a=4",
             "{\"\xee\x80\x80\":1,\"\xf0\x9f\x98\x80\":2,\"b\":3}",
-            "{\"a\":\"4\",\"b\":3,\"\xee\x80\x80\":1,\"\xf0\x9f\x98\x80\":2}" }),
+            "{\"a\":\"4\",\"b\":3,\"\xee\x80\x80\":1,\"\xf0\x9f\x98\x80\":2}" },
+        // Qt compares a body's key with its byte order mark, which its QString drops, and keeps
+        // the key it holds when it replaces a value.
+        ParamsCase { "a_byte_order_mark_keeps_two_body_keys_apart", "%EE%80%80=3",
+            "{\"\xef\xbb\xbf"
+            "a\":1,\"a\":2}",
+            "{\"a\":2,\"\xee\x80\x80\":\"3\",\"a\":1}" },
+        ParamsCase { "a_replaced_value_keeps_the_key_as_parsed", "%EF%BB%BFa=3",
+            "{\"\xef\xbb\xbf"
+            "a\":1}",
+            R"({"a":"3"})" }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Past a few items that move many members, the rest are put in place through chunks of the
+// order: still where Qt's own search puts each, for keys that sort before every body key and for
+// keys whose order Qt's parser and its search see apart (a byte order mark, raw NULs, U+E000
+// beside characters past U+FFFF, escaped keys).
+TEST(RequestParams, PutsManyItemsWhereQtInsertingEachPutsIt)
+{
+    const auto body = [](int count, const std::function<QByteArray(int)>& key) {
+        QByteArray text = "{";
+        for (int i = 0; i < count; ++i)
+            text += (i ? ",\"" : "\"") + key(i) + "\":" + QByteArray::number(i);
+        return text + "}";
+    };
+    const auto query = [](int count, const std::function<QByteArray(int)>& key) {
+        QByteArray text;
+        for (int i = 0; i < count; ++i)
+            text += (i ? "&" : "") + key(i) + "=" + QByteArray::number(i);
+        return text;
+    };
+    const auto n = [](int i) { return QByteArray::number(i); };
+    static const char* const starts[]
+        = { "", "\xef\xbb\xbf", "\xee\x80\x80", "\xf0\x9f\x98\x80", "k\x00", "\\u00e9", "\\ud83d" };
+    static const char* const query_starts[]
+        = { "", "%EF%BB%BF", "%EE%80%80", "%F0%9F%98%80", "k%00", "%C3%A9", "%ED%A0%BD" };
+    struct row
+    {
+        const char* behaviour;
+        QByteArray body;
+        QByteArray query;
+    };
+    const row rows[] = {
+        { "items_before_every_body_key", body(200, [&](int i) { return "k" + n(1000 + i); }),
+            query(300, [&](int i) { return "a" + n(1000 + i); }) },
+        { "keys_the_parser_and_the_search_see_apart",
+            body(210, [&](int i) { return starts[i % 7] + n(i % 30); }),
+            query(300, [&](int i) { return query_starts[i % 7] + n(i * 7 % 40); }) },
+    };
+    for (const row& r : rows) {
+        const QUrl url = url_with_query(r.query);
+        QJsonObject qt = QJsonDocument::fromJson(r.body).object();
+        const QJsonObject items = query_to_json(url);
+        ASSERT_GT(items.size(), 200) << r.behaviour;
+        for (auto it = items.constBegin(); it != items.constEnd(); ++it)
+            qt.insert(it.key(), it.value());
+        EXPECT_EQ(QString::fromUtf8(request_params(url, r.body).compact_text()), compact(qt))
+            << r.behaviour;
+    }
+}
 
 } // namespace
