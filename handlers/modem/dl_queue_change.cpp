@@ -3,6 +3,7 @@
 #include "json/compact_json.h"
 #include "json/compact_json_number.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -20,17 +21,13 @@ double element_number(std::string_view element)
     return read_json_number(element.data(), element.data() + element.size()).value();
 }
 
-// QString::number(number), written into `units`.
+// QString::number(number), written into `units`: the digits of put_json_whole, widened.
 QStringView decimal_text(int number, char16_t (&units)[11])
 {
-    unsigned magnitude = number < 0 ? 0u - unsigned(number) : unsigned(number);
-    char16_t* at = std::end(units);
-    do {
-        *--at = char16_t(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (number < 0)
-        *--at = u'-';
+    char digits[11];
+    const char* first = put_json_whole(std::end(digits), number);
+    char16_t* at = std::end(units) - (std::end(digits) - first);
+    std::copy(first, static_cast<const char*>(std::end(digits)), at);
     return QStringView(at, std::end(units) - at);
 }
 
