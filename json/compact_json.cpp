@@ -11,15 +11,10 @@ namespace {
 
 constexpr int nesting_limit = 1024;
 
-bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 // Skips white space inside a document already read whole: something else always follows.
 const char* skip_space(const char* at)
 {
-    while (is_space(*at))
+    while (is_json_space(*at))
         ++at;
     return at;
 }
@@ -79,11 +74,11 @@ private:
     }
     bool eat_space()
     {
-        if (json_ < end_ && is_space(*json_)) {
+        if (json_ < end_ && is_json_space(*json_)) {
             compact = false;
             do
                 ++json_;
-            while (json_ < end_ && is_space(*json_));
+            while (json_ < end_ && is_json_space(*json_));
         }
         return json_ < end_;
     }
@@ -700,7 +695,7 @@ const char* json_value_end(const char* at)
         } else if (*at == ']' || *at == '}') {
             --depth;
         } else if (depth == 0) {
-            while (*at != ',' && *at != ']' && *at != '}' && !is_space(*at))
+            while (*at != ',' && *at != ']' && *at != '}' && !is_json_space(*at))
                 ++at;
             return at;
         }

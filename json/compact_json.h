@@ -15,6 +15,12 @@
 // follows it.
 const char* json_value_end(const char* at);
 
+// White space as JSON and Qt's parser take it.
+inline bool is_json_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
 // Where the values start that QJsonDocument::fromJson reads and then drops, those of a repeated
 // key but the one it keeps, as it closes each object (up to its error, when the text has one);
 // in no particular order.

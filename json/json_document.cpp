@@ -8,11 +8,6 @@
 
 namespace {
 
-bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 // The quote that closes a string whose text starts at `at`, or `end` when none does: the first
 // quote after an even run of backslashes, as a backslash takes the byte after it along.
 const char* closing_quote(const char* at, const char* end)
@@ -71,7 +66,7 @@ bool keys_plainly_distinct(const QByteArray& text)
             if (at == end)
                 return false;
             const char* after = at + 1;
-            while (after < end && is_space(*after))
+            while (after < end && is_json_space(*after))
                 ++after;
             if (after == end || *after != ':')
                 continue; // a value
