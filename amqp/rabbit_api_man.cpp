@@ -50,6 +50,15 @@ static rabbit_publisher_config publisher_config(const rabbit_api_config& c)
     return rabbit_publisher_config { c.url, c.exchange, c.vhost };
 }
 
+// Refused before it is pending or queued: a message the link never takes would otherwise be
+// dropped on its way out, and its caller left waiting for the time-out.
+static QByteArray checked_size(QByteArray message)
+{
+    if (size_t(message.size()) > rabbit_publisher_impl::max_message_bytes)
+        throw command_too_large(message.size(), qint64(rabbit_publisher_impl::max_message_bytes));
+    return message;
+}
+
 static QByteArray compact(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -102,6 +111,8 @@ void rabbit_api_man::send_cmd(QString type, command_data data, QString routingKe
         return;
     }
     const QUuid id = new_command_id();
+    QByteArray message
+        = checked_size(command_message(id, std::move(data), type, sender(), sharded));
     const auto now = command_deadlines::clock::now();
     const std::uint64_t serial = ++last_serial_;
     pending_.insert_or_assign(id,
@@ -118,7 +129,7 @@ void rabbit_api_man::send_cmd(QString type, command_data data, QString routingKe
         deadlines_.drop([this](const command_deadlines::entry& e) { return !in_flight(e); });
 
     // Published on a later pass of the event loop, when the entry is surely in place.
-    outbox_.push_back({ command_message(id, std::move(data), type, sender(), sharded), key });
+    outbox_.push_back({ std::move(message), key });
     post_publish();
 }
 
@@ -188,7 +199,8 @@ void rabbit_api_man::on_deadline()
 void rabbit_api_man::send_cmd_forward(QString type, command_data data, QString routeKey)
 {
     publisher_.publish_string(
-        command_message(new_command_id(), std::move(data), type, sender(), 0), routeKey.toLatin1());
+        checked_size(command_message(new_command_id(), std::move(data), type, sender(), 0)),
+        routeKey.toLatin1());
 }
 
 void rabbit_api_man::listen(QJsonObject json, uint64_t message_tag)

@@ -73,7 +73,7 @@ void rabbit_publisher_impl::publish_string(
     const auto now = clock::now();
     const auto due
         = client_.is_connected() ? now : now + std::chrono::milliseconds(connection_wait_ms);
-    if (waiting_bytes_ + size_t(string.size()) > rabbit_client::max_unsent_bytes) {
+    if (waiting_bytes_ + size_t(string.size()) > max_message_bytes) {
         log_line(log_, LOG_DEBUG) << "Try to publish but not connected";
         return;
     }

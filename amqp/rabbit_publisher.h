@@ -28,6 +28,9 @@ public:
     static constexpr int max_routing_key = 255;
     // How long a publish waits for a connection that is down.
     static constexpr int connection_wait_ms = 1000;
+    // The largest message the link ever takes: neither the wait for a connection nor the
+    // connection's unsent bytes hold more.
+    static constexpr size_t max_message_bytes = rabbit_client::max_unsent_bytes;
 
     // The routing key as it goes out: up to its first zero byte, read as UTF-8.
     static QByteArray wire_key(QByteArray routing_key);

@@ -129,6 +129,7 @@ void request_processing::deliver(HandlerResult result)
     visitor.statistics = &statistics_;
     visitor.email = context_.email;
     visitor.uuid = uuid_;
+    visitor.path = path_;
     visitor.request_gone = gone_;
     visitor.request = request_.data();
     // Forward clients belong to the process-wide AMQP link object, as long-lived as anything;

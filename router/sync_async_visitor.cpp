@@ -7,6 +7,7 @@
 #include "router/error_answer.h"
 #include "router/forward_delivery.h"
 #include "router/gzip.h"
+#include "router/http_exception.h"
 #include "router/statistics.h"
 
 #include <QJsonDocument>
@@ -31,6 +32,23 @@ void send_json_answer(qhttp::server::QHttpResponse* response, const QJsonDocumen
     response->end(document.toJson(QJsonDocument::Compact));
 }
 
+// Runs `send`, which hands a command to the link. A command the link never takes is answered as
+// a body over the HTTP layer's limit is, 413, and logged with the route: its size grows with the
+// request, so the caller is the one who can mend it.
+template <class Send>
+void send_command(logger& log, const QString& path, const QString& type, Send&& send)
+{
+    try {
+        send();
+    } catch (const command_too_large& e) {
+        log_line(log, LOG_ERROR) << "Request " << path << " refused: its command " << type << " is "
+                                 << QString::number(e.size())
+                                 << " bytes, more than the AMQP link takes ("
+                                 << QString::number(e.limit()) << ")";
+        throw http_exception(QStringLiteral("Request body too large"), 413);
+    }
+}
+
 } // namespace
 
 bool sync_async_visitor::gone() const
@@ -41,7 +59,8 @@ bool sync_async_visitor::gone() const
 void sync_async_visitor::send_sync_answer(const HttpSyncResult& result) const
 {
     if (!result.msg_type.isEmpty()) {
-        api_man->send_cmd_forward(result.msg_type, result.data, result.routing_key);
+        send_command(*log, path, result.msg_type,
+            [&] { api_man->send_cmd_forward(result.msg_type, result.data, result.routing_key); });
         // The command client may run other work before it returns, and the client may have
         // gone away meanwhile.
         if (gone())
@@ -107,8 +126,10 @@ void sync_async_visitor::operator()(AsyncRabbitResult&& result) const
             send_json_answer(target, document, caller, id, *stats, *out);
         return complete;
     };
-    api_man->send_cmd(result.command, std::move(result.data), result.routing_key,
-        std::move(on_reply), std::move(on_error), 0);
+    send_command(*out, path, command, [&] {
+        api_man->send_cmd(result.command, std::move(result.data), result.routing_key,
+            std::move(on_reply), std::move(on_error), 0);
+    });
 }
 
 void sync_async_visitor::operator()(const HttpForwardAsycResult& result) const

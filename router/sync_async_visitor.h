@@ -29,6 +29,8 @@ struct sync_async_visitor
     statistic_map* statistics = nullptr;
     QString email;
     QString uuid;
+    // The request's path: a command refused for its size names it in the log.
+    QString path;
     std::shared_ptr<std::atomic<bool>> request_gone;
     // A forward's client is released as soon as this goes away.
     QPointer<QObject> request;

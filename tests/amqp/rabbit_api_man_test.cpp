@@ -1,3 +1,4 @@
+#include "amqp/command_message.h"
 #include "amqp/rabbit_api_man.h"
 #include "amqp_test_support.h"
 #include "broker_probe.h"
@@ -558,6 +559,61 @@ TEST(LinkWithoutBroker, CommandsTimeOutInDeadlineOrder)
     EXPECT_EQ(order, QStringList({ "b" + t, "d" + t, "e" + t, "c" + t, "a" + t }));
     wait_until([] { return false; }, 300);
     EXPECT_EQ(order.size(), 5) << "none times out twice";
+}
+
+// A command the link could never take is refused before it is pending, whatever the state of the
+// connection; one of exactly the bound is taken and meets the fate of any other.
+TEST(LinkWithoutBroker, CommandOverTheBoundIsRefusedAtOnceAndOneAtItIsTaken)
+{
+    log_capture logs;
+    rabbit_api_man link(logs.log(), unreachable_link(), {}, nullptr);
+    const qint64 bound = qint64(rabbit_publisher_impl::max_message_bytes);
+    // The message's bytes beside its data, which is one ready text {"p":"xx..."}.
+    const qint64 envelope
+        = command_message(QUuid::createUuid(), command_data::ready_object("{}"), "t", "gw", 0)
+              .size()
+        - 2;
+    const auto data_of = [&](qint64 message_bytes) {
+        return command_data::ready_object(
+            "{\"p\":\"" + QByteArray(int(message_bytes - envelope - 8), 'x') + "\"}");
+    };
+    struct row
+    {
+        const char* behaviour;
+        qint64 over; // bytes past the bound
+        bool forward;
+    };
+    const row rows[] = {
+        { "a command one byte over", 1, false },
+        { "a fire-and-forget command one byte over", 1, true },
+        { "a command of exactly the bound", 0, false },
+    };
+    short_command_timeout quick(300);
+    QStringList errors;
+    int results = 0;
+    for (const row& r : rows) {
+        qint64 refused = -1;
+        try {
+            if (r.forward)
+                link.send_cmd_forward("t", data_of(bound + r.over), "svc");
+            else
+                link.send_cmd(
+                    "t", data_of(bound + r.over), "svc",
+                    [&](QJsonDocument) { return ++results > 0; },
+                    [&, r](QString e) { errors << QString(r.behaviour) + ": " + e; });
+        } catch (const command_too_large& e) {
+            refused = e.size();
+            EXPECT_EQ(e.limit(), bound) << r.behaviour;
+        }
+        EXPECT_EQ(refused, r.over ? bound + r.over : -1) << r.behaviour;
+    }
+    // Only the one taken waits for the broker and ends at its time-out.
+    ASSERT_TRUE(wait_until([&] { return !errors.isEmpty(); }));
+    wait_until([] { return false; }, 1500);
+    EXPECT_EQ(
+        errors, QStringList { "a command of exactly the bound: rabbit command execution timeout" });
+    EXPECT_EQ(logs.count("Try to publish but not connected"), 1);
+    EXPECT_EQ(results, 0);
 }
 
 } // namespace

@@ -270,4 +270,43 @@ TEST_F(amqp_road_test, a_routing_key_too_long_on_the_wire_fails_its_command_at_o
     EXPECT_EQ(recorded("a").size(), 1);
 }
 
+TEST_F(amqp_road_test, a_command_over_the_links_bound_is_answered_413_at_once)
+{
+    // Every empty item of the list reads as download index 0, written "0" in the command: the
+    // command is about four times the body.
+    const QString remote = "remote." + unique;
+    const QJsonObject script { { "status_dl_msg",
+        QJsonArray { QJsonObject { { "data",
+            QJsonObject { { "0", QJsonObject { { "dl_status", "EXECUTED" } } } } } } } } };
+    const auto services = start_backend("a", { remote }, script);
+    ASSERT_TRUE(services->ready());
+    start_collector({ { "GENERAL_SETTINGS/R_REMOTE_ROUTE_KEY", remote } });
+    ASSERT_TRUE(wait_links_up()) << gateway->output().constData();
+    const QByteArray driver_token = token(payload(
+        "2.0", "user@x", QJsonObject { { "driver_tornel", QJsonObject { { "admin", "" } } } }));
+    const auto status_of = [&](int items) {
+        return call_as(driver_token, "POST", "/driver_tornel/api/cmd/status",
+            "cmd_id=" + QByteArray(items, ','), 60000);
+    };
+
+    // A command a little over the bound, from a body well under the HTTP layer's.
+    const raw_response refused = status_of(16 << 20);
+    EXPECT_EQ(refused.status, 413);
+    EXPECT_EQ(refused.body, R"({"What":"Request body too large"})");
+    EXPECT_EQ(refused.header("content-type"), "application/json");
+    EXPECT_EQ(log_count("Request /driver_tornel/api/cmd/status refused: its command status_dl_msg "
+                        "is "),
+        1)
+        << gateway->output().right(2000).constData();
+    EXPECT_EQ(log_count(" bytes, more than the AMQP link takes (67108864)"), 1);
+
+    // An ordinary one goes out over the same connection and is answered. (Not a large one: the
+    // gateway's DEBUG line of a command of megabytes would fill the pipe this test reads.)
+    const raw_response fits = status_of(1000);
+    EXPECT_EQ(fits.status, 200);
+    EXPECT_EQ(fits.body, R"({"0":"DONE"})");
+    ASSERT_EQ(recorded("a").size(), 1);
+    EXPECT_EQ(log_count("rabbit_publisher_impl: Disconnected"), 0);
+}
+
 } // namespace
