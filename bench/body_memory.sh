@@ -363,7 +363,7 @@ for mib in $sizes; do
     code=$status answer=$answer_bytes peak=$peak_kb kept=$kept_kb cpu=$cpu_ms
     command=$command_bytes shown=$command_bytes
     if [ "$command" = - ] && [ "$code" = 413 ]; then
-      command=$(refused_command_bytes "${store[r]}")
+      command=$(refused_command_bytes "${store[$r]}")
       [ "$command" = - ] || { shown="$command*"; dropped=1; }
     fi
     ordinary_body "$r" "$body_bytes" > "$work/body"
