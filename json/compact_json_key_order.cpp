@@ -3,9 +3,9 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
-#include <vector>
 
 namespace {
 
@@ -18,6 +18,10 @@ public:
     explicit code_points(Units units)
         : units_(units)
     { }
+
+    // The units still to read; none of them is held here when holding() is false.
+    const Units& units() const { return units_; }
+    bool holding() const { return held_; }
 
     bool has_next()
     {
@@ -127,24 +131,135 @@ int sentinel_rank(json_key key)
     return key.is_sentinel() ? (key.is_highest() ? 1 : -1) : 0;
 }
 
-// Appends the UTF-8 of a code point.
-void put_utf8(std::vector<char>& out, uint code)
+constexpr quint64 every_byte(uchar byte)
 {
-    if (code < 0x80) {
-        out.push_back(char(code));
-    } else if (code < 0x800) {
-        out.push_back(char(0xc0 | (code >> 6)));
-        out.push_back(char(0x80 | (code & 0x3f)));
-    } else if (code < 0x10000) {
-        out.push_back(char(0xe0 | (code >> 12)));
-        out.push_back(char(0x80 | ((code >> 6) & 0x3f)));
-        out.push_back(char(0x80 | (code & 0x3f)));
-    } else {
-        out.push_back(char(0xf0 | (code >> 18)));
-        out.push_back(char(0x80 | ((code >> 12) & 0x3f)));
-        out.push_back(char(0x80 | ((code >> 6) & 0x3f)));
-        out.push_back(char(0x80 | (code & 0x3f)));
+    return 0x0101010101010101ull * byte;
+}
+
+// How many backslashes stand just before `at`, back to `floor` at most.
+std::size_t backslashes_before(const char* at, const char* floor)
+{
+    const char* run = at;
+    while (run - floor >= 8 && qFromLittleEndian<quint64>(run - 8) == every_byte('\\'))
+        run -= 8;
+    while (run > floor && run[-1] == '\\')
+        --run;
+    return std::size_t(at - run);
+}
+
+// The closing quote of a key that starts at `at`: the first quote of a key without escapes, the
+// first after an even run of backslashes in an escaped one.
+const char* key_end(const char* at, const char* end, bool escaped)
+{
+    for (;;) {
+        const auto* quote = static_cast<const char*>(std::memchr(at, '"', std::size_t(end - at)));
+        if (!escaped || backslashes_before(quote, at) % 2 == 0)
+            return quote;
+        at = quote + 1;
     }
+}
+
+// The bytes of the escape or UTF-8 character that starts at `at`.
+std::size_t char_size(const char* at)
+{
+    const auto lead = uchar(*at);
+    if (lead == '\\')
+        return at[1] == 'u' ? 6 : 2;
+    return lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+}
+
+// Where the escape or character that holds `at` starts, in a key read from `from`, where one
+// starts. An escape holds six bytes at most: one that holds `at` starts among the five bytes
+// before it. A run of backslashes starts where an escape or character does, and is read two by
+// two.
+const char* char_start(const char* from, const char* at)
+{
+    const char* near = at - std::min<std::ptrdiff_t>(at - from, 5);
+    const auto* slash = static_cast<const char*>(std::memchr(near, '\\', std::size_t(at - near)));
+    if (!slash) {
+        while (at > from && (uchar(*at) & 0xc0) == 0x80)
+            --at;
+        return at;
+    }
+    const char* start = backslashes_before(slash, from) % 2 ? slash - 1 : slash;
+    for (std::size_t size; (size = char_size(start)) <= std::size_t(at - start);)
+        start += size;
+    return start;
+}
+
+// Two escaped keys by their UTF-16 units. Text alike in both gives the same units: it is passed
+// over a block at a time, and units are read only where the texts part, until they meet again
+// between two characters.
+int compare_escaped(const char* a, const char* a_end, const char* b, const char* b_end)
+{
+    for (;;) {
+        const auto alike = common_bytes(a, b, quint32(std::min(a_end - a, b_end - b)));
+        const char* from = char_start(a, a + alike);
+        b += from - a;
+        a = from;
+        json_string_units left(a, a_end);
+        json_string_units right(b, b_end);
+        do {
+            char16_t x;
+            char16_t y;
+            const bool more_left = left.next(x);
+            const bool more_right = right.next(y);
+            if (!more_left || !more_right)
+                return int(more_left) - int(more_right);
+            if (x != y)
+                return int(x) - int(y);
+        } while (!left.between_chars() || !right.between_chars());
+        a = left.position();
+        b = right.position();
+    }
+}
+
+// A key without escapes against an escaped one, by code point (QUtf8::compareUtf8), text alike
+// in both passed over as above: there it holds no escape, so the same characters.
+int compare_plain_with_escaped(const char* a, const char* a_end, const char* b, const char* b_end)
+{
+    for (;;) {
+        const auto alike = common_bytes(a, b, quint32(std::min(a_end - a, b_end - b)));
+        const char* from = char_start(a, a + alike);
+        b += from - a;
+        a = from;
+        code_points<json_string_units> right(json_string_units(b, b_end));
+        do {
+            const bool more_right = right.has_next();
+            if (a == a_end || !more_right)
+                return int(a < a_end) - int(more_right);
+            uint left;
+            if (!read_utf8_char(a, a_end, left)) {
+                left = 0xfffd;
+                ++a;
+            }
+            const uint code = right.next();
+            if (left != code)
+                return int(left) - int(code);
+        } while (right.holding() || !right.units().between_chars());
+        b = right.units().position();
+    }
+}
+
+// A key's text between its quotes.
+struct key_text
+{
+    const char* begin;
+    const char* end;
+    bool escaped;
+};
+
+int compare_texts(key_text a, key_text b)
+{
+    if (!a.escaped && !b.escaped) {
+        return compare_bytes(
+            a.begin, quint32(a.end - a.begin), b.begin, quint32(b.end - b.begin), true);
+    }
+    if (a.escaped && b.escaped)
+        return compare_escaped(a.begin, a.end, b.begin, b.end);
+    if (b.escaped)
+        return compare_plain_with_escaped(a.begin, a.end, b.begin, b.end);
+    return -compare_plain_with_escaped(b.begin, b.end, a.begin, a.end);
 }
 
 } // namespace
@@ -173,143 +288,232 @@ Iterator sort_keeping_last(Iterator first, Iterator last, Compare compare)
     }).base();
 }
 
-// The first eight bytes of a UTF-8 key, big-endian and padded with zeros: two keys whose
-// prefixes differ are in the order of their prefixes, a shorter key that begins another
-// included, unless a NUL byte among them ends a comparison of the bytes.
-bool byte_prefix(const char* key, quint32 size, quint64& prefix)
-{
-    size = std::min<quint32>(size, 8);
-    uchar bytes[8] = {};
-    std::memcpy(bytes, key, size);
-    prefix = qFromBigEndian<quint64>(bytes);
-    return !std::memchr(bytes, 0, size);
-}
-
-// The first four units of a UTF-16 key the same way: in the order of the units.
-quint64 unit_prefix(const char16_t* units, quint32 count)
+// The first eight bytes of a key's sort form, big-endian and padded with zeros: for a key
+// without escapes its own UTF-8, for an escaped one each UTF-16 unit's UTF-8 on its own (a
+// surrogate as the three bytes of its value). Two keys of one form whose prefixes differ are in
+// the order of their prefixes, unless a NUL byte among a UTF-8 key's ends a comparison of
+// bytes; a key without escapes and an escaped one are, as a character below U+E000 sorts alike
+// as a code point and as a unit, unless a surrogate meets a character of U+E000 or above.
+struct key_window
 {
     quint64 prefix = 0;
-    for (quint32 i = 0; i < 4; ++i)
-        prefix = (prefix << 16) | (i < count ? units[i] : 0);
-    return prefix;
+    bool whole = false; // the key ends within them and holds no zero byte: it is its prefix
+    bool nul = false; // a NUL byte among them
+    bool high = false; // a character of U+E000 or above starts among them
+    bool surrogate = false; // a surrogate unit starts among them
+};
+
+key_window window_of(const char* source, json_key key)
+{
+    key_window window;
+    uchar bytes[8] = {};
+    const char* at = source + key.begin();
+    if (key.form() == json_string_form::utf8) {
+        const quint32 size = std::min<quint32>(key.size(), 8);
+        std::memcpy(bytes, at, size);
+        for (quint32 i = 0; i < size; ++i) {
+            window.nul = window.nul || bytes[i] == 0;
+            window.high = window.high || bytes[i] >= 0xee;
+        }
+        window.whole = key.size() <= 8 && !window.nul;
+    } else {
+        json_string_units units(at, at + key.size());
+        std::size_t filled = 0;
+        bool more = true;
+        bool cut = false;
+        bool zero = false;
+        char16_t unit;
+        while (filled < 8 && (more = units.next(unit))) {
+            window.surrogate = window.surrogate || is_surrogate(unit);
+            zero = zero || unit == 0;
+            uchar code[3];
+            std::size_t size = 1;
+            if (unit < 0x80) {
+                code[0] = uchar(unit);
+            } else if (unit < 0x800) {
+                code[0] = uchar(0xc0 | (unit >> 6));
+                code[1] = uchar(0x80 | (unit & 0x3f));
+                size = 2;
+            } else {
+                code[0] = uchar(0xe0 | (unit >> 12));
+                code[1] = uchar(0x80 | ((unit >> 6) & 0x3f));
+                code[2] = uchar(0x80 | (unit & 0x3f));
+                size = 3;
+            }
+            cut = filled + size > 8;
+            for (std::size_t i = 0; i < size && filled < 8; ++i)
+                bytes[filled++] = code[i];
+        }
+        if (more && !cut)
+            more = units.next(unit);
+        window.whole = !more && !cut && !zero;
+    }
+    window.prefix = qFromBigEndian<quint64>(bytes);
+    return window;
 }
+
+// The bits of a prefix that some keys of an object differ in, the highest of them up to a
+// number: a prefix squeezed to them orders two keys as the whole one does wherever they still
+// differ, as the bits left out are alike in all keys or below those kept.
+class squeeze
+{
+public:
+    squeeze(quint64 mask, int most)
+    {
+        whole_ = qPopulationCount(mask) <= uint(most);
+        while (qPopulationCount(mask) > uint(most))
+            mask &= mask - 1;
+        for (int bit = 63; bit >= 0;) {
+            if (!((mask >> bit) & 1)) {
+                --bit;
+                continue;
+            }
+            const int top = bit;
+            while (bit >= 0 && ((mask >> bit) & 1))
+                --bit;
+            runs_[count_++] = { bit + 1, top - bit };
+        }
+    }
+
+    // Whether every bit that differs was kept.
+    bool whole() const { return whole_; }
+
+    quint64 operator()(quint64 prefix) const
+    {
+        quint64 out = 0;
+        for (int i = 0; i < count_; ++i) {
+            const run r = runs_[i];
+            out = (out << r.width) | ((prefix >> r.shift) & ((quint64(1) << r.width) - 1));
+        }
+        return out;
+    }
+
+private:
+    struct run
+    {
+        int shift;
+        int width;
+    };
+    std::array<run, 32> runs_ {};
+    int count_ = 0;
+    bool whole_ = true;
+};
+
+quint64 code_of(json_key key)
+{
+    quint64 code;
+    std::memcpy(&code, &key, sizeof code);
+    return code;
+}
+
+json_key key_of(quint64 code)
+{
+    json_key key;
+    std::memcpy(static_cast<void*>(&key), &code, sizeof key);
+    return key;
+}
+
+static_assert(sizeof(json_key) == sizeof(quint64), "a key and its sort code share a place");
 
 } // namespace
-
-void json_key_sorter::make_forms(const json_key* first, const json_key* last, bool points)
-{
-    forms_.clear();
-    units_.clear();
-    points_.clear();
-    for (const json_key* key = first; key < last; ++key) {
-        if (key->form() != json_string_form::utf16)
-            continue;
-        utf16_forms forms { key->begin(), quint32(units_.size()), 0, quint32(points_.size()), 0 };
-        const char* at = source_ + key->begin();
-        json_string_units units(at, at + key->size());
-        char16_t unit;
-        while (units.next(unit))
-            units_.push_back(unit);
-        forms.unit_count = quint32(units_.size()) - forms.units;
-        if (points) {
-            code_points<json_view_units> code(json_view_units(
-                QStringView(units_.data() + forms.units, qsizetype(forms.unit_count))));
-            while (code.has_next())
-                put_utf8(points_, code.next());
-            forms.point_bytes = quint32(points_.size()) - forms.points;
-        }
-        forms_.push_back(forms);
-    }
-}
 
 int json_key_sorter::compare(json_key a, json_key b) const
 {
     if (a.is_sentinel() || b.is_sentinel())
         return sentinel_rank(a) - sentinel_rank(b);
-    const bool a_utf16 = a.form() == json_string_form::utf16;
-    const bool b_utf16 = b.form() == json_string_form::utf16;
-    if (!a_utf16 && !b_utf16)
-        return compare_bytes(source_ + a.begin(), a.size(), source_ + b.begin(), b.size(), true);
-    if (a_utf16 && b_utf16) {
-        const utf16_forms& x = forms_[a.begin()];
-        const utf16_forms& y = forms_[b.begin()];
-        const quint32 common = std::min(x.unit_count, y.unit_count);
-        const char16_t* const left = units_.data() + x.units;
-        const char16_t* const right = units_.data() + y.units;
-        const quint32 equal = common_bytes(reinterpret_cast<const char*>(left),
-                                  reinterpret_cast<const char*>(right), common * 2)
-            / 2;
-        if (equal < common)
-            return int(left[equal]) - int(right[equal]);
-        return compare_sizes(x.unit_count, y.unit_count);
-    }
-    // The UTF-8 of code points is in the order of the code points.
-    if (a_utf16) {
-        const utf16_forms& x = forms_[a.begin()];
-        return compare_bytes(
-            points_.data() + x.points, x.point_bytes, source_ + b.begin(), b.size(), false);
-    }
-    const utf16_forms& y = forms_[b.begin()];
-    return compare_bytes(
-        source_ + a.begin(), a.size(), points_.data() + y.points, y.point_bytes, false);
+    const auto text = [this](json_key key) {
+        const char* begin = source_ + key.begin();
+        return key_text { begin, begin + key.size(), key.form() == json_string_form::utf16 };
+    };
+    return compare_texts(text(a), text(b));
 }
 
-void json_key_sorter::release()
+namespace {
+
+// The bits that tell where a key of a text of `size` bytes starts, with room for a value above
+// every such place.
+int begin_bits(qsizetype size)
 {
-    std::vector<sort_key>().swap(keys_);
-    std::vector<utf16_forms>().swap(forms_);
-    std::vector<char16_t>().swap(units_);
-    std::vector<char>().swap(points_);
+    int bits = 1;
+    while ((quint64(1) << bits) - 1 <= quint64(size))
+        ++bits;
+    return bits;
+}
+
+} // namespace
+
+json_key_sorter::json_key_sorter(const char* source, qsizetype size)
+    : source_(source)
+    , end_(source + size)
+    , begin_bits_(begin_bits(size))
+{ }
+
+json_key json_key_sorter::sorted_key(quint64 code) const
+{
+    const quint64 begin = code & begin_mask();
+    if (begin == 0)
+        return json_key::lowest();
+    if (begin == begin_mask())
+        return json_key::highest();
+    const bool escaped = code & escaped_bit();
+    const char* at = source_ + begin;
+    return json_key(quint32(begin), quint32(key_end(at, end_, escaped) - at),
+        escaped ? json_string_form::utf16 : json_string_form::utf8);
 }
 
 json_key* json_key_sorter::sort(json_key* first, json_key* last)
 {
-    const bool utf8 = std::any_of(
-        first, last, [](json_key key) { return key.form() == json_string_form::utf8; });
-    const bool utf16 = std::any_of(
-        first, last, [](json_key key) { return key.form() == json_string_form::utf16; });
-    // A small object of UTF-8 keys is compared where it stands: its keys are near one another.
-    if (!utf16 && last - first < 64) {
+    // A small object is compared where it stands: its keys are near one another.
+    if (last - first < 64) {
         return sort_keeping_last(
             first, last, [this](json_key a, json_key b) { return compare(a, b); });
     }
-    make_forms(first, last, utf8 && utf16);
-    // Prefixes only where they order keys as compare() does: not across forms, and not for UTF-8
-    // keys with a NUL among their first bytes.
-    bool prefixed = !(utf8 && utf16);
-    keys_.clear();
-    keys_.reserve(std::size_t(last - first) + 2);
-    keys_.push_back({ 0, json_key::lowest() });
-    quint32 form = 0;
+    // Which bits of the prefixes differ, and whether surrogates meet characters of U+E000 or
+    // above: then the keys of the fewer kind are compared whole, and all NUL keys are.
+    quint64 any = 0;
+    quint64 all = ~quint64(0);
+    std::size_t high = 0;
+    std::size_t surrogates = 0;
     for (const json_key* key = first; key < last; ++key) {
-        quint64 prefix = 0;
-        if (key->form() == json_string_form::utf16) {
-            const utf16_forms& forms = forms_[form];
-            prefix = unit_prefix(units_.data() + forms.units, forms.unit_count);
-            keys_.push_back({ prefix, json_key(form++, key->size(), json_string_form::utf16) });
-            continue;
-        }
-        prefixed = byte_prefix(source_ + key->begin(), key->size(), prefix) && prefixed;
-        keys_.push_back({ prefix, *key });
+        const key_window window = window_of(source_, *key);
+        any |= window.prefix;
+        all &= window.prefix;
+        high += key->form() == json_string_form::utf8 && window.high;
+        surrogates += key->form() == json_string_form::utf16 && window.surrogate;
     }
-    keys_.push_back({ ~quint64(0), json_key::highest() });
-    if (!prefixed) {
-        for (sort_key& key : keys_)
-            key.prefix = 0;
+    const bool slow_high = high && surrogates && high <= surrogates;
+    const bool slow_surrogates = high && surrogates && !slow_high;
+    const squeeze squeezed(any ^ all, 64 - prefix_shift());
+    for (json_key* key = first; key < last; ++key) {
+        const key_window window = window_of(source_, *key);
+        const bool utf16 = key->form() == json_string_form::utf16;
+        const bool slow = utf16 ? slow_surrogates && window.surrogate
+                                : window.nul || (slow_high && window.high);
+        // Equal squeezed prefixes are equal prefixes only when no bit was left out.
+        const bool whole = window.whole && squeezed.whole();
+        *key = key_of((squeezed(window.prefix) << prefix_shift()) | (whole ? whole_bit() : 0)
+            | (slow ? slow_bit() : 0) | (utf16 ? escaped_bit() : 0) | key->begin());
     }
-    // Where prefixes differ they answer as compare() would, so the same std::sort leaves the
+    first[-1] = key_of(0);
+    *last = key_of(~quint64(0));
+    // Where two codes answer, they answer as compare() would, so the same std::sort leaves the
     // same order, equal keys included.
-    const auto kept = sort_keeping_last(
-        keys_.begin() + 1, keys_.end() - 1, [this](const sort_key& a, const sort_key& b) {
-            if (a.prefix != b.prefix)
-                return a.prefix < b.prefix ? -1 : 1;
-            return compare(a.key, b.key);
-        });
-    json_key* const out = last - (keys_.end() - 1 - kept);
-    std::transform(kept, keys_.end() - 1, out, [this](const sort_key& k) {
-        return k.key.form() == json_string_form::utf16
-            ? json_key(forms_[k.key.begin()].begin, k.key.size(), json_string_form::utf16)
-            : k.key;
+    const quint64 slow = slow_bit();
+    const quint64 whole = whole_bit();
+    const int shift = prefix_shift();
+    json_key* kept = sort_keeping_last(first, last, [&](json_key x, json_key y) {
+        const quint64 a = code_of(x);
+        const quint64 b = code_of(y);
+        if (!((a | b) & slow)) {
+            if ((a ^ b) >> shift)
+                return a < b ? -1 : 1;
+            if (a & b & whole)
+                return 0;
+        }
+        return compare(sorted_key(a), sorted_key(b));
     });
-    return out;
+    first[-1] = json_key::lowest();
+    *last = json_key::highest();
+    std::transform(kept, last, kept, [this](json_key key) { return sorted_key(code_of(key)); });
+    return kept;
 }
