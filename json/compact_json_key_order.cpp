@@ -344,9 +344,10 @@ key_window window_of(const char* source, json_key key)
             for (std::size_t i = 0; i < size && filled < 8; ++i)
                 bytes[filled++] = code[i];
         }
+        // A unit cut at the eighth byte leaves more of the key than the prefix holds.
         if (more && !cut)
             more = units.next(unit);
-        window.whole = !more && !cut && !zero;
+        window.whole = !more && !zero;
     }
     window.prefix = qFromBigEndian<quint64>(bytes);
     return window;
