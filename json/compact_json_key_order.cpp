@@ -353,50 +353,60 @@ key_window window_of(const char* source, json_key key)
     return window;
 }
 
-// The bits of a prefix that some keys of an object differ in, the highest of them up to a
-// number: a prefix squeezed to them orders two keys as the whole one does wherever they still
-// differ, as the bits left out are alike in all keys or below those kept.
+// A prefix squeezed into fewer bits: each of its bytes as its rank among the bytes the keys of
+// an object hold in that place, in as many bits as the ranks there need, and of these the
+// highest up to a number. Two squeezed prefixes that differ are in the order of the prefixes,
+// as each rank keeps the order of the bytes and the bits left out are below those kept.
 class squeeze
 {
 public:
-    squeeze(quint64 mask, int most)
+    // Notes the bytes of one prefix.
+    void see(quint64 prefix)
     {
-        whole_ = qPopulationCount(mask) <= uint(most);
-        while (qPopulationCount(mask) > uint(most))
-            mask &= mask - 1;
-        for (int bit = 63; bit >= 0;) {
-            if (!((mask >> bit) & 1)) {
-                --bit;
-                continue;
-            }
-            const int top = bit;
-            while (bit >= 0 && ((mask >> bit) & 1))
-                --bit;
-            runs_[count_++] = { bit + 1, top - bit };
+        for (int i = 0; i < 8; ++i) {
+            const uint byte = (prefix >> (56 - 8 * i)) & 0xff;
+            seen_[i][byte / 64] |= quint64(1) << (byte % 64);
         }
     }
 
-    // Whether every bit that differs was kept.
+    // Ranks the bytes seen, into `most` bits at most.
+    void rank(int most)
+    {
+        int left = most;
+        for (int i = 0; i < 8; ++i) {
+            uint count = 0;
+            for (uint byte = 0; byte < 256; ++byte) {
+                rank_[i][byte] = uchar(count);
+                count += (seen_[i][byte / 64] >> (byte % 64)) & 1;
+            }
+            int bits = 0;
+            while ((1u << bits) < count)
+                ++bits;
+            width_[i] = std::min(bits, left);
+            cut_[i] = bits - width_[i];
+            left -= width_[i];
+            whole_ = whole_ && cut_[i] == 0;
+        }
+    }
+
+    // Whether no bit was left out: then equal squeezed prefixes are equal prefixes.
     bool whole() const { return whole_; }
 
     quint64 operator()(quint64 prefix) const
     {
         quint64 out = 0;
-        for (int i = 0; i < count_; ++i) {
-            const run r = runs_[i];
-            out = (out << r.width) | ((prefix >> r.shift) & ((quint64(1) << r.width) - 1));
+        for (int i = 0; i < 8; ++i) {
+            const uint byte = (prefix >> (56 - 8 * i)) & 0xff;
+            out = (out << width_[i]) | (rank_[i][byte] >> cut_[i]);
         }
         return out;
     }
 
 private:
-    struct run
-    {
-        int shift;
-        int width;
-    };
-    std::array<run, 32> runs_ {};
-    int count_ = 0;
+    std::array<std::array<quint64, 4>, 8> seen_ {};
+    std::array<std::array<uchar, 256>, 8> rank_ {};
+    std::array<int, 8> width_ {};
+    std::array<int, 8> cut_ {};
     bool whole_ = true;
 };
 
@@ -469,22 +479,20 @@ json_key* json_key_sorter::sort(json_key* first, json_key* last)
         return sort_keeping_last(
             first, last, [this](json_key a, json_key b) { return compare(a, b); });
     }
-    // Which bits of the prefixes differ, and whether surrogates meet characters of U+E000 or
-    // above: then the keys of the fewer kind are compared whole, and all NUL keys are.
-    quint64 any = 0;
-    quint64 all = ~quint64(0);
+    // The bytes of the prefixes, and whether surrogates meet characters of U+E000 or above: then
+    // the keys of the fewer kind are compared whole, and all NUL keys are.
+    squeeze squeezed;
     std::size_t high = 0;
     std::size_t surrogates = 0;
     for (const json_key* key = first; key < last; ++key) {
         const key_window window = window_of(source_, *key);
-        any |= window.prefix;
-        all &= window.prefix;
+        squeezed.see(window.prefix);
         high += key->form() == json_string_form::utf8 && window.high;
         surrogates += key->form() == json_string_form::utf16 && window.surrogate;
     }
     const bool slow_high = high && surrogates && high <= surrogates;
     const bool slow_surrogates = high && surrogates && !slow_high;
-    const squeeze squeezed(any ^ all, 64 - prefix_shift());
+    squeezed.rank(64 - prefix_shift());
     for (json_key* key = first; key < last; ++key) {
         const key_window window = window_of(source_, *key);
         const bool utf16 = key->form() == json_string_form::utf16;

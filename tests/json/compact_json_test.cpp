@@ -328,8 +328,8 @@ TEST(CompactJson, OrdersKeysOfMixedFormsAsQt)
 
 // A key whole in the number its first bytes make is equal to a key of the same number: not so
 // for a key that fills the eight bytes beside one a byte longer, a unit cut at the eighth byte,
-// a key of one more zero unit, or keys apart in the bits that an object whose keys differ in
-// more bits than a number holds leaves out.
+// a key of one more zero unit, or keys apart in bits left out where an object's keys hold more
+// bytes in each place than a number has bits for.
 TEST(CompactJson, OrdersKeysAlikeInTheirFirstBytesAsQt)
 {
     // Keys of "a" and "b" alone, so that a number holds every bit they differ in.
@@ -344,21 +344,26 @@ TEST(CompactJson, OrdersKeysAlikeInTheirFirstBytesAsQt)
         keys.insert(keys.end(), ab.begin(), ab.end());
         return large_object(keys);
     };
-    // Keys of 0x01 and "~" in all their first eight bytes, and of two-byte characters: they
-    // differ in every bit.
-    std::vector<QByteArray> every_bit = { "\xc2\x80\xc2\x80\xc2\x80\xc2\x80", "~~~~~~~\x02",
-        "~~~~~~~\x03", "\\u007e\\u007e\\u007e\\u007e\\u007e\\u007e\\u007e\\u0003" };
-    for (int i = 0; i < 60; ++i) {
+    // Keys that hold every printable character but the quote and the backslash in each of
+    // their first eight bytes: more bits than a number holds, the last byte's left out.
+    QByteArray printable;
+    for (char c = ' '; c <= '~'; ++c) {
+        if (c != '"' && c != '\\')
+            printable += c;
+    }
+    std::vector<QByteArray> every_byte
+        = { "~~~~~~~a", "~~~~~~~b", "\\u007e\\u007e\\u007e\\u007e\\u007e\\u007e\\u007e\\u0062" };
+    for (int i = 0; i < printable.size(); ++i) {
         QByteArray key;
         for (int j = 0; j < 8; ++j)
-            key += (i + j) % 3 ? '~' : '\x01';
-        every_bit.push_back(key);
+            key += printable[(i * (j % 3 ? 2 : 1) + j) % printable.size()];
+        every_byte.push_back(key);
     }
     expect_rows({
         { "eight_bytes_and_nine", with({ "abababab", "ababababa" }), nullptr },
         { "a_unit_cut_at_the_eighth_byte", with({ "abababa\\u00e9", "abababa\\u00e8" }), nullptr },
         { "one_more_zero_unit", with({ "abab\\u0000", "abab" }), nullptr },
-        { "apart_in_bits_left_out", large_object(every_bit), nullptr },
+        { "apart_in_bits_left_out", large_object(every_byte), nullptr },
     });
 }
 
