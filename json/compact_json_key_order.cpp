@@ -147,6 +147,11 @@ std::size_t backslashes_before(const char* at, const char* floor)
     return std::size_t(at - run);
 }
 
+bool has_zero_byte(quint64 x)
+{
+    return (x - every_byte(1)) & ~x & every_byte(0x80);
+}
+
 // The closing quote of a key that starts at `at`: the first quote of a key without escapes, the
 // first after an even run of backslashes in an escaped one.
 const char* key_end(const char* at, const char* end, bool escaped)
@@ -185,6 +190,36 @@ const char* char_start(const char* from, const char* at)
     for (std::size_t size; (size = char_size(start)) <= std::size_t(at - start);)
         start += size;
     return start;
+}
+
+// Two keys without escapes as compare_bytes() compares them, read up to their closing quotes
+// rather than to the lengths of both found first: the key whose quote comes first is the
+// shorter.
+int compare_plain_to_quotes(const char* a, const char* b, const char* end)
+{
+    const char* const a_begin = a;
+    const char* const b_begin = b;
+    while (end - std::max(a, b) >= 8) {
+        const quint64 x = qFromLittleEndian<quint64>(a);
+        if (x != qFromLittleEndian<quint64>(b) || has_zero_byte(x)
+            || has_zero_byte(x ^ every_byte('"')))
+            break;
+        a += 8;
+        b += 8;
+    }
+    for (bool nul = false;; ++a, ++b) {
+        const auto x = uchar(*a);
+        const auto y = uchar(*b);
+        if (x == '"' || y == '"')
+            return x == y ? 0 : x == '"' ? -1 : 1;
+        if (x != y && nul) {
+            return compare_sizes(quint32(key_end(a, end, false) - a_begin),
+                quint32(key_end(b, end, false) - b_begin));
+        }
+        if (x != y)
+            return int(x) - int(y);
+        nul = nul || x == 0;
+    }
 }
 
 // Two escaped keys by their UTF-16 units. Text alike in both gives the same units: it is passed
@@ -459,6 +494,18 @@ json_key_sorter::json_key_sorter(const char* source, qsizetype size)
     , begin_bits_(begin_bits(size))
 { }
 
+int json_key_sorter::compare_codes(quint64 a, quint64 b) const
+{
+    const quint64 a_begin = a & begin_mask();
+    const quint64 b_begin = b & begin_mask();
+    const auto plain = [this](quint64 code, quint64 begin) {
+        return !(code & escaped_bit()) && begin != 0 && begin != begin_mask();
+    };
+    if (plain(a, a_begin) && plain(b, b_begin))
+        return compare_plain_to_quotes(source_ + a_begin, source_ + b_begin, end_);
+    return compare(sorted_key(a), sorted_key(b));
+}
+
 json_key json_key_sorter::sorted_key(quint64 code) const
 {
     const quint64 begin = code & begin_mask();
@@ -519,7 +566,7 @@ json_key* json_key_sorter::sort(json_key* first, json_key* last)
             if (a & b & whole)
                 return 0;
         }
-        return compare(sorted_key(a), sorted_key(b));
+        return compare_codes(a, b);
     });
     first[-1] = json_key::lowest();
     *last = json_key::highest();

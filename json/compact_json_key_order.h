@@ -80,6 +80,7 @@ private:
     int prefix_shift() const { return begin_bits_ + 3; }
 
     int compare(json_key a, json_key b) const;
+    int compare_codes(quint64 a, quint64 b) const;
     json_key sorted_key(quint64 code) const;
 
     const char* const source_;

@@ -394,6 +394,12 @@ TEST(CompactJson, OrdersKeysWrittenApartPastALongStartAsQt)
                           : escaped_start + "\\u00e9" + start + n(i % 11);
          }),
             nullptr },
+        // A key that begins another that goes on with a byte below the quote: the key whose
+        // text ends first is the shorter, whatever byte the other goes on with.
+        { "plain_keys_that_begin_others", keys([&](int i) {
+             return start + n(i % 10) + (i % 3 ? " !" : i % 2 ? "\x01" : "");
+         }),
+            nullptr },
         // A run of escaped backslashes longer than a block, before an escape or not.
         { "runs_of_backslashes", keys([&](int i) {
              return slashes + (i % 3 ? "\\\\" : "") + (i % 2 ? "\\u0041" : "A") + n(i % 7);
