@@ -54,38 +54,56 @@ int compare_sizes(quint32 a, quint32 b)
     return a == b ? 0 : a > b ? 1 : -1;
 }
 
+// Reads a character of UTF-8 and a code point of UTF-16; true, with the answer, when that
+// decides QUtf8::compareUtf8: one of them has none left (the shorter first), or the two differ.
+template <typename Units>
+bool points_decide(const char*& at, const char* end, code_points<Units>& points, int& answer)
+{
+    const bool more_points = points.has_next();
+    if (at == end || !more_points) {
+        answer = int(at < end) - int(more_points);
+        return true;
+    }
+    uint left;
+    if (!read_utf8_char(at, end, left)) {
+        left = 0xfffd;
+        ++at;
+    }
+    const uint right = points.next();
+    answer = int(left) - int(right);
+    return left != right;
+}
+
 // QUtf8::compareUtf8: UTF-8 bytes against UTF-16, code point by code point.
 template <typename Units>
 int compare_utf8_with_units(const char* at, const char* end, Units units)
 {
     code_points<Units> points(units);
-    while (at < end && points.has_next()) {
-        uint left;
-        if (!read_utf8_char(at, end, left)) {
-            left = 0xfffd;
-            ++at;
-        }
-        const uint right = points.next();
-        if (left != right)
-            return int(left) - int(right);
-    }
-    return int(end > at) - int(points.has_next());
+    int answer;
+    while (!points_decide(at, end, points, answer)) { }
+    return answer;
 }
 
-// UTF-16 against UTF-16, code unit by code unit, the shorter first on a common start.
+// Reads a unit of each; true, with the answer, when that decides a comparison of UTF-16 by
+// code unit: one of them has none left (the shorter first), or the two differ.
+template <typename Left, typename Right>
+bool units_decide(Left& left, Right& right, int& answer)
+{
+    char16_t a;
+    char16_t b;
+    const bool more_left = left.next(a);
+    const bool more_right = right.next(b);
+    answer = more_left && more_right ? int(a) - int(b) : int(more_left) - int(more_right);
+    return answer != 0 || !more_left;
+}
+
+// UTF-16 against UTF-16, code unit by code unit.
 template <typename Left, typename Right>
 int compare_units(Left left, Right right)
 {
-    for (;;) {
-        char16_t a;
-        char16_t b;
-        const bool more_left = left.next(a);
-        const bool more_right = right.next(b);
-        if (!more_left || !more_right)
-            return int(more_left) - int(more_right);
-        if (a != b)
-            return int(a) - int(b);
-    }
+    int answer;
+    while (!units_decide(left, right, answer)) { }
+    return answer;
 }
 
 // How many of the first `size` bytes of `a` and `b` are equal before the first that differs,
@@ -222,27 +240,29 @@ int compare_plain_to_quotes(const char* a, const char* b, const char* end)
     }
 }
 
+// Moves two keys read in step past the text they share, to where the escape or character that
+// holds their first difference starts.
+void pass_alike(const char*& a, const char* a_end, const char*& b, const char* b_end)
+{
+    const quint32 alike = common_bytes(a, b, quint32(std::min(a_end - a, b_end - b)));
+    const char* from = char_start(a, a + alike);
+    b += from - a;
+    a = from;
+}
+
 // Two escaped keys by their UTF-16 units. Text alike in both gives the same units: it is passed
 // over a block at a time, and units are read only where the texts part, until they meet again
 // between two characters.
 int compare_escaped(const char* a, const char* a_end, const char* b, const char* b_end)
 {
     for (;;) {
-        const auto alike = common_bytes(a, b, quint32(std::min(a_end - a, b_end - b)));
-        const char* from = char_start(a, a + alike);
-        b += from - a;
-        a = from;
+        pass_alike(a, a_end, b, b_end);
         json_string_units left(a, a_end);
         json_string_units right(b, b_end);
+        int answer;
         do {
-            char16_t x;
-            char16_t y;
-            const bool more_left = left.next(x);
-            const bool more_right = right.next(y);
-            if (!more_left || !more_right)
-                return int(more_left) - int(more_right);
-            if (x != y)
-                return int(x) - int(y);
+            if (units_decide(left, right, answer))
+                return answer;
         } while (!left.between_chars() || !right.between_chars());
         a = left.position();
         b = right.position();
@@ -254,23 +274,12 @@ int compare_escaped(const char* a, const char* a_end, const char* b, const char*
 int compare_plain_with_escaped(const char* a, const char* a_end, const char* b, const char* b_end)
 {
     for (;;) {
-        const auto alike = common_bytes(a, b, quint32(std::min(a_end - a, b_end - b)));
-        const char* from = char_start(a, a + alike);
-        b += from - a;
-        a = from;
+        pass_alike(a, a_end, b, b_end);
         code_points<json_string_units> right(json_string_units(b, b_end));
+        int answer;
         do {
-            const bool more_right = right.has_next();
-            if (a == a_end || !more_right)
-                return int(a < a_end) - int(more_right);
-            uint left;
-            if (!read_utf8_char(a, a_end, left)) {
-                left = 0xfffd;
-                ++a;
-            }
-            const uint code = right.next();
-            if (left != code)
-                return int(left) - int(code);
+            if (points_decide(a, a_end, right, answer))
+                return answer;
         } while (right.holding() || !right.units().between_chars());
         b = right.units().position();
     }
