@@ -192,8 +192,8 @@ std::size_t char_size(const char* at)
 }
 
 // Where the escape or character that holds `at` starts, in a key read from `from`, where one
-// starts. An escape holds six bytes at most: one that holds `at` starts among the five bytes
-// before it. A run of backslashes starts where an escape or character does, and is read two by
+// starts. An escape is six bytes at most, so one that holds `at` starts among the five bytes
+// before it; a run of backslashes starts where an escape or character does, and reads two by
 // two.
 const char* char_start(const char* from, const char* at)
 {
@@ -332,12 +332,14 @@ Iterator sort_keeping_last(Iterator first, Iterator last, Compare compare)
     }).base();
 }
 
-// The first eight bytes of a key's sort form, big-endian and padded with zeros: for a key
-// without escapes its own UTF-8, for an escaped one each UTF-16 unit's UTF-8 on its own (a
-// surrogate as the three bytes of its value). Two keys of one form whose prefixes differ are in
-// the order of their prefixes, unless a NUL byte among a UTF-8 key's ends a comparison of
-// bytes; a key without escapes and an escaped one are, as a character below U+E000 sorts alike
-// as a code point and as a unit, unless a surrogate meets a character of U+E000 or above.
+// What the first eight bytes of a key's sort form tell. The form of a key without escapes is
+// its own UTF-8; that of an escaped key, the UTF-8 of each of its UTF-16 units on its own (a
+// surrogate as the three bytes of its value), which sorts as the units. Where two keys'
+// prefixes (those bytes, big-endian, padded with zeros) differ, they order the keys as Qt does:
+// two keys without escapes unless a NUL byte among them ends Qt's comparison of their bytes; two
+// escaped keys always; one of each by code point, as up to where they part the escaped key's
+// units are its code points, unless a surrogate there meets a character of U+E000 or above in
+// the other.
 struct key_window
 {
     quint64 prefix = 0;
