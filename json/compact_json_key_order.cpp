@@ -130,20 +130,6 @@ quint32 common_bytes(const char* a, const char* b, quint32 size)
     return i;
 }
 
-// Bytes in order, the shorter first on a common start. With `stop_at_nul`, as Qt compares two
-// UTF-8 keys (strncmp): a NUL byte met on the common start ends the comparison of the bytes,
-// and the lengths decide.
-int compare_bytes(const char* a, quint32 a_size, const char* b, quint32 b_size, bool stop_at_nul)
-{
-    const quint32 common = std::min(a_size, b_size);
-    const quint32 equal = common_bytes(a, b, common);
-    if (stop_at_nul && std::memchr(a, 0, equal))
-        return compare_sizes(a_size, b_size);
-    if (equal < common)
-        return int(uchar(a[equal])) - int(uchar(b[equal]));
-    return compare_sizes(a_size, b_size);
-}
-
 int sentinel_rank(json_key key)
 {
     return key.is_sentinel() ? (key.is_highest() ? 1 : -1) : 0;
@@ -163,11 +149,6 @@ std::size_t backslashes_before(const char* at, const char* floor)
     while (run > floor && run[-1] == '\\')
         --run;
     return std::size_t(at - run);
-}
-
-bool has_zero_byte(quint64 x)
-{
-    return (x - every_byte(1)) & ~x & every_byte(0x80);
 }
 
 // The closing quote of a key that starts at `at`: the first quote of a key without escapes, the
@@ -210,53 +191,48 @@ const char* char_start(const char* from, const char* at)
     return start;
 }
 
-// Two keys without escapes as compare_bytes() compares them, read up to their closing quotes
-// rather than to the lengths of both found first: the key whose quote comes first is the
-// shorter.
-int compare_plain_to_quotes(const char* a, const char* b, const char* end)
+// Two keys without escapes as Qt compares them: byte by byte up to a NUL byte (strncmp), then by
+// length. The end of the first is known: the text of the second differs from it before the
+// first's quote, whether or not the second ends there.
+int compare_plain_to_quotes(const char* a, const char* a_end, const char* b, const char* end)
 {
-    const char* const a_begin = a;
-    const char* const b_begin = b;
-    while (end - std::max(a, b) >= 8) {
-        const quint64 x = qFromLittleEndian<quint64>(a);
-        if (x != qFromLittleEndian<quint64>(b) || has_zero_byte(x)
-            || has_zero_byte(x ^ every_byte('"')))
-            break;
-        a += 8;
-        b += 8;
-    }
-    for (bool nul = false;; ++a, ++b) {
-        const auto x = uchar(*a);
-        const auto y = uchar(*b);
-        if (x == '"' || y == '"')
-            return x == y ? 0 : x == '"' ? -1 : 1;
-        if (x != y && nul) {
-            return compare_sizes(quint32(key_end(a, end, false) - a_begin),
-                quint32(key_end(b, end, false) - b_begin));
-        }
-        if (x != y)
-            return int(x) - int(y);
-        nul = nul || x == 0;
-    }
+    const auto bound = quint32(std::min(a_end + 1 - a, end - b));
+    const quint32 equal = common_bytes(a, b, bound);
+    if (equal == bound)
+        return 0; // the first's quote too
+    if (a[equal] == '"' || b[equal] == '"')
+        return a[equal] == '"' ? -1 : 1;
+    if (std::memchr(a, 0, equal))
+        return compare_sizes(quint32(a_end - a), quint32(key_end(b, end, false) - b));
+    return int(uchar(a[equal])) - int(uchar(b[equal]));
 }
 
 // Moves two keys read in step past the text they share, to where the escape or character that
-// holds their first difference starts.
-void pass_alike(const char*& a, const char* a_end, const char*& b, const char* b_end)
+// holds their first difference starts; true when they share it up to the first's closing quote,
+// which is then the second's too. The second's end need not be known, as above.
+bool pass_alike(const char*& a, const char* a_end, const char*& b, const char* end)
 {
-    const quint32 alike = common_bytes(a, b, quint32(std::min(a_end - a, b_end - b)));
+    const auto bound = quint32(std::min(a_end + 1 - a, end - b));
+    const quint32 alike = common_bytes(a, b, bound);
+    if (alike == bound)
+        return true;
     const char* from = char_start(a, a + alike);
     b += from - a;
     a = from;
+    return false;
 }
 
 // Two escaped keys by their UTF-16 units. Text alike in both gives the same units: it is passed
 // over a block at a time, and units are read only where the texts part, until they meet again
 // between two characters.
-int compare_escaped(const char* a, const char* a_end, const char* b, const char* b_end)
+int compare_escaped(const char* a, const char* a_end, const char* b, const char* end)
 {
+    const char* b_end = nullptr;
     for (;;) {
-        pass_alike(a, a_end, b, b_end);
+        if (pass_alike(a, a_end, b, end))
+            return 0;
+        if (!b_end)
+            b_end = key_end(b, end, true);
         json_string_units left(a, a_end);
         json_string_units right(b, b_end);
         int answer;
@@ -271,10 +247,14 @@ int compare_escaped(const char* a, const char* a_end, const char* b, const char*
 
 // A key without escapes against an escaped one, by code point (QUtf8::compareUtf8), text alike
 // in both passed over as above: there it holds no escape, so the same characters.
-int compare_plain_with_escaped(const char* a, const char* a_end, const char* b, const char* b_end)
+int compare_plain_with_escaped(const char* a, const char* a_end, const char* b, const char* end)
 {
+    const char* b_end = nullptr;
     for (;;) {
-        pass_alike(a, a_end, b, b_end);
+        if (pass_alike(a, a_end, b, end))
+            return 0;
+        if (!b_end)
+            b_end = key_end(b, end, true);
         code_points<json_string_units> right(json_string_units(b, b_end));
         int answer;
         do {
@@ -285,7 +265,7 @@ int compare_plain_with_escaped(const char* a, const char* a_end, const char* b, 
     }
 }
 
-// A key's text between its quotes.
+// A key's text from its first byte: where it ends, when that is known, and whether it is escaped.
 struct key_text
 {
     const char* begin;
@@ -293,17 +273,18 @@ struct key_text
     bool escaped;
 };
 
-int compare_texts(key_text a, key_text b)
+// Two keys of a text that ends at `end`, of which only the first's end is looked for.
+int compare_texts(key_text a, key_text b, const char* end)
 {
-    if (!a.escaped && !b.escaped) {
-        return compare_bytes(
-            a.begin, quint32(a.end - a.begin), b.begin, quint32(b.end - b.begin), true);
-    }
+    const auto ended
+        = [end](key_text key) { return key.end ? key.end : key_end(key.begin, end, key.escaped); };
+    if (!a.escaped && !b.escaped)
+        return compare_plain_to_quotes(a.begin, ended(a), b.begin, end);
     if (a.escaped && b.escaped)
-        return compare_escaped(a.begin, a.end, b.begin, b.end);
+        return compare_escaped(a.begin, ended(a), b.begin, end);
     if (b.escaped)
-        return compare_plain_with_escaped(a.begin, a.end, b.begin, b.end);
-    return -compare_plain_with_escaped(b.begin, b.end, a.begin, a.end);
+        return compare_plain_with_escaped(a.begin, ended(a), b.begin, end);
+    return -compare_plain_with_escaped(b.begin, ended(b), a.begin, end);
 }
 
 } // namespace
@@ -482,7 +463,7 @@ int json_key_sorter::compare(json_key a, json_key b) const
         const char* begin = source_ + key.begin();
         return key_text { begin, begin + key.size(), key.form() == json_string_form::utf16 };
     };
-    return compare_texts(text(a), text(b));
+    return compare_texts(text(a), text(b), end_);
 }
 
 namespace {
@@ -509,12 +490,11 @@ int json_key_sorter::compare_codes(quint64 a, quint64 b) const
 {
     const quint64 a_begin = a & begin_mask();
     const quint64 b_begin = b & begin_mask();
-    const auto plain = [this](quint64 code, quint64 begin) {
-        return !(code & escaped_bit()) && begin != 0 && begin != begin_mask();
-    };
-    if (plain(a, a_begin) && plain(b, b_begin))
-        return compare_plain_to_quotes(source_ + a_begin, source_ + b_begin, end_);
-    return compare(sorted_key(a), sorted_key(b));
+    const auto sentinel = [this](quint64 begin) { return begin == 0 || begin == begin_mask(); };
+    if (sentinel(a_begin) || sentinel(b_begin))
+        return compare(sorted_key(a), sorted_key(b));
+    return compare_texts({ source_ + a_begin, nullptr, bool(a & escaped_bit()) },
+        { source_ + b_begin, nullptr, bool(b & escaped_bit()) }, end_);
 }
 
 json_key json_key_sorter::sorted_key(quint64 code) const
