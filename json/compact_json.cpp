@@ -539,7 +539,7 @@ compact_json::compact_json(const QByteArray& body, reading what)
         if (first.compact) {
             // Written already: the text is the body itself, or its members put in Qt's order.
             // With no white space, a value ends at the comma before the next key's quote, the
-            // last at the closing brace.
+            // last at the closing brace; one put in Qt's order, where its own text ends.
             values_.resize(keys_.size());
             if (first.top_in_order) {
                 text_ = source_;
