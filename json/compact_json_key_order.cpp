@@ -209,8 +209,10 @@ int compare_plain_to_quotes(const char* a, const char* a_end, const char* b, con
 
 // Moves two keys read in step past the text they share, to where the escape or character that
 // holds their first difference starts; true when they share it up to the first's closing quote,
-// which is then the second's too. The second's end need not be known, as above.
-bool pass_alike(const char*& a, const char* a_end, const char*& b, const char* end)
+// which is then the second's too. The second's end need not be known, as above: it is looked
+// for from there, once (`b_end` null until then).
+bool pass_alike(
+    const char*& a, const char* a_end, const char*& b, const char*& b_end, const char* end)
 {
     const auto bound = quint32(std::min(a_end + 1 - a, end - b));
     const quint32 alike = common_bytes(a, b, bound);
@@ -219,6 +221,8 @@ bool pass_alike(const char*& a, const char* a_end, const char*& b, const char* e
     const char* from = char_start(a, a + alike);
     b += from - a;
     a = from;
+    if (!b_end)
+        b_end = key_end(b, end, true);
     return false;
 }
 
@@ -229,10 +233,8 @@ int compare_escaped(const char* a, const char* a_end, const char* b, const char*
 {
     const char* b_end = nullptr;
     for (;;) {
-        if (pass_alike(a, a_end, b, end))
+        if (pass_alike(a, a_end, b, b_end, end))
             return 0;
-        if (!b_end)
-            b_end = key_end(b, end, true);
         json_string_units left(a, a_end);
         json_string_units right(b, b_end);
         int answer;
@@ -251,10 +253,8 @@ int compare_plain_with_escaped(const char* a, const char* a_end, const char* b, 
 {
     const char* b_end = nullptr;
     for (;;) {
-        if (pass_alike(a, a_end, b, end))
+        if (pass_alike(a, a_end, b, b_end, end))
             return 0;
-        if (!b_end)
-            b_end = key_end(b, end, true);
         code_points<json_string_units> right(json_string_units(b, b_end));
         int answer;
         do {
