@@ -40,7 +40,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=${BENCH_SIZES_MIB:-8 64}
-rows=${BENCH_ROWS:-1 2 3 4 5 6 7 8 9 10 21 22 23 24}
+rows=${BENCH_ROWS:-1 2 3 4 5 6 7 8 9 10 11 12 13 21 22 23 24}
 command_timeout_ms=${BENCH_COMMAND_TIMEOUT_MS:-1000}
 min_available_mb=${BENCH_MIN_AVAILABLE_MB:-3072}
 
@@ -115,6 +115,7 @@ ordinary_body() { # row bytes
 row_body() { # row bytes
   case $1 in
     2[1-4]) foreign_ids_body "$1" "$2" ;;
+    1[1-3]) escaped_keys_body "$1" "$2" ;;
     1) printf 'cmd_id='; head -c $(($2 - 7)) /dev/zero | tr '\0' , ;;
     2) printf 'cmd_id='; seq -s , "$first_id" $((first_id + ($2 - 7 + 1) / 9 - 1)) | tr -d '\n' ;;
     3 | 4 | 7) awk -v bytes="$2" 'BEGIN {
@@ -149,6 +150,34 @@ row_body() { # row bytes
           printf "}" }' ;;
   esac
 }
+
+# --- Rows 11-13: many tiny members whose keys are escaped, so that Qt keeps them as UTF-16 ---
+#  11 POST /api/setting, {"\n":0,"\n":0,...}: one escaped key repeated; Redis store (as are
+#     the rows below)
+#  12 the same with every second key a plain "a"
+#  13 distinct keys, each a "\u00e9" escape before a base-62 count of four characters
+labels[11]="setting, one escaped key" labels[12]="setting, escaped and plain key"
+labels[13]="setting, distinct escaped keys"
+path+=([11]=/api/setting [12]=/api/setting [13]=/api/setting)
+store+=([11]=redis-store [12]=redis-store [13]=redis-store)
+ordinary+=([11]=setting [12]=setting [13]=setting)
+escaped_keys_body() { # row bytes
+  awk -v row="$1" -v bytes="$2" 'BEGIN {
+    digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+    for (i = 0; i < 62; ++i) d[i] = substr(digits, i + 1, 1)
+    printf "{"; size = 2
+    for (n = 0; ; ++n) {
+      if (row == 11 || (row == 12 && n % 2 == 0)) key = "\\n"
+      else if (row == 12) key = "a"
+      else key = "\\u00e9" d[int(n / 238328) % 62] d[int(n / 3844) % 62] \
+        d[int(n / 62) % 62] d[n % 62]
+      entry = (n ? "," : "") "\"" key "\":0"
+      if (size + length(entry) > bytes) break
+      printf "%s", entry; size += length(entry)
+    }
+    printf "}" }'
+}
+# --- end of rows 11-13 ---
 
 # --- Rows 21-24: long lists of modem ids that the caller does not own, each answered 403 ---
 #  21 POST /driver_tornel/api/setting, form "code=1&modem=0000,0001,..."; in-memory store

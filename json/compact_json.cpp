@@ -49,7 +49,7 @@ public:
         : head_(json)
         , json_(json)
         , end_(json + length)
-        , sorter_(json)
+        , sorter_(json, length)
     { }
 
     QJsonParseError read();
@@ -60,8 +60,6 @@ public:
     object_orders orders;
     bool compact = true; // the text is its own compact form, but for the top-level order
     bool top_in_order = true;
-    // The top-level members in the order they came: where each key starts and each value ends.
-    std::vector<quint32> top_key_begins;
     // When set, where each value starts that a repeated key loses as its object closes.
     std::vector<quint32>* dropped = nullptr;
 
@@ -176,9 +174,6 @@ bool reader::parse_object(bool top_level)
     while (token == '"') {
         if (!parse_member())
             return false;
-        if (top_level) {
-            top_key_begins.push_back(pending_.back().begin());
-        }
         token = next_token();
         if (token != ',')
             break;
@@ -203,9 +198,6 @@ void reader::close_object(size_t mark, qsizetype open, bool top_level)
         pending_.push_back(json_key::highest());
         kept = sorter_.sort(pending_.data() + mark + 1, pending_.data() + mark + 1 + count);
         pending_.pop_back();
-        // The last object to close: its keys are copied out below, not beside the sort's.
-        if (top_level)
-            sorter_.release();
     }
     json_key* const last = pending_.data() + mark + 1 + count;
     if (dropped && size_t(last - kept) != count)
@@ -547,17 +539,15 @@ compact_json::compact_json(const QByteArray& body, reading what)
         if (first.compact) {
             // Written already: the text is the body itself, or its members put in Qt's order.
             // With no white space, a value ends at the comma before the next key's quote, the
-            // last at the closing brace.
-            const std::vector<quint32>& begins = first.top_key_begins;
-            const auto value_end = [&begins, this](size_t came) {
-                return came + 1 < begins.size() ? begins[came + 1] - 2
-                                                : quint32(source_.size() - 1);
-            };
+            // last at the closing brace; one put in Qt's order, where its own text ends.
             values_.resize(keys_.size());
             if (first.top_in_order) {
                 text_ = source_;
-                for (size_t i = 0; i < keys_.size(); ++i)
-                    values_[i] = { keys_[i].begin() + keys_[i].size() + 2, value_end(i) };
+                for (size_t i = 0; i < keys_.size(); ++i) {
+                    const quint32 end = i + 1 < keys_.size() ? keys_[i + 1].begin() - 2
+                                                             : quint32(source_.size() - 1);
+                    values_[i] = { keys_[i].begin() + keys_[i].size() + 2, end };
+                }
                 return;
             }
             text_.reserve(source_.size());
@@ -566,9 +556,8 @@ compact_json::compact_json(const QByteArray& body, reading what)
                 if (i)
                     text_.append(',');
                 const quint32 key = keys_[i].begin();
-                const auto came = std::lower_bound(begins.begin(), begins.end(), key);
-                const quint32 end = value_end(size_t(came - begins.begin()));
                 const quint32 value = key + keys_[i].size() + 2;
+                const auto end = quint32(json_value_end(source + value) - source);
                 values_[i].begin = quint32(text_.size()) + (value - key + 1);
                 text_.append(source + key - 1, int(end - key + 1));
                 values_[i].end = quint32(text_.size());

@@ -4,7 +4,6 @@
 
 #include <QStringView>
 #include <QtGlobal>
-#include <vector>
 
 // A member's key where it stands in the source text: the offset of its first character (just
 // past the opening quote), its length in bytes up to the closing quote, and the form Qt keeps it
@@ -52,15 +51,14 @@ int compare_json_key(const char* source, json_key key, QStringView text);
 // object's keys when it closes the object, and drops those Qt drops. Qt compares two keys
 // UTF-8 against UTF-8 byte by byte up to a NUL byte (strncmp), UTF-16 against UTF-16 by code
 // unit, one of each by code point with a lone surrogate taken as U+FFFD; mixed forms are not a
-// consistent order. Each key is turned once into the form a comparison reads, and two keys are
-// compared a block of bytes at a time: keys that share a long start cost about what their bytes
-// cost to read. The buffers are kept from one object to the next.
+// consistent order. A large object is sorted in the place of its keys, each turned for the sort
+// into one number that starts with its first bytes: most comparisons are one compare of two
+// numbers, and the sort takes no memory of its own. Keys alike in those bytes are compared
+// where they stand in the source, a run of text the two share skipped a block at a time.
 class json_key_sorter
 {
 public:
-    explicit json_key_sorter(const char* source)
-        : source_(source)
-    { }
+    json_key_sorter(const char* source, qsizetype size);
 
     // Sorts the keys [first, last) with the same std::sort as Qt, which is not stable, and keeps
     // of each run of equal keys only the one that ends up last. first[-1] and *last must hold
@@ -68,35 +66,24 @@ public:
     // order is not consistent; the two sentinels stop it there. Returns the first key kept; the
     // kept keys end at `last`, in Qt's order.
     json_key* sort(json_key* first, json_key* last);
-    // Gives back the memory kept for the next object.
-    void release();
 
 private:
-    // A key with the start of its sort form as a number, so that most comparisons of a large
-    // object's keys are one compare of two numbers rather than reads far apart in the body; a
-    // UTF-16 key by the index of its forms.
-    struct sort_key
-    {
-        quint64 prefix;
-        json_key key;
-    };
-    // A UTF-16 key's units as Qt holds them and, for a comparison with a UTF-8 key, the UTF-8
-    // of its code points.
-    struct utf16_forms
-    {
-        quint32 begin; // of the key in the source
-        quint32 units;
-        quint32 unit_count;
-        quint32 points;
-        quint32 point_bytes;
-    };
+    // While a large object is sorted, each of its keys is a number in the key's place, from its
+    // lowest bit: where the key starts, whether it is escaped, whether its prefix (below) may not
+    // order it, whether the prefix is the whole key, and the prefix squeezed into the bits left.
+    // Where a key starts is 0 for the lowest sentinel (no key starts there, past a quote) and
+    // all ones for the highest, whose number is all ones.
+    quint64 begin_mask() const { return (quint64(1) << begin_bits_) - 1; }
+    quint64 escaped_bit() const { return quint64(1) << begin_bits_; }
+    quint64 slow_bit() const { return quint64(1) << (begin_bits_ + 1); }
+    quint64 whole_bit() const { return quint64(1) << (begin_bits_ + 2); }
+    int prefix_shift() const { return begin_bits_ + 3; }
 
     int compare(json_key a, json_key b) const;
-    void make_forms(const json_key* first, const json_key* last, bool points);
+    int compare_codes(quint64 a, quint64 b) const;
+    json_key sorted_key(quint64 code) const;
 
     const char* const source_;
-    std::vector<sort_key> keys_;
-    std::vector<utf16_forms> forms_;
-    std::vector<char16_t> units_;
-    std::vector<char> points_;
+    const char* const end_;
+    const int begin_bits_;
 };

@@ -87,6 +87,10 @@ public:
     { }
 
     bool next(char16_t& unit);
+    // Where the next escape or character starts, and whether the units of the last one have
+    // all been given: two strings alike from there on give the same units.
+    const char* position() const { return at_; }
+    bool between_chars() const { return !low_; }
 
 private:
     const char* at_;

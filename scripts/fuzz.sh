@@ -55,6 +55,9 @@ seed compact_json numbers '[0,-0.0,1.,.5,1e5,1.5e-7,9223372036854775808,-9223372
 seed compact_json strings '["\\ud83d\\ude00\\ud83d","\\udc00x","\\q\\/\\u0001\x01\x7f","\\\xc3","\xef\xbb\xbf\xef\xbb\xbfx"]'
 seed compact_json key_forms '{"\\uffff":1,"\xf0\x90\x80\x80":2,"\\ud800\\udc00":3,"\xef\xbf\xbd":4,"\\ud800":5,"a\x00b":6,"a\x00c":7,"a\\u0000b":8,"\xef\xbb\xbfk":9}'
 # (the texts built here hold no %: they are formats in seed)
+# Keys between 0xff bytes, made into a large object: each form, a NUL, surrogates beside U+E000
+# and up, a long shared start.
+seed compact_json large_object 'b\xffa\x00c\xff\\u00e9\xff\xc3\xa9\xff\\ud800x\xff\\udc00\xff\\ud83d\\ude00\xff\xee\x80\x80\xff\xf0\x9f\x98\x80\xffshared_past_the_prefix_1\xff\\u0073hared_past_the_prefix_0'
 seed compact_json duplicates "{$(for i in $(seq 40); do printf '"%x":%d,' $((i * 7 % 11)) "$i"; done)\"z\":0}"
 seed compact_json repeated_containers '{"a":[1],"b":{"c":[2],"c":{}},"a":{"d":[3]}, "a" :[4],"b":[5]}'
 seed compact_json deep "$(printf '%.0s[' $(seq 1024))$(printf '%.0s]' $(seq 1024))"

@@ -244,6 +244,194 @@ TEST(CompactJson, OrdersKeysThatShareALongStartAsQt)
     });
 }
 
+// An object large enough to be sorted by the numbers its keys' first bytes make, from `keys`
+// each three times in a scattered order with a number each: what Qt keeps of a repeated key
+// shows in its value.
+QByteArray large_object(const std::vector<QByteArray>& keys)
+{
+    const int members = std::max<int>(3 * int(keys.size()), 64);
+    QByteArray body = "{";
+    for (int i = 0; i < members; ++i) {
+        body += (i ? ",\"" : "\"") + keys[size_t(i) * 7 % keys.size()]
+            + "\":" + QByteArray::number(i);
+    }
+    return body + "}";
+}
+
+// Plain keys "k000".."k059" with others among them.
+std::vector<QByteArray> among_plain(std::vector<QByteArray> keys)
+{
+    for (int i = 0; i < 60; ++i)
+        keys.push_back("k" + QByteArray::number(i).rightJustified(3, '0'));
+    return keys;
+}
+
+// Keys of each form in one large object: a key is compared whole on its own where its first
+// bytes cannot order it, and each row names the slip that would order it otherwise than Qt.
+TEST(CompactJson, OrdersKeysOfMixedFormsAsQt)
+{
+    std::vector<QByteArray> every_second;
+    for (int i = 0; i < 80; ++i) {
+        const QByteArray n = QByteArray::number(i * 13 % 80);
+        every_second.push_back(i % 2 ? "\\u006bey" + n : "key" + n);
+    }
+    // Characters of U+E000 and above without escapes, surrogates escaped: the fewer of the two
+    // kinds is compared whole, whichever it is.
+    const std::vector<QByteArray> surrogates = { "\\ud800x", "\\udc00", "\\udbff\\udfff",
+        "\\ud83d\\ude00", "\\ud83d", "\\ude00\\ud83d", "\\ue000", "\\uffff", "k0\\ud800" };
+    const std::vector<QByteArray> high = { "\xee\x80\x80", "\xef\xbf\xbd", "\xef\xbf\xbf",
+        "\xf0\x9f\x98\x80", "k0\xee\x80\x80", "\xef\xbc\xa1x" };
+    std::vector<QByteArray> more_high = high;
+    std::vector<QByteArray> more_surrogates = surrogates;
+    for (int i = 0; i < 12; ++i) {
+        more_high.push_back("\xee\x80\x80" + QByteArray::number(i));
+        more_surrogates.push_back("\\udfff" + QByteArray::number(i));
+    }
+    const auto joined = [](std::vector<QByteArray> a, const std::vector<QByteArray>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    expect_rows({
+        // The escaped key's number made from its text rather than its units.
+        { "one_escaped_key_among_plain", large_object(among_plain({ "\\u006b030x" })), nullptr },
+        // The same key in both forms, so that which of them stays shows: a key whole in its
+        // number taken for equal to a key of the other form it is not.
+        { "one_key_in_both_forms",
+            large_object(among_plain({ "\\u006b031", "\\u006b03", "k03\\u0000" })), nullptr },
+        { "every_second_key_escaped", large_object(every_second), nullptr },
+        // A NUL among a key's first eight bytes ends Qt's comparison of two plain keys there: a
+        // key that holds one not compared whole.
+        { "nul_within_the_first_eight_bytes",
+            large_object(
+                among_plain({ bytes("k0\0b"), bytes("k0\0a1"), bytes("k\0"), bytes("k0\0") })),
+            nullptr },
+        // Past them the whole comparison stops at the NUL: read past it, and the lengths no
+        // longer decide.
+        { "nul_beyond_the_first_eight_bytes",
+            large_object(
+                among_plain({ bytes("k0123456\0b"), bytes("k0123456\0a1"), bytes("k0123456\0") })),
+            nullptr },
+        // Surrogates beside U+E000 and up in the other form, the one kind or the other the
+        // fewer: neither marked, or the wrong one read, and Qt's order is not kept.
+        { "surrogates_fewer_than_high_characters",
+            large_object(among_plain(joined({ "\\ud800x", "\\ud83d\\ude00" }, more_high))),
+            nullptr },
+        { "high_characters_fewer_than_surrogates",
+            large_object(among_plain(joined(more_surrogates, { "\xee\x80\x80", "\xef\xbf\xbd" }))),
+            nullptr },
+        { "surrogates_and_high_characters", large_object(among_plain(joined(surrogates, high))),
+            nullptr },
+        // Surrogates among escaped keys alone order by unit, whatever else the object holds.
+        { "lone_surrogates_beside_pairs", large_object(among_plain(surrogates)), nullptr },
+    });
+}
+
+// A key whole in the number its first bytes make is equal to a key of the same number: not so
+// for a key that fills the eight bytes beside one a byte longer, a unit cut at the eighth byte,
+// a key of one more zero unit, or keys apart in bits left out where an object's keys hold more
+// bytes in each place than a number has bits for.
+TEST(CompactJson, OrdersKeysAlikeInTheirFirstBytesAsQt)
+{
+    // Keys of "a" and "b" alone, so that a number holds every bit they differ in.
+    std::vector<QByteArray> ab;
+    for (int i = 0; i < 64; ++i) {
+        QByteArray key;
+        for (int bit = 0; bit < 6; ++bit)
+            key += (i >> bit) & 1 ? 'b' : 'a';
+        ab.push_back(key.left(1 + i % 6));
+    }
+    const auto with = [&ab](std::vector<QByteArray> keys) {
+        keys.insert(keys.end(), ab.begin(), ab.end());
+        return large_object(keys);
+    };
+    // Keys that hold every printable character but the quote and the backslash in each of
+    // their first eight bytes: more bits than a number holds, the last byte's left out.
+    QByteArray printable;
+    for (char c = ' '; c <= '~'; ++c) {
+        if (c != '"' && c != '\\')
+            printable += c;
+    }
+    std::vector<QByteArray> every_byte
+        = { "~~~~~~~a", "~~~~~~~b", "\\u007e\\u007e\\u007e\\u007e\\u007e\\u007e\\u007e\\u0062" };
+    for (int i = 0; i < printable.size(); ++i) {
+        QByteArray key;
+        for (int j = 0; j < 8; ++j)
+            key += printable[(i * (j % 3 ? 2 : 1) + j) % printable.size()];
+        every_byte.push_back(key);
+    }
+    expect_rows({
+        { "eight_bytes_and_nine", with({ "abababab", "ababababa" }), nullptr },
+        { "a_unit_cut_at_the_eighth_byte", with({ "abababa\\u00e9", "abababa\\u00e8" }), nullptr },
+        { "one_more_zero_unit", with({ "abab\\u0000", "abab" }), nullptr },
+        { "apart_in_bits_left_out", large_object(every_byte), nullptr },
+    });
+}
+
+// Keys that share a long start written apart: escapes and characters that give the same units,
+// runs of backslashes, escaped quotes, and keys that part inside an escape or a character.
+TEST(CompactJson, OrdersKeysWrittenApartPastALongStartAsQt)
+{
+    const auto keys = [](const std::function<QByteArray(int)>& key) {
+        std::vector<QByteArray> out;
+        for (int i = 0; i < 40; ++i)
+            out.push_back(key(i));
+        return large_object(out);
+    };
+    const auto n = [](int i) { return QByteArray::number(i); };
+    const QByteArray start(24, 'p');
+    const QByteArray escaped_start = QByteArray("\\u0070").repeated(24);
+    const QByteArray slashes = QByteArray("\\\\").repeated(20);
+    expect_rows({
+        // Units alike written apart, then text alike again: the comparison must pick up where
+        // both texts stand between two characters.
+        { "escapes_and_characters_alike", keys([&](int i) {
+             return (i % 3 ? start : escaped_start) + (i % 2 ? "\\u00e9" : "\xc3\xa9") + start
+                 + n(i % 13);
+         }),
+            nullptr },
+        { "plain_beside_escaped_alike", keys([&](int i) {
+             return i % 2 ? start + "\xc3\xa9" + start + n(i % 11)
+                          : escaped_start + "\\u00e9" + start + n(i % 11);
+         }),
+            nullptr },
+        // A key that begins another that goes on with a byte below the quote: the key whose
+        // text ends first is the shorter, whatever byte the other goes on with.
+        { "plain_keys_that_begin_others", keys([&](int i) {
+             return start + n(i % 10) + (i % 3 ? " !" : i % 2 ? "\x01" : "");
+         }),
+            nullptr },
+        // A run of escaped backslashes longer than a block, before an escape or not.
+        { "runs_of_backslashes", keys([&](int i) {
+             return slashes + (i % 3 ? "\\\\" : "") + (i % 2 ? "\\u0041" : "A") + n(i % 7);
+         }),
+            nullptr },
+        // A quote escaped near the end of a key is not its end.
+        { "escaped_quotes", keys([&](int i) {
+             return start + (i % 2 ? "\\\"" : "\\\\") + n(i % 9) + (i % 3 ? "\\\"" : "");
+         }),
+            nullptr },
+        // Texts that part within an escape's digits, or within a character's bytes.
+        // (hexadecimal digits whose bytes sort otherwise than their values)
+        { "apart_inside_an_escape",
+            keys([&](int i) { return escaped_start + "\\u00e" + (i % 2 ? "B" : "a") + n(i % 20); }),
+            nullptr },
+        { "apart_inside_a_character", keys([&](int i) {
+             return escaped_start + (i % 2 ? "\xc3\xa9" : "\xc3\xaa")
+                 + (i % 3 ? "\xe2\x82\xac" : "\xe2\x82\xad") + n(i % 5);
+         }),
+            nullptr },
+        // Pairs and lone surrogates past a long shared start, in both forms.
+        { "surrogates_past_a_long_start", keys([&](int i) {
+             return (i % 2 ? start : escaped_start)
+                 + (i % 3 == 0        ? "\\ud83d\\ude00"
+                         : i % 3 == 1 ? "\xf0\x9f\x98\x80"
+                                      : "\\ud83d")
+                 + n(i % 4);
+         }),
+            nullptr },
+    });
+}
+
 // A body written as the writer writes is its own text, shared rather than written again; a
 // body that differs anywhere is written.
 TEST(CompactJson, AWrittenBodyIsItsOwnText)
@@ -274,6 +462,9 @@ TEST(CompactJson, AWrittenBodyIsItsOwnText)
         { "top_level_members_put_in_order", "{\"b\":[1,{\"x\":[]}],\"a\":\"s\",\"b\":2,\"10\":{}}",
             false },
         { "nested_repeated_key", "[{\"a\":1,\"a\":2}]", false },
+        // The values of members put in order end where their own text ends.
+        { "top_level_values_that_hold_commas_and_brackets",
+            "{\"b\":\",}]\\\"\",\"a\":[{\"c\":\"]\"},2],\"c\":0}", false },
     };
     for (const row& r : rows) {
         EXPECT_EQ(against_qt::body(r.body), "") << r.name;
