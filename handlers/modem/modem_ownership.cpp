@@ -25,7 +25,7 @@ http_exception too_few_arguments()
 
 distinct_list<QStringView> distinct_modems(QStringView text)
 {
-    distinct_list<QStringView> modems;
+    distinct_list<QStringView> modems(std::size_t(count_comma_items(text)));
     for_each_comma_run(text, [&](QStringView modem, qsizetype) { modems.add(modem); });
     return modems;
 }
