@@ -82,14 +82,15 @@ private:
         return slot + 1 == slots_.size() ? 0 : slot + 1;
     }
 
-    // Room for one value more than `count`: twice the slots (sixteen at first), within twice
-    // the expected count while the list stays within it.
+    // Room for one value more than `count`: twice the slots (sixteen at first) or, while the
+    // list stays within its expected count and that fits in them, twice that at once, rather
+    // than a last widening by a few slots that hashes every value again.
     template <class HashOf>
     void widen(int count, HashOf&& hash_of)
     {
         std::size_t size = std::max<std::size_t>(16, 2 * slots_.size());
-        if (expected_ > std::size_t(count))
-            size = std::min(size, 2 * expected_);
+        if (expected_ > std::size_t(count) && expected_ <= size)
+            size = 2 * expected_;
         std::vector<quint32>().swap(slots_);
         slots_.assign(size, 0);
         for (int position = 0; position < count; ++position) {
