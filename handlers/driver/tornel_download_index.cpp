@@ -50,7 +50,7 @@ bool tornel_send_reply(QJsonDocument& reply, instance_replies& replies, access_h
 
 QByteArray db_ids_of_commands(const QString& cmd_id, access_helper& access)
 {
-    distinct_list<int> indexes(std::size_t(count_comma_items(cmd_id)));
+    distinct_list<int> indexes;
     std::vector<int> positions; // of each run of equal items, so that none is looked up twice
     for_each_comma_run(cmd_id, [&](QStringView item, qsizetype) {
         positions.push_back(indexes.add(index_of_item(item)));

@@ -77,9 +77,7 @@ modem_ownership::id_check::id_check(const modem_ownership& ownership, QStringVie
     : ownership_(ownership)
     , copied_(false)
     , parts_(text)
-{
-    expect(std::size_t(count_comma_items(text)));
-}
+{ }
 
 void modem_ownership::id_check::expect(std::size_t ids)
 {
@@ -99,8 +97,15 @@ void modem_ownership::id_check::add(QStringView id, Keep&& keep)
     if (at != count)
         return;
     named_.push_back(keep());
-    if (named_.size() - asked_ == std::size_t(chunk_ids))
-        ask_rest();
+    if (named_.size() - asked_ != std::size_t(chunk_ids))
+        return;
+    ask_rest();
+    // The parts of a text that go on past its first chunk are counted then, the rest of them
+    // once: a short list, a refused one or a long run of a few ids never is.
+    if (!copied_ && asked_ == std::size_t(chunk_ids)) {
+        const QStringView rest = parts_.mid(qsizetype(named_.back()) + id.size());
+        expect(named_.size() + std::size_t(count_comma_items(rest)) - 1);
+    }
 }
 
 void modem_ownership::id_check::add_part(QStringView part)

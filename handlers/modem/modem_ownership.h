@@ -44,9 +44,9 @@ public:
     {
     public:
         explicit id_check(const modem_ownership& ownership);
-        // How many ids at most the check will be given, when that is known before the first:
-        // room for them is set aside at once (what a shorter list never writes to costs
-        // nothing), so nothing the check holds grows by doubling past them.
+        // How many ids at most the check will be given, when that is known: room for them is
+        // set aside at once (what a shorter list never writes to costs nothing), so nothing
+        // the check holds grows by doubling past them.
         void expect(std::size_t ids);
         // An id without a text of its own, copied when it is new.
         void add_copy(QStringView id);
