@@ -189,7 +189,7 @@ std::vector<bool> redis_helper::owned_entries(
 
 QString redis_helper::first_foreign_device(QStringList devices, QStringList clients)
 {
-    distinct_list<QStringView> distinct;
+    distinct_list<QStringView> distinct(std::size_t(devices.size()));
     const std::vector<bool> owned = owned_entries(devices, clients, distinct);
     const auto foreign = std::find(owned.begin(), owned.end(), false);
     return foreign == owned.end() ? QString() : distinct[int(foreign - owned.begin())].toString();
@@ -207,7 +207,7 @@ QMap<QString, bool> redis_helper::client_device_access(QStringList devices, QStr
 
 QMap<QString, bool> redis_helper::clients_device_access(QStringList devices, QStringList clients)
 {
-    distinct_list<QStringView> distinct;
+    distinct_list<QStringView> distinct(std::size_t(devices.size()));
     const std::vector<bool> owned = owned_entries(devices, clients, distinct);
     QMap<QString, bool> result;
     for (int i = 0; i < distinct.size(); ++i)
@@ -342,7 +342,7 @@ QList<int> redis_helper::dl_indexes_of(const QStringList& db_ids)
 {
     if (!keeps_dl_map_)
         return access_helper::dl_indexes_of(db_ids);
-    distinct_list<QByteArray> fields;
+    distinct_list<QByteArray> fields(std::size_t(db_ids.size()));
     std::vector<int> positions;
     positions.reserve(std::size_t(db_ids.size()));
     for (const QString& db_id : db_ids)

@@ -40,7 +40,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=${BENCH_SIZES_MIB:-8 64}
-rows=${BENCH_ROWS:-1 2 3 4 5 6 7 8 9 10 11 12 13 21 22 23 24}
+rows=${BENCH_ROWS:-1 2 3 4 5 6 7 8 9 10 11 12 13 21 22 23 24 25 26 27 28}
 command_timeout_ms=${BENCH_COMMAND_TIMEOUT_MS:-1000}
 min_available_mb=${BENCH_MIN_AVAILABLE_MB:-3072}
 
@@ -93,7 +93,7 @@ labels=("" "cmd/status, empty items" "cmd/status, known ids" "setting, nested ar
   "driver setting, nested arrays" "driver setting, modem=1,1,..." "setting, one long string"
   "telecom stats, nested arrays" "telecom bs, nested arrays" "telecom stats, tiny numbers"
   "telecom stats, tiny members")
-declare -A path store ordinary
+declare -A path store ordinary gateway_setup
 path=([1]=/driver_tornel/api/cmd/status [2]=/driver_tornel/api/cmd/status [3]=/api/setting
   [4]=/driver_tornel/api/setting [5]=/driver_tornel/api/setting [6]=/api/setting
   [7]=/telecom/api/stats [8]=/telecom/api/bs [9]=/telecom/api/stats [10]=/telecom/api/stats)
@@ -116,6 +116,7 @@ row_body() { # row bytes
   case $1 in
     2[1-4]) foreign_ids_body "$1" "$2" ;;
     1[1-3]) escaped_keys_body "$1" "$2" ;;
+    2[5-8]) owned_ids_body "$1" $(($2 >> 20)) ;;
     1) printf 'cmd_id='; head -c $(($2 - 7)) /dev/zero | tr '\0' , ;;
     2) printf 'cmd_id='; seq -s , "$first_id" $((first_id + ($2 - 7 + 1) / 9 - 1)) | tr -d '\n' ;;
     3 | 4 | 7) awk -v bytes="$2" 'BEGIN {
@@ -210,6 +211,90 @@ foreign_ids_body() { # row bytes
 }
 # --- end of rows 21-24 ---
 
+# --- Rows 25-28: long lists of modem ids that the caller owns, each published ---
+#  25 POST /driver_tornel/api/setting, form "code=1&modem=1,2,3,...": decimal ids, as the
+#     in-memory store's feed carries whole numbers only; in-memory store, which the user-database
+#     service's push tells that the caller's key owns them all
+#  26 POST /driver_tornel/api/setting, form "code=1&modem=0000,0001,...": the four-character ids
+#     of rows 21-24; Redis store (as are the rows below), a Redis of their own
+#  27 POST /api/setting, JSON {"0000":0,"0001":0,...}: the same ids as keys
+#  28 POST /api/dl_queue, JSON {"all":{"modem_id":[0,1,2,...]}}: the numbers from 0 up
+# Each list holds 2^k+1 distinct ids, one past the largest power of two within 2^17 a MiB
+# (2^20+1 at 8 MiB, 2^23+1 at 64 MiB), where tables that double are at their widest: the body is
+# as long as that count makes it, not the row's size. Row 27's keys take 9 bytes each, so at
+# 64 MiB it has 2^22+1, halved to fit the gateway's bound on a body (64 MiB).
+labels[25]="driver setting, owned ids" labels[26]="driver setting, owned ids"
+labels[27]="setting, owned id keys" labels[28]="dl_queue, owned numbers"
+path+=([25]=/driver_tornel/api/setting [26]=/driver_tornel/api/setting [27]=/api/setting
+  [28]=/api/dl_queue)
+store+=([25]=memory-owned [26]=redis-owned [27]=redis-owned [28]=redis-owned)
+ordinary+=([25]="modem=1&pad=" [26]="modem=1&pad=" [27]=setting [28]=setting)
+owned_count() { # MiB [bytes-per-id]: 2^k + 1
+  local n=1
+  while [ $((n * 2)) -le $(($1 << 17)) ]; do n=$((n * 2)); done
+  while [ $(((n + 1) * ${2:-1})) -gt $((64 << 20)) ]; do n=$((n / 2)); done
+  echo $((n + 1))
+}
+base62_ids() { # count: the four-character ids of rows 21-24, one a line
+  awk -v n="$1" 'BEGIN {
+    digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+    for (i = 0; i < 62; ++i) d[i] = substr(digits, i + 1, 1)
+    for (i = 0; i < n; ++i)
+      print d[int(i / 238328) % 62] d[int(i / 3844) % 62] d[int(i / 62) % 62] d[i % 62] }'
+}
+owned_ids_body() { # row MiB
+  local n
+  n=$(owned_count "$2" "$([ "$1" != 27 ] || echo 9)")
+  case $1 in
+    25) printf 'code=1&modem='; seq -s , 1 "$n" | tr -d '\n' ;;
+    26) printf 'code=1&modem='; base62_ids "$n" | paste -sd , | tr -d '\n' ;;
+    27) printf '{'; base62_ids "$n" | sed 's/.*/"&":0/' | paste -sd , | tr -d '\n'; printf '}' ;;
+    28) printf '{"all":{"modem_id":['; seq -s , 0 $((n - 1)) | tr -d '\n'; printf ']}}' ;;
+  esac
+}
+# The stores of these rows: a Redis of their own, so that the ids of rows 21-24 stay foreign in
+# the other, where the caller's key owns the ids of rows 26-28 at the largest size (and so at the
+# others; 1 is among them, for the ordinary bodies); and the in-memory store, fed by the
+# user-database service's push on a link of its own.
+if printf '%s\n' $rows | grep -qx '2[678]'; then
+  shared_redis=$redis_port
+  start_redis
+  owned_redis=$redis_port redis_port=$shared_redis
+  owned_most=$(owned_count $((largest >> 20)))
+  { base62_ids "$owned_most"; seq 0 $((owned_most - 1)); } \
+    | awk '{ printf "%s%s", (NR % 1000 == 1 ? "SADD client:devices:k " : " "), $0
+             if (NR % 1000 == 0) print "" } END { if (NR % 1000) print "" }' \
+    | redis_port=$owned_redis redis_lines 2
+  write_ini redis-owned "$gw_port" "$general" "$broker" "$owned_redis"
+fi
+ram_queue=ram.bench.$$
+write_ini memory-owned "$gw_port" "$general" "$broker" "" "R_VHOST=/
+R_EXCHANGE=nelqa.auth
+R_QUEUE=$ram_queue
+R_BINDINGS=\"nelqa.auth:$ram_queue\""
+# The in-memory store: the push of row 25's ids at the size being measured ($mib of the main
+# loop) to a gateway just started. A small push first, until the gateway's link takes one (its
+# queue may not be there yet), then the whole list, answered once it is staged; the store lets
+# the ids through after the commit delay, which the warm-up's retries wait out.
+push_owned() {
+  local owners _
+  printf '[{"api_key":"k","modem_ids":[1],"station_ids":[]}]' > "$work/owners-first.json"
+  { printf '[{"api_key":"k","modem_ids":['; seq -s , 1 "$(owned_count "$mib")" | tr -d '\n'
+    printf '],"station_ids":[]}]'; } > "$work/owners.json"
+  for owners in owners-first:1000 owners:600000; do
+    for _ in $(seq 60); do
+      "$build/tests/fake_backend" --url "$broker" --vhost / --exchange nelqa.auth \
+        --queue "userdb.$$" --bind "userdb.$$" --push "$ram_queue" \
+        --push-body "$work/${owners%:*}.json" --push-timeout-ms "${owners#*:}" >/dev/null 2>&1 \
+        && continue 2
+      sleep 0.5
+    done
+    echo "the in-memory store took no push" >&2; return 1
+  done
+}
+gateway_setup+=([memory-owned]=push_owned)
+# --- end of rows 25-28 ---
+
 # --- Rows 31-32: a large reply, kept or given back ---
 #  31 GET /api/setting?modem_id=1, answered by a back-end with {"cmd_id":...,"data":{"1":{"a0":0,
 #     "a1":0,...}},"msg_type":"response"}: many small members; Redis store
@@ -280,11 +365,14 @@ cpu_ns() { cat /proc/"$gw_pid"/task/*/schedstat | awk '{s += $1} END {printf "%.
 
 gw_pid=
 start_gateway() { # ini
-  GORVEX_TEST_COMMAND_TIMEOUT_MS=$command_timeout_ms "$bin" -c "$work/$1.ini" \
+  GORVEX_TEST_COMMAND_TIMEOUT_MS=$command_timeout_ms GORVEX_TEST_COMMIT_DELAY_MS=100 \
+    "$bin" -c "$work/$1.ini" \
     > "$work/gorvex.out" 2>&1 &
   gw_pid=$!
   pids+=("$gw_pid")
   wait_port "$gw_port"
+  local setup=${gateway_setup[$1]:-}
+  [ -z "$setup" ] || "$setup"
 }
 stop_gateway() {
   kill -TERM "$gw_pid" 2>/dev/null || true

@@ -3,6 +3,7 @@
 #include <QChar>
 #include <QLatin1String>
 #include <QStringView>
+#include <algorithm>
 #include <cstring>
 
 // Where `unit` first comes in `text` from `from` on, or -1.
@@ -45,6 +46,12 @@ template <class Take>
 void for_each_comma_item(QStringView text, Take&& take)
 {
     for_each_item(text, QLatin1Char(','), take);
+}
+
+// How many items for_each_comma_item hands out: one more than the commas.
+inline qsizetype count_comma_items(QStringView text)
+{
+    return std::count(text.utf16(), text.utf16() + text.size(), u',') + 1;
 }
 
 // The first unit from `at + period` on that differs from the one `period` units before it, or

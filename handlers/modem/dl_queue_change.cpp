@@ -31,8 +31,25 @@ QStringView decimal_text(int number, char16_t (&units)[11])
     return QStringView(at, std::end(units) - at);
 }
 
+// Hands `take` the text of each element of a compact array.
+template <class Take>
+void for_each_element(std::string_view array, Take&& take)
+{
+    const char* at = array.data() + 1;
+    if (*at == ']')
+        return;
+    for (;;) {
+        const char* end = json_value_end(at);
+        take(std::string_view(at, size_t(end - at)));
+        if (*end == ']')
+            return;
+        at = end + 1;
+    }
+}
+
 // Adds the numbers of the "all"."modem_id" array as Qt would find it, or false when the body
-// does not name its modems so.
+// does not name its modems so. The elements are counted first, so that the check knows how many
+// ids it is given.
 bool listed_numbers(const compact_json& body, modem_ownership::id_check& modems)
 {
     if (body.size() == 0 || body.key(0) != QLatin1String("all"))
@@ -45,20 +62,17 @@ bool listed_numbers(const compact_json& body, modem_ownership::id_check& modems)
     if (listed < 0 || members.value_kind(listed) != compact_json::kind::array)
         return false;
     const std::string_view array = members.value_text(listed);
-    const char* at = array.data() + 1;
-    if (*at == ']')
-        return true;
+    std::size_t elements = 0;
+    for_each_element(array, [&](std::string_view) { ++elements; });
+    modems.expect(elements + std::size_t(body.size()));
     char16_t units[11];
-    for (;;) {
-        const char* end = json_value_end(at);
-        const double number = element_number(std::string_view(at, size_t(end - at)));
+    for_each_element(array, [&](std::string_view element) {
+        const double number = element_number(element);
         const bool whole = std::floor(number) == number && number >= std::numeric_limits<int>::min()
             && number <= std::numeric_limits<int>::max();
         modems.add_copy(decimal_text(whole ? int(number) : 0, units));
-        if (*end == ']')
-            return true;
-        at = end + 1;
-    }
+    });
+    return true;
 }
 
 } // namespace
@@ -66,6 +80,8 @@ bool listed_numbers(const compact_json& body, modem_ownership::id_check& modems)
 void queue_change_modems(const compact_json& body, modem_ownership::id_check& modems)
 {
     const bool listed = listed_numbers(body, modems);
+    if (!listed)
+        modems.expect(std::size_t(body.size()));
     for (int i = listed ? 1 : 0; i < body.size(); ++i)
         modems.add_copy(body.key(i));
 }

@@ -25,7 +25,7 @@ http_exception too_few_arguments()
 
 distinct_list<QStringView> distinct_modems(QStringView text)
 {
-    distinct_list<QStringView> modems;
+    distinct_list<QStringView> modems(std::size_t(count_comma_items(text)));
     for_each_comma_run(text, [&](QStringView modem, qsizetype) { modems.add(modem); });
     return modems;
 }
@@ -41,8 +41,8 @@ void modem_ownership::check(QStringView text) const
 {
     if (!restricted_)
         return;
-    id_check ids(*this);
-    for_each_comma_run(text, [&](QStringView id, qsizetype) { ids.add(id); });
+    id_check ids(*this, text);
+    for_each_comma_run(text, [&](QStringView id, qsizetype) { ids.add_part(id); });
     ids.finish();
 }
 
@@ -51,6 +51,7 @@ void modem_ownership::check_keys(const compact_json& body) const
     if (!restricted_)
         return;
     id_check ids(*this);
+    ids.expect(std::size_t(body.size()));
     for (int i = 0; i < body.size(); ++i)
         ids.add_copy(body.key(i));
     ids.finish();
@@ -72,25 +73,67 @@ modem_ownership::id_check::id_check(const modem_ownership& ownership)
     : ownership_(ownership)
 { }
 
-void modem_ownership::id_check::add(QStringView id)
+modem_ownership::id_check::id_check(const modem_ownership& ownership, QStringView text)
+    : ownership_(ownership)
+    , copied_(false)
+    , parts_(text)
+{ }
+
+void modem_ownership::id_check::expect(std::size_t ids)
 {
-    const int known = named_.size();
-    if (!id.isEmpty() && named_.add(id) == known)
-        took();
+    named_.reserve(ids);
+    table_.expect(ids);
+}
+
+template <class Keep>
+void modem_ownership::id_check::add(QStringView id, Keep&& keep)
+{
+    if (id.isEmpty())
+        return;
+    const int count = int(named_.size());
+    const int at = table_.add(
+        distinct_hash(id), count, [&](int p) { return is(named_[std::size_t(p)], id); },
+        [&](int p) { return distinct_hash(text(named_[std::size_t(p)])); });
+    if (at != count)
+        return;
+    named_.push_back(keep());
+    if (named_.size() - asked_ != std::size_t(chunk_ids))
+        return;
+    ask_rest();
+    // The parts of a text that go on past its first chunk are counted then, the rest of them
+    // once: a short list, a refused one or a long run of a few ids never is.
+    if (!copied_ && asked_ == std::size_t(chunk_ids)) {
+        const QStringView rest = parts_.mid(qsizetype(named_.back()) + id.size());
+        expect(named_.size() + std::size_t(count_comma_items(rest)) - 1);
+    }
+}
+
+void modem_ownership::id_check::add_part(QStringView part)
+{
+    add(part, [&] { return quint32(part.utf16() - parts_.utf16()); });
 }
 
 void modem_ownership::id_check::add_copy(QStringView id)
 {
-    if (id.isEmpty() || named_.position(id) >= 0)
-        return;
-    named_.add(copies_.keep(id));
-    took();
+    add(id, [&] { return copies_.keep(id); });
 }
 
-void modem_ownership::id_check::took()
+QStringView modem_ownership::id_check::text(quint32 ref) const
 {
-    if (named_.size() - asked_ == chunk_ids)
-        ask_rest();
+    if (copied_)
+        return copies_.text(ref);
+    const QStringView rest = parts_.mid(qsizetype(ref));
+    const qsizetype end = index_of(rest, QLatin1Char(','));
+    return end < 0 ? rest : rest.left(end);
+}
+
+bool modem_ownership::id_check::is(quint32 ref, QStringView id) const
+{
+    if (copied_)
+        return copies_.text(ref) == id;
+    // A part is `id` when it starts so and ends there.
+    const QStringView rest = parts_.mid(qsizetype(ref));
+    return rest.startsWith(id) && (rest.size() == id.size() || rest[id.size()] == u',');
 }
 
 void modem_ownership::id_check::finish()
@@ -100,11 +143,11 @@ void modem_ownership::id_check::finish()
 
 void modem_ownership::id_check::ask_rest()
 {
-    const std::vector<QStringView>& named = named_.values();
-    if (asked_ == 0)
-        ownership_.ask(named);
-    else
-        ownership_.ask(std::vector<QStringView>(named.begin() + asked_, named.end()));
+    std::vector<QStringView> ids;
+    ids.reserve(named_.size() - asked_);
+    for (std::size_t i = asked_; i < named_.size(); ++i)
+        ids.push_back(text(named_[i]));
+    ownership_.ask(ids);
     asked_ = named_.size();
 }
 

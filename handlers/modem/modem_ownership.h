@@ -37,26 +37,45 @@ public:
     // id). The first chunk that holds an id none of the caller's keys owns refuses with 403
     // "Unavailable modem for provided token. Modem ID " and the first such id, so a long list of
     // foreign ids costs a chunk, not a copy of itself. For a restricted caller only.
+    //
+    // Each distinct id is kept as four bytes, where it starts in the text it came from or in
+    // the check's own copy of it, and a table of at most twice four bytes finds it again.
     class id_check
     {
     public:
         explicit id_check(const modem_ownership& ownership);
-        // An id that stays valid (a view into the request's own text) until the check ends.
-        void add(QStringView id);
+        // How many ids at most the check will be given, when that is known: room for them is
+        // set aside at once (what a shorter list never writes to costs nothing), so nothing
+        // the check holds grows by doubling past them.
+        void expect(std::size_t ids);
         // An id without a text of its own, copied when it is new.
         void add_copy(QStringView id);
         // Asks about the ids not asked about yet.
         void finish();
 
     private:
-        // After a new id: asks about the chunk once it is full.
-        void took();
+        friend class modem_ownership;
+        // The check of the comma-separated parts of `text`, which it views: it must outlive the
+        // check.
+        id_check(const modem_ownership& ownership, QStringView text);
+        // A part of that text.
+        void add_part(QStringView part);
+
+        template <class Keep>
+        void add(QStringView id, Keep&& keep);
+        // The id kept as `ref`.
+        QStringView text(quint32 ref) const;
+        // Whether the id kept as `ref` is `id`, read no further than `id` is long.
+        bool is(quint32 ref, QStringView id) const;
         void ask_rest();
 
         const modem_ownership& ownership_;
-        distinct_list<QStringView> named_;
+        bool copied_ = true; // the ids are in copies_, not parts of parts_
+        QStringView parts_;
         named_ids copies_;
-        int asked_ = 0; // of named_, those the store was asked about
+        std::vector<quint32> named_; // each distinct id in the order first named
+        position_table table_;
+        std::size_t asked_ = 0; // of named_, those the store was asked about
     };
 
     // The check of the comma-separated parts of a modem-id text; none for a caller who is not

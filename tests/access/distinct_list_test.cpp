@@ -48,6 +48,42 @@ TEST(distinct_list, keeps_each_value_once_in_first_seen_order)
     EXPECT_EQ(trace(many), many_positions.join(',') + " | " + values.join(','));
 }
 
+// The table widens as the value one past a power of two comes; a list whose length is known in
+// advance gets a table of twice that, one that outgrows its expected length doubles again. Every
+// value is then still found where it was put, and a value never added is not.
+TEST(distinct_list, lists_as_long_as_a_power_of_two_and_one_past_it_keep_every_position)
+{
+    struct row
+    {
+        const char* behaviour;
+        int values;
+        std::size_t expected; // 0: not known
+    };
+    const row rows[] = {
+        { "16: the first table widened once", 16, 0 },
+        { "17: widened as the last value comes", 17, 0 },
+        { "4,096 known in advance", 4096, 4096 },
+        { "4,097 known in advance: the last table is not a power of two", 4097, 4097 },
+        { "4,097 where 100 were expected", 4097, 100 },
+        { "4,097 where more were expected", 4097, 100000 },
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.behaviour);
+        QStringList texts;
+        for (int i = 0; i < r.values; ++i)
+            texts << "v" + QString::number(i);
+        distinct_list<QStringView> distinct(r.expected);
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < r.values; ++i)
+                ASSERT_EQ(distinct.add(texts[i]), i) << "round " << round;
+        }
+        ASSERT_EQ(distinct.size(), r.values);
+        for (int i = 0; i < r.values; ++i)
+            ASSERT_EQ(distinct.position(texts[i]), i);
+        EXPECT_EQ(distinct.position(u"v-1"), -1);
+    }
+}
+
 TEST(distinct_list, finds_positions_of_numbers)
 {
     distinct_list<int> numbers;

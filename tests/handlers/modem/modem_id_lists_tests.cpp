@@ -246,6 +246,111 @@ TEST_F(modem_id_lists_test, a_long_list_is_asked_a_chunk_at_a_time_up_to_a_forei
     }
 }
 
+// Lists as long as a power of two and one past it, where the check's table widens, in each form
+// the check reads them, every id named twice: each is asked once, in the order first named, the
+// chunks as before.
+TEST_F(modem_id_lists_test, lists_one_past_a_power_of_two_ask_each_id_once_in_order)
+{
+    for (const int count : { 4096, 4097 }) {
+        QStringList ids; // numbers of one width: Qt's key order is theirs
+        for (int i = 0; i < count; ++i)
+            ids << QString::number(10000 + i);
+        for (const QString& id : ids)
+            store.owned.insert(id);
+        const QByteArray listed = ids.join(',').toUtf8();
+        QByteArray keys = "{\"x\":0";
+        for (const QString& id : ids)
+            keys += ",\"" + id.toUtf8() + "\":0,\"\xef\xbb\xbf" + id.toUtf8() + "\":0";
+        keys += "}";
+        store.owned.insert("x");
+        struct row
+        {
+            const char* behaviour;
+            QByteArray target, body;
+            QStringList asked;
+        };
+        const row rows[] = {
+            { "a driver form", "/driver_tornel/api/setting",
+                "code=1&modem=" + listed + "," + listed, ids },
+            { "the keys of a settings body, each also after a byte order mark, which its text "
+              "drops",
+                "/api/setting", keys, ids + QStringList { "x" } },
+            { "the numbers of a queue change", "/api/dl_queue",
+                "{\"all\":{\"modem_id\":[" + listed + "," + listed + "]}}", ids },
+        };
+        for (const row& r : rows) {
+            SCOPED_TRACE(std::string(r.behaviour) + ", " + std::to_string(count) + " ids");
+            store.asked.clear();
+            store.questions.clear();
+            raw_response answer;
+            EXPECT_TRUE(command_or_answer("POST", r.target, restricted_user(), r.body, answer))
+                << answer.body.constData();
+            EXPECT_EQ(store.asked, r.asked);
+            std::vector<std::size_t> chunks { 4096 };
+            if (r.asked.size() > 4096)
+                chunks.push_back(std::size_t(r.asked.size() - 4096));
+            EXPECT_EQ(store.questions, chunks);
+        }
+    }
+}
+
+// Ids are told apart by their whole text: one that starts another, or is as long and differs
+// at its end, is an id of its own; the first foreign one is named as first named. An id longer
+// than a copy's block, or than 2^16 characters, is kept whole.
+TEST_F(modem_id_lists_test, ids_sharing_their_start_are_told_apart)
+{
+    // p, pp, ..., 300 of them, longest first, then the list again: many shorter ones are looked
+    // for in slots taken by longer ones that start with them.
+    QStringList prefixes;
+    for (int n = 300; n >= 1; --n)
+        prefixes << QString(n, 'p');
+    const QByteArray prefix_list = prefixes.join(',').toUtf8();
+    QByteArray prefix_keys = "{";
+    for (const QString& id : prefixes)
+        prefix_keys += "\"" + id.toUtf8() + "\":0,";
+    prefix_keys[prefix_keys.size() - 1] = '}';
+    QStringList sorted = prefixes;
+    std::sort(sorted.begin(), sorted.end());
+    const QString long_id(70000, 'k');
+    const QString block_id(20000, 'b');
+    store.owned = { long_id, long_id + "x", block_id, "5" };
+    for (const QString& id : prefixes)
+        store.owned.insert(id);
+    const QByteArray long_keys = "{\"" + long_id.toUtf8() + "\":0,\"" + long_id.toUtf8()
+        + "x\":0,\"" + block_id.toUtf8() + "\":0,\"5\":0,\"6\":0}";
+    struct row
+    {
+        const char* behaviour;
+        QByteArray target, body;
+        QStringList asked;
+        const char* foreign; // none: the command is sent
+    };
+    const row rows[] = {
+        { "parts that start one another", "/driver_tornel/api/setting",
+            "code=1&modem=" + prefix_list + "," + prefix_list, prefixes, nullptr },
+        { "keys that start one another", "/api/setting", prefix_keys, sorted, nullptr },
+        { "parts that differ at their ends; the first foreign one is named",
+            "/driver_tornel/api/setting", "modem=ab9,ab8,5,ab8,ab9,ab7",
+            { "ab9", "ab8", "5", "ab7" }, "ab9" },
+        { "keys longer than a block and than 2^16 characters", "/api/setting", long_keys,
+            { "5", "6", block_id, long_id, long_id + "x" }, "6" },
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.behaviour);
+        store.asked.clear();
+        raw_response answer;
+        const bool sent = command_or_answer("POST", r.target, restricted_user(), r.body, answer);
+        EXPECT_EQ(store.asked, r.asked);
+        if (!r.foreign) {
+            EXPECT_TRUE(sent) << answer.body.constData();
+            continue;
+        }
+        EXPECT_EQ(QString(answer.body),
+            QString("{\"What\":\"Unavailable modem for provided token. Modem ID %1\"}")
+                .arg(r.foreign));
+    }
+}
+
 // Database ids are written as JSON strings straight from the store's bytes: quotes, controls,
 // text beyond ASCII and a NUL (which ends an id) as Qt wrote them.
 TEST_F(modem_id_lists_test, command_status_writes_each_database_id_as_qt_did)
