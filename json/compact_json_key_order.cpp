@@ -313,36 +313,54 @@ Iterator sort_keeping_last(Iterator first, Iterator last, Compare compare)
     }).base();
 }
 
-// What the first eight bytes of a key's sort form tell. The form of a key without escapes is
-// its own UTF-8; that of an escaped key, the UTF-8 of each of its UTF-16 units on its own (a
-// surrogate as the three bytes of its value), which sorts as the units. Where two keys'
-// prefixes (those bytes, big-endian, padded with zeros) differ, they order the keys as Qt does:
-// two keys without escapes unless a NUL byte among them ends Qt's comparison of their bytes; two
-// escaped keys always; one of each by code point, as up to where they part the escaped key's
-// units are its code points, unless a surrogate there meets a character of U+E000 or above in
-// the other.
+// The bytes of a key's sort form that its number is made of. Keys made of few characters (a
+// caller's ids made of two or three blocks, say) need many places before they part, and a place
+// where the keys hold few bytes costs the number few bits, so plain keys give sixteen. An
+// escaped key is decoded to give them, twice, and eight already part most: an object holding
+// one takes eight of every key, as windows of one width compare.
+constexpr std::size_t window_bytes = 16;
+constexpr std::size_t escaped_window_bytes = 8;
+using window_text = std::array<uchar, window_bytes>;
+
+// What the first bytes of a key's sort form tell. The form of a key without escapes is its own
+// UTF-8; that of an escaped key, the UTF-8 of each of its UTF-16 units on its own (a surrogate
+// as the three bytes of its value), which sorts as the units. Where two keys' windows (those
+// bytes, padded with zeros) differ, they order the keys as Qt does: two keys without escapes
+// unless a NUL byte among them ends Qt's comparison of their bytes; two escaped keys always;
+// one of each by code point, as up to where they part the escaped key's units are its code
+// points, unless a surrogate there meets a character of U+E000 or above in the other.
 struct key_window
 {
-    quint64 prefix = 0;
-    bool whole = false; // the key ends within them and holds no zero byte: it is its prefix
+    window_text bytes {};
+    bool whole = false; // the key ends within them and holds no zero byte: it is its window
     bool nul = false; // a NUL byte among them
     bool high = false; // a character of U+E000 or above starts among them
     bool surrogate = false; // a surrogate unit starts among them
 };
 
-key_window window_of(const char* source, json_key key)
+key_window window_of(const char* source, json_key key, std::size_t width)
 {
     key_window window;
-    uchar bytes[8] = {};
+    uchar* const bytes = window.bytes.data();
     const char* at = source + key.begin();
     if (key.form() == json_string_form::utf8) {
-        const quint32 size = std::min<quint32>(key.size(), 8);
+        const quint32 size = std::min<quint32>(key.size(), width);
         std::memcpy(bytes, at, size);
-        for (quint32 i = 0; i < size; ++i) {
-            window.nul = window.nul || bytes[i] == 0;
-            window.high = window.high || bytes[i] >= 0xee;
+        // Eight bytes at a time, the places past the key's end (zeros) read as not zero.
+        constexpr quint64 ones = every_byte(0x01);
+        constexpr quint64 tops = every_byte(0x80);
+        for (quint32 i = 0; i < width; i += 8) {
+            quint64 word;
+            std::memcpy(&word, bytes + i, 8);
+            const quint32 held = size > i ? std::min<quint32>(size - i, 8) : 0;
+            const quint64 past = held == 8 ? 0 : ~quint64(0) << (8 * held);
+            const quint64 padded = qFromLittleEndian(word) | past;
+            window.nul = window.nul || ((padded - ones) & ~padded & tops);
+            // A byte of 0xee and up: its top bit set, and its low seven bits of 0x6e and up.
+            const quint64 low = (qFromLittleEndian(word) & ~tops) + every_byte(0x12);
+            window.high = window.high || (low & qFromLittleEndian(word) & tops);
         }
-        window.whole = key.size() <= 8 && !window.nul;
+        window.whole = key.size() <= width && !window.nul;
     } else {
         json_string_units units(at, at + key.size());
         std::size_t filled = 0;
@@ -350,7 +368,7 @@ key_window window_of(const char* source, json_key key)
         bool cut = false;
         bool zero = false;
         char16_t unit;
-        while (filled < 8 && (more = units.next(unit))) {
+        while (filled < width && (more = units.next(unit))) {
             window.surrogate = window.surrogate || is_surrogate(unit);
             zero = zero || unit == 0;
             uchar code[3];
@@ -367,40 +385,37 @@ key_window window_of(const char* source, json_key key)
                 code[2] = uchar(0x80 | (unit & 0x3f));
                 size = 3;
             }
-            cut = filled + size > 8;
-            for (std::size_t i = 0; i < size && filled < 8; ++i)
+            cut = filled + size > width;
+            for (std::size_t i = 0; i < size && filled < width; ++i)
                 bytes[filled++] = code[i];
         }
-        // A unit cut at the eighth byte leaves more of the key than the prefix holds.
+        // A unit cut at the window's last byte leaves more of the key than the window holds.
         if (more && !cut)
             more = units.next(unit);
         window.whole = !more && !zero;
     }
-    window.prefix = qFromBigEndian<quint64>(bytes);
     return window;
 }
 
-// A prefix squeezed into fewer bits: each of its bytes as its rank among the bytes the keys of
-// an object hold in that place, in as many bits as the ranks there need, and of these the
-// highest up to a number. Two squeezed prefixes that differ are in the order of the prefixes,
-// as each rank keeps the order of the bytes and the bits left out are below those kept.
+// A window squeezed into a number: each of its bytes as its rank among the bytes the keys of an
+// object hold in that place, in as many bits as the ranks there need, and of these the highest
+// up to a number. Two squeezed windows that differ are in the order of the windows, as each rank
+// keeps the order of the bytes and the bits left out are below those kept.
 class squeeze
 {
 public:
-    // Notes the bytes of one prefix.
-    void see(quint64 prefix)
+    // Notes the bytes of one window.
+    void see(const window_text& bytes)
     {
-        for (int i = 0; i < 8; ++i) {
-            const uint byte = (prefix >> (56 - 8 * i)) & 0xff;
-            seen_[i][byte / 64] |= quint64(1) << (byte % 64);
-        }
+        for (std::size_t i = 0; i < window_bytes; ++i)
+            seen_[i][bytes[i] / 64] |= quint64(1) << (bytes[i] % 64);
     }
 
     // Ranks the bytes seen, into `most` bits at most.
     void rank(int most)
     {
         int left = most;
-        for (int i = 0; i < 8; ++i) {
+        for (std::size_t i = 0; i < window_bytes; ++i) {
             uint count = 0;
             for (uint byte = 0; byte < 256; ++byte) {
                 rank_[i][byte] = uchar(count);
@@ -413,27 +428,28 @@ public:
             cut_[i] = bits - width_[i];
             left -= width_[i];
             whole_ = whole_ && cut_[i] == 0;
+            if (width_[i] > 0)
+                used_ = i + 1;
         }
     }
 
-    // Whether no bit was left out: then equal squeezed prefixes are equal prefixes.
+    // Whether no bit was left out: then equal squeezed windows are equal windows.
     bool whole() const { return whole_; }
 
-    quint64 operator()(quint64 prefix) const
+    quint64 operator()(const window_text& bytes) const
     {
         quint64 out = 0;
-        for (int i = 0; i < 8; ++i) {
-            const uint byte = (prefix >> (56 - 8 * i)) & 0xff;
-            out = (out << width_[i]) | (rank_[i][byte] >> cut_[i]);
-        }
+        for (std::size_t i = 0; i < used_; ++i)
+            out = (out << width_[i]) | (rank_[i][bytes[i]] >> cut_[i]);
         return out;
     }
 
 private:
-    std::array<std::array<quint64, 4>, 8> seen_ {};
-    std::array<std::array<uchar, 256>, 8> rank_ {};
-    std::array<int, 8> width_ {};
-    std::array<int, 8> cut_ {};
+    std::array<std::array<quint64, 4>, window_bytes> seen_ {};
+    std::array<std::array<uchar, 256>, window_bytes> rank_ {};
+    std::array<int, window_bytes> width_ {};
+    std::array<int, window_bytes> cut_ {};
+    std::size_t used_ = 0; // the places up to the last that gives the number a bit
     bool whole_ = true;
 };
 
@@ -519,12 +535,15 @@ json_key* json_key_sorter::sort(json_key* first, json_key* last)
     }
     // The bytes of the prefixes, and whether surrogates meet characters of U+E000 or above: then
     // the keys of the fewer kind are compared whole, and all NUL keys are.
+    const bool escapes = std::any_of(
+        first, last, [](json_key key) { return key.form() == json_string_form::utf16; });
+    const std::size_t width = escapes ? escaped_window_bytes : window_bytes;
     squeeze squeezed;
     std::size_t high = 0;
     std::size_t surrogates = 0;
     for (const json_key* key = first; key < last; ++key) {
-        const key_window window = window_of(source_, *key);
-        squeezed.see(window.prefix);
+        const key_window window = window_of(source_, *key, width);
+        squeezed.see(window.bytes);
         high += key->form() == json_string_form::utf8 && window.high;
         surrogates += key->form() == json_string_form::utf16 && window.surrogate;
     }
@@ -532,13 +551,13 @@ json_key* json_key_sorter::sort(json_key* first, json_key* last)
     const bool slow_surrogates = high && surrogates && !slow_high;
     squeezed.rank(64 - prefix_shift());
     for (json_key* key = first; key < last; ++key) {
-        const key_window window = window_of(source_, *key);
+        const key_window window = window_of(source_, *key, width);
         const bool utf16 = key->form() == json_string_form::utf16;
         const bool slow = utf16 ? slow_surrogates && window.surrogate
                                 : window.nul || (slow_high && window.high);
         // Equal squeezed prefixes are equal prefixes only when no bit was left out.
         const bool whole = window.whole && squeezed.whole();
-        *key = key_of((squeezed(window.prefix) << prefix_shift()) | (whole ? whole_bit() : 0)
+        *key = key_of((squeezed(window.bytes) << prefix_shift()) | (whole ? whole_bit() : 0)
             | (slow ? slow_bit() : 0) | (utf16 ? escaped_bit() : 0) | key->begin());
     }
     first[-1] = key_of(0);

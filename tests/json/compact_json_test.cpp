@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
+#include <numeric>
 
 namespace {
 
@@ -250,9 +251,13 @@ TEST(CompactJson, OrdersKeysThatShareALongStartAsQt)
 QByteArray large_object(const std::vector<QByteArray>& keys)
 {
     const int members = std::max<int>(3 * int(keys.size()), 64);
+    // A step that shares no factor with the count visits every key.
+    std::size_t step = 7;
+    while (std::gcd(step, keys.size()) != 1)
+        ++step;
     QByteArray body = "{";
     for (int i = 0; i < members; ++i) {
-        body += (i ? ",\"" : "\"") + keys[size_t(i) * 7 % keys.size()]
+        body += (i ? ",\"" : "\"") + keys[size_t(i) * step % keys.size()]
             + "\":" + QByteArray::number(i);
     }
     return body + "}";
@@ -311,6 +316,10 @@ TEST(CompactJson, OrdersKeysOfMixedFormsAsQt)
             large_object(
                 among_plain({ bytes("k0123456\0b"), bytes("k0123456\0a1"), bytes("k0123456\0") })),
             nullptr },
+        { "nul_beyond_the_first_sixteen_bytes",
+            large_object(among_plain({ bytes("k0123456789abcde\0b"), bytes("k0123456789abcde\0a1"),
+                bytes("k0123456789abcde\0") })),
+            nullptr },
         // Surrogates beside U+E000 and up in the other form, the one kind or the other the
         // fewer: neither marked, or the wrong one read, and Qt's order is not kept.
         { "surrogates_fewer_than_high_characters",
@@ -327,9 +336,10 @@ TEST(CompactJson, OrdersKeysOfMixedFormsAsQt)
 }
 
 // A key whole in the number its first bytes make is equal to a key of the same number: not so
-// for a key that fills the eight bytes beside one a byte longer, a unit cut at the eighth byte,
-// a key of one more zero unit, or keys apart in bits left out where an object's keys hold more
-// bytes in each place than a number has bits for.
+// for a key that fills those bytes (sixteen of plain keys, eight where an object holds an
+// escaped key) beside one a byte longer, a unit cut at the eighth byte, a key of one more zero
+// unit, or keys apart in bits left out where an object's keys hold more bytes in each place
+// than a number has bits for.
 TEST(CompactJson, OrdersKeysAlikeInTheirFirstBytesAsQt)
 {
     // Keys of "a" and "b" alone, so that a number holds every bit they differ in.
@@ -359,11 +369,23 @@ TEST(CompactJson, OrdersKeysAlikeInTheirFirstBytesAsQt)
             key += printable[(i * (j % 3 ? 2 : 1) + j) % printable.size()];
         every_byte.push_back(key);
     }
+    // The same past eight bytes alike, where plain keys alone give sixteen.
+    std::vector<QByteArray> sixteen_every_byte
+        = { QByteArray(15, '~') + 'a', QByteArray(15, '~') + 'b' };
+    for (int i = 0; i < printable.size(); ++i) {
+        QByteArray key(8, '~');
+        for (int j = 0; j < 8; ++j)
+            key += printable[(i * (j % 3 ? 2 : 1) + j) % printable.size()];
+        sixteen_every_byte.push_back(key);
+    }
     expect_rows({
-        { "eight_bytes_and_nine", with({ "abababab", "ababababa" }), nullptr },
+        { "eight_bytes_and_nine", with({ "abababab", "ababababa", "\\u0061" }), nullptr },
+        { "sixteen_bytes_and_seventeen", with({ "abababababababab", "ababababababababa" }),
+            nullptr },
         { "a_unit_cut_at_the_eighth_byte", with({ "abababa\\u00e9", "abababa\\u00e8" }), nullptr },
         { "one_more_zero_unit", with({ "abab\\u0000", "abab" }), nullptr },
         { "apart_in_bits_left_out", large_object(every_byte), nullptr },
+        { "apart_in_bits_left_out_of_sixteen", large_object(sixteen_every_byte), nullptr },
     });
 }
 
