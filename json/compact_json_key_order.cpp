@@ -350,15 +350,13 @@ key_window window_of(const char* source, json_key key, std::size_t width)
         constexpr quint64 ones = every_byte(0x01);
         constexpr quint64 tops = every_byte(0x80);
         for (quint32 i = 0; i < width; i += 8) {
-            quint64 word;
-            std::memcpy(&word, bytes + i, 8);
+            const auto word = qFromLittleEndian<quint64>(bytes + i);
             const quint32 held = size > i ? std::min<quint32>(size - i, 8) : 0;
-            const quint64 past = held == 8 ? 0 : ~quint64(0) << (8 * held);
-            const quint64 padded = qFromLittleEndian(word) | past;
+            const quint64 padded = word | (held == 8 ? 0 : ~quint64(0) << (8 * held));
             window.nul = window.nul || ((padded - ones) & ~padded & tops);
             // A byte of 0xee and up: its top bit set, and its low seven bits of 0x6e and up.
-            const quint64 low = (qFromLittleEndian(word) & ~tops) + every_byte(0x12);
-            window.high = window.high || (low & qFromLittleEndian(word) & tops);
+            const quint64 low = (word & ~tops) + every_byte(0x12);
+            window.high = window.high || (low & word & tops);
         }
         window.whole = key.size() <= width && !window.nul;
     } else {
@@ -533,11 +531,11 @@ json_key* json_key_sorter::sort(json_key* first, json_key* last)
         return sort_keeping_last(
             first, last, [this](json_key a, json_key b) { return compare(a, b); });
     }
-    // The bytes of the prefixes, and whether surrogates meet characters of U+E000 or above: then
-    // the keys of the fewer kind are compared whole, and all NUL keys are.
     const bool escapes = std::any_of(
         first, last, [](json_key key) { return key.form() == json_string_form::utf16; });
     const std::size_t width = escapes ? escaped_window_bytes : window_bytes;
+    // The bytes of the windows, and whether surrogates meet characters of U+E000 or above: then
+    // the keys of the fewer kind are compared whole, and all NUL keys are.
     squeeze squeezed;
     std::size_t high = 0;
     std::size_t surrogates = 0;
@@ -555,7 +553,7 @@ json_key* json_key_sorter::sort(json_key* first, json_key* last)
         const bool utf16 = key->form() == json_string_form::utf16;
         const bool slow = utf16 ? slow_surrogates && window.surrogate
                                 : window.nul || (slow_high && window.high);
-        // Equal squeezed prefixes are equal prefixes only when no bit was left out.
+        // Equal squeezed windows are equal windows only when no bit was left out.
         const bool whole = window.whole && squeezed.whole();
         *key = key_of((squeezed(window.bytes) << prefix_shift()) | (whole ? whole_bit() : 0)
             | (slow ? slow_bit() : 0) | (utf16 ? escaped_bit() : 0) | key->begin());
