@@ -194,20 +194,23 @@ path+=([21]=/driver_tornel/api/setting [22]=/driver_tornel/api/setting [23]=/api
 store+=([21]=memory-store [22]=redis-store [23]=redis-store [24]=redis-store)
 # The in-memory store owns nothing: an empty modem list is the one it lets through.
 ordinary+=([21]="modem=&pad=" [22]="modem=1&pad=" [23]=setting [24]=setting)
-foreign_ids_body() { # row bytes
-  awk -v row="$1" -v bytes="$2" 'BEGIN {
+base62_ids() { # count: the four-character ids, one a line
+  awk -v n="$1" 'BEGIN {
     digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
     for (i = 0; i < 62; ++i) d[i] = substr(digits, i + 1, 1)
-    if (row <= 22) { head = "code=1&modem="; quote = ""; after = ""; tail = "" }
-    else { head = "{"; quote = "\""; after = (row == 23 ? "\":0" : "\":{}"); tail = "}" }
-    printf "%s", head; size = length(head) + length(tail)
-    for (n = 0; ; ++n) {
-      id = d[int(n / 238328) % 62] d[int(n / 3844) % 62] d[int(n / 62) % 62] d[n % 62]
-      entry = (n ? "," : "") quote id after
-      if (size + length(entry) > bytes) break
-      printf "%s", entry; size += length(entry)
-    }
-    printf "%s", tail }'
+    for (i = 0; i < n; ++i)
+      print d[int(i / 238328) % 62] d[int(i / 3844) % 62] d[int(i / 62) % 62] d[i % 62] }'
+}
+foreign_ids_body() { # row bytes: as many ids as fit, each entry as long as the others
+  local head='code=1&modem=' tail='' entry='&' entry_bytes=4
+  case $1 in
+    23) head='{' tail='}' entry='"&":0' entry_bytes=8 ;;
+    24) head='{' tail='}' entry='"&":{}' entry_bytes=9 ;;
+  esac
+  printf '%s' "$head"
+  base62_ids $((($2 - ${#head} - ${#tail} + 1) / (entry_bytes + 1))) | sed "s/.*/$entry/" \
+    | paste -sd , | tr -d '\n'
+  printf '%s' "$tail"
 }
 # --- end of rows 21-24 ---
 
@@ -234,13 +237,6 @@ owned_count() { # MiB [bytes-per-id]: 2^k + 1
   while [ $((n * 2)) -le $(($1 << 17)) ]; do n=$((n * 2)); done
   while [ $(((n + 1) * ${2:-1})) -gt $((64 << 20)) ]; do n=$((n / 2)); done
   echo $((n + 1))
-}
-base62_ids() { # count: the four-character ids of rows 21-24, one a line
-  awk -v n="$1" 'BEGIN {
-    digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-    for (i = 0; i < 62; ++i) d[i] = substr(digits, i + 1, 1)
-    for (i = 0; i < n; ++i)
-      print d[int(i / 238328) % 62] d[int(i / 3844) % 62] d[int(i / 62) % 62] d[i % 62] }'
 }
 owned_ids_body() { # row MiB
   local n
